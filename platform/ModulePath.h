@@ -1,0 +1,13 @@
+// Where the running program lives on disk.
+#pragma once
+
+#include <cstddef>
+
+namespace vyn::platform {
+
+// Writes the full path of the process's executable, NUL-terminated, and returns true. Returns
+// false with an empty buffer when the path cannot be read or does not fit: a cut path would
+// name the wrong file.
+bool ExecutablePath(char* buffer, std::size_t size) noexcept;
+
+}  // namespace vyn::platform

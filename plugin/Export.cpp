@@ -1,0 +1,19 @@
+// The library's one export. Nothing C++ leaves it: a failure to create the plugin leaves the
+// load block as the host wrote it, so the host sees no callbacks and no context.
+#include <memory>
+#include <new>
+
+#include "pft/PftPlugin.h"
+#include "plugin/HostAbi.h"
+
+extern "C" __attribute__((visibility("default"))) void load_vyn_pft(PluginLoadBlock* block) noexcept {
+  if (block == nullptr) return;
+  try {
+    auto plugin = std::make_unique<vyn::pft::PftPlugin>();
+    plugin->Register("vyn-pft", *block);
+    // From here the host owns the object through the context word; unload destroys it.
+    static_cast<void>(plugin.release());
+  } catch (...) {
+    // Out of memory while loading: the output words stay as the host left them.
+  }
+}

@@ -1,0 +1,193 @@
+// The counting allocator and the replacement of the global allocation functions, so that the
+// plugin's C++ containers (and, in the shared library, the statically linked C++ runtime) are
+// counted exactly once per block. Counts use the heap's usable block sizes.
+#include "plugin/PluginAllocator.h"
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace vyn::plugin {
+namespace {
+
+struct Counters {
+  std::atomic<uint64_t> peakBytes{0};
+  std::atomic<uint64_t> peakBlocks{0};
+  std::atomic<uint64_t> bytesAllocated{0};
+  std::atomic<uint64_t> blocksAllocated{0};
+  std::atomic<uint64_t> bytesFreed{0};
+  std::atomic<uint64_t> blocksFreed{0};
+};
+
+// Constant-initialised, so allocations made during static initialisation of any translation
+// unit already find it ready.
+constinit Counters gCounters;
+
+void CountAllocation(void* block) noexcept {
+  if (block == nullptr) return;
+  const uint64_t size = malloc_usable_size(block);
+  const uint64_t allocated = gCounters.bytesAllocated.fetch_add(size) + size;
+  const uint64_t blocks = gCounters.blocksAllocated.fetch_add(1) + 1;
+  const uint64_t live = allocated - gCounters.bytesFreed.load();
+  uint64_t peak = gCounters.peakBytes.load();
+  while (live > peak) {
+    if (gCounters.peakBytes.compare_exchange_weak(peak, live)) {
+      gCounters.peakBlocks.store(blocks - gCounters.blocksFreed.load());
+      break;
+    }
+  }
+}
+
+void CountFree(void* block) noexcept {
+  if (block == nullptr) return;
+  gCounters.bytesFreed.fetch_add(malloc_usable_size(block));
+  gCounters.blocksFreed.fetch_add(1);
+}
+
+void* CountingAllocate(void*, std::size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  CountAllocation(block);
+  return block;
+}
+
+void CountingFree(void*, void* block) {
+  CountFree(block);
+  std::free(block);
+}
+
+void* CountingReallocate(void*, void* block, std::size_t size) {
+  if (block == nullptr) return CountingAllocate(nullptr, size);
+  // Counted as a free of the old block and an allocation of the new one. The old block's size
+  // must be read before realloc may release it; when realloc fails the old block stays alive.
+  const uint64_t oldSize = malloc_usable_size(block);
+  void* moved = std::realloc(block, size == 0 ? 1 : size);
+  if (moved == nullptr) return nullptr;
+  gCounters.bytesFreed.fetch_add(oldSize);
+  gCounters.blocksFreed.fetch_add(1);
+  CountAllocation(moved);
+  return moved;
+}
+
+char* CountingDuplicate(void*, const char* text) {
+  if (text == nullptr) return nullptr;
+  const std::size_t length = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(CountingAllocate(nullptr, length));
+  if (copy != nullptr) std::memcpy(copy, text, length);
+  return copy;
+}
+
+std::size_t CountingBlockSize(void*, const void* block) {
+  return block == nullptr ? 0 : malloc_usable_size(const_cast<void*>(block));
+}
+
+constinit const PluginAllocator kCountingAllocator = {
+    CountingAllocate, CountingFree, CountingReallocate, CountingDuplicate, CountingBlockSize,
+    nullptr};
+
+}  // namespace
+
+const PluginAllocator& CurrentAllocator() noexcept { return kCountingAllocator; }
+
+void* PluginAlloc(std::size_t size) noexcept {
+  return kCountingAllocator.allocate(kCountingAllocator.userData, size);
+}
+void PluginFree(void* block) noexcept { kCountingAllocator.free(kCountingAllocator.userData, block); }
+void* PluginRealloc(void* block, std::size_t size) noexcept {
+  return kCountingAllocator.reallocate(kCountingAllocator.userData, block, size);
+}
+char* PluginStrDup(const char* text) noexcept {
+  return kCountingAllocator.duplicate(kCountingAllocator.userData, text);
+}
+std::size_t PluginBlockSize(const void* block) noexcept {
+  return kCountingAllocator.blockSize(kCountingAllocator.userData, block);
+}
+
+AllocationStats GetAllocationStats() noexcept {
+  AllocationStats s{};
+  // Frees first: a concurrent allocate-then-free between the loads can then only make the
+  // snapshot show more alive, never freed above allocated.
+  s.bytesFreed = gCounters.bytesFreed.load();
+  s.blocksFreed = gCounters.blocksFreed.load();
+  s.bytesAllocated = gCounters.bytesAllocated.load();
+  s.blocksAllocated = gCounters.blocksAllocated.load();
+  s.peakBytes = gCounters.peakBytes.load();
+  s.peakBlocks = gCounters.peakBlocks.load();
+  return s;
+}
+
+}  // namespace vyn::plugin
+
+// Global allocation functions. Every form of new and delete meets the same counts; operator new
+// keeps the language's contract of throwing bad_alloc, the only place our code throws.
+namespace {
+
+void* AllocateOrFail(std::size_t size) {
+  void* block = vyn::plugin::PluginAlloc(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+  void* block = nullptr;
+  std::size_t align = static_cast<std::size_t>(alignment);
+  if (align < sizeof(void*)) align = sizeof(void*);
+  if (posix_memalign(&block, align, size == 0 ? 1 : size) != 0) return nullptr;
+  vyn::plugin::CountAllocation(block);
+  return block;
+}
+
+void* AllocateAlignedOrFail(std::size_t size, std::align_val_t alignment) {
+  void* block = AllocateAligned(size, alignment);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return AllocateOrFail(size); }
+void* operator new[](std::size_t size) { return AllocateOrFail(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return vyn::plugin::PluginAlloc(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return vyn::plugin::PluginAlloc(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  return AllocateAlignedOrFail(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return AllocateAlignedOrFail(size, alignment);
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return AllocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return AllocateAligned(size, alignment);
+}
+
+void operator delete(void* block) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete[](void* block) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete(void* block, std::size_t) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete[](void* block, std::size_t) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  vyn::plugin::PluginFree(block);
+}
+// Aligned blocks come from posix_memalign, which free() releases like any other block.
+void operator delete(void* block, std::align_val_t) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  vyn::plugin::PluginFree(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+  vyn::plugin::PluginFree(block);
+}
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+  vyn::plugin::PluginFree(block);
+}
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+  vyn::plugin::PluginFree(block);
+}

@@ -1,0 +1,101 @@
+// The base of the one plugin object: the host link, the plugin's names and tags, the callback
+// table handed to the host, and the lifecycle (load-time registration, initialisation, unload).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "diagnostics/VersionText.h"
+#include "plugin/HostAbi.h"
+
+namespace vyn::plugin {
+
+class PluginLogTarget;
+
+using diagnostics::PluginApiVersion;
+using diagnostics::PluginType;
+
+// The plugin-API version this library speaks.
+PluginApiVersion PluginOwnApiVersion();
+
+// Same major; then the host's minor not lower; on equal minors the host's patch not lower.
+bool IsPluginApiCompatible(const PluginApiVersion& plugin, const PluginApiVersion& host);
+
+const PluginType& BackendPluginType();
+const PluginType& FrontendPluginType();
+
+// "zup-be-" / "zup-fe-" + short name; any other type gives "zup-xx-" and an ERROR log line.
+std::string FullNameFromShortNameAndType(std::string_view shortName, const PluginType& type);
+
+struct PluginNames {
+  std::string fullName;
+  std::string shortName;
+  std::string type;
+  std::string typeDetail;
+};
+
+class PluginBase {
+ public:
+  PluginBase();
+  PluginBase(const PluginBase&) = delete;
+  PluginBase& operator=(const PluginBase&) = delete;
+  virtual ~PluginBase();
+
+  // Unsubscribes every event and empties the handler tables; runs at unload before destruction.
+  virtual void Shutdown();
+
+  // Forwarders to the host function table; valid only after PluginInitialize.
+  virtual void HostRequest(ResponseRecord* response, const RequestRecord* request);
+  virtual void HostExternalRequest(ExternalResponseRecord* response,
+                                   const ExternalRequestRecord* request);
+  virtual void HostSendEvent(const EventRecord* event);
+  virtual void HostSubscribe(const char* eventName, uint32_t hostHandle, EventCallback callback,
+                             void* context, uint8_t flag);
+  virtual void HostUnsubscribe(const char* eventName, uint32_t hostHandle);
+  virtual void HostReserved5(uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e);
+  virtual void HostYield();
+  virtual void HostBeginWait(const char* label, uint32_t zero);
+  virtual void HostEndWait();
+
+  // The feature registers its types and endpoints here, during loading.
+  virtual void RegisterApi();
+  // The feature subscribes here, at initialisation, and returns its readiness.
+  virtual bool OnInitialized();
+
+  // Loading steps after construction: version check (an incompatible host ends the process),
+  // names, tags, registrations, API description, and the load block written back.
+  void Register(const char* shortName, PluginLoadBlock& block);
+  // PluginInitialize: host link, log target, user agent, event side, OnInitialized.
+  bool Initialize(const HostApi* api);
+  // PluginMemoryStats: the six allocation counters, low word first, then two zero words.
+  static void FillMemoryStats(uint32_t out[14]);
+
+  const PluginApiVersion& hostVersion() const { return hostVersion_; }
+  const PluginNames& names() const { return names_; }
+  const std::string& typeNamePrefix() const { return typeNamePrefix_; }
+  const std::array<std::string, 2>& tags() const { return tags_; }
+  const std::string& userAgent() const { return userAgent_; }
+  const HostApi* hostApi() const { return hostApi_; }
+  uint32_t hostHandle() const { return hostHandle_; }
+  const PluginCallbacks& callbacks() const { return callbacks_; }
+  const ApiDescription& apiDescription() const { return apiDescription_; }
+
+ private:
+  HostFunctions* Functions() const;
+
+  PluginApiVersion hostVersion_;
+  std::unique_ptr<PluginLogTarget> logTarget_;
+  PluginNames names_;
+  std::string typeNamePrefix_;
+  std::array<std::string, 2> tags_;
+  const HostApi* hostApi_ = nullptr;
+  uint32_t hostHandle_ = 0;
+  std::string userAgent_;
+  PluginCallbacks callbacks_{};
+  ApiDescription apiDescription_{};
+};
+
+}  // namespace vyn::plugin

@@ -1,0 +1,219 @@
+// The recording test host.
+#include "support/FakeHost.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <type_traits>
+
+namespace vyn::test {
+
+CopiedValue CopiedValue::From(const HostValue& value) {
+  CopiedValue copy;
+  copy.kind = value.kind;
+  switch (value.kind) {
+    case kHostValueBool:
+      copy.flag = value.payload.b != 0;
+      break;
+    case kHostValueSigned:
+      copy.signedValue = value.payload.i;
+      break;
+    case kHostValueUnsigned:
+      copy.unsignedValue = value.payload.u;
+      break;
+    case kHostValueFloat:
+      copy.floatValue = value.payload.f;
+      break;
+    case kHostValueStringBorrowed:
+    case kHostValueStringOwned:
+    case kHostValueBlobBorrowed:
+    case kHostValueBlobOwned: {
+      const HostValueRef ref = value.payload.ref;
+      if (ref.ptr != nullptr) copy.bytes.assign(static_cast<const char*>(ref.ptr), ref.count);
+      break;
+    }
+    case kHostValueCollection: {
+      const HostValueRef ref = value.payload.ref;
+      const auto* items = static_cast<const HostValue*>(ref.ptr);
+      for (uint32_t i = 0; i < ref.count; ++i) copy.elements.push_back(From(items[i]));
+      break;
+    }
+    case kHostValueStructure: {
+      const HostValueRef ref = value.payload.ref;
+      const auto* members = static_cast<const HostMember*>(ref.ptr);
+      for (uint32_t i = 0; i < ref.count; ++i) {
+        const HostMember member = members[i];  // copied out of the packed array
+        copy.members.emplace_back(member.name != nullptr ? member.name : "",
+                                  From(member.value));
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return copy;
+}
+
+const CopiedValue* CopiedValue::Member(const std::string& name) const {
+  for (const auto& [memberName, value] : members) {
+    if (memberName == name) return &value;
+  }
+  return nullptr;
+}
+
+namespace {
+
+void Request(HostFunctions* self, ResponseRecord* response, const RequestRecord* request) {
+  FakeHost& host = FakeHost::From(self);
+  FakeHost::SeenRequest seen{request->method, request->path != nullptr ? request->path : "",
+                             request->hostHandle, {}};
+  for (uint32_t i = 0; i < request->argCount; ++i) {
+    const HostArgument arg = request->args[i];
+    seen.args.emplace_back(arg.name != nullptr ? arg.name : "", CopiedValue::From(arg.value));
+  }
+  host.requests.push_back(std::move(seen));
+  if (host.onRequest) {
+    host.onRequest(response, request);
+  } else {
+    static const char kNoHandler[] = "no handler";
+    response->error.message = kNoHandler;
+    response->error.failed = 1;
+    response->status = 404;
+  }
+}
+
+void ExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
+                     const ExternalRequestRecord* request) {
+  FakeHost& host = FakeHost::From(self);
+  FakeHost::SeenExternalRequest seen{request->method, request->url != nullptr ? request->url : "",
+                                     {}, {}, request->option, request->flag};
+  for (uint32_t i = 0; i < request->headerCount; ++i) {
+    const HostHeader header = request->headers[i];
+    seen.headers.emplace_back(header.name != nullptr ? header.name : "",
+                              header.value != nullptr ? header.value : "");
+  }
+  if (request->body != nullptr) seen.body.assign(request->body, request->bodyLength);
+  host.externalRequests.push_back(std::move(seen));
+  if (host.onExternalRequest) {
+    host.onExternalRequest(response, request);
+  } else {
+    static const char kNoService[] = "no service";
+    response->transport = 1;
+    response->body = kNoService;
+    response->bodyLength = sizeof(kNoService) - 1;
+  }
+}
+
+void SendEvent(HostFunctions* self, const EventRecord* event) {
+  FakeHost::From(self).sentEvents.push_back(
+      {event->name != nullptr ? event->name : "", CopiedValue::From(event->payload), event->word});
+}
+
+void Subscribe(HostFunctions* self, const char* eventName, uint32_t hostHandle,
+               EventCallback callback, void* context, uint8_t flag) {
+  FakeHost& host = FakeHost::From(self);
+  host.subscribeCalls.emplace_back(eventName);
+  host.subscriptions.push_back({eventName, hostHandle, callback, context, flag});
+}
+
+void Unsubscribe(HostFunctions* self, const char* eventName, uint32_t) {
+  FakeHost& host = FakeHost::From(self);
+  host.unsubscribeCalls.emplace_back(eventName);
+  std::erase_if(host.subscriptions,
+                [&](const FakeHost::Subscription& s) { return s.name == eventName; });
+}
+
+void Reserved5(HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {}
+
+void Yield(HostFunctions* self) { FakeHost::From(self).waitCalls.emplace_back("yield"); }
+
+void BeginWait(HostFunctions* self, const char* label, uint32_t) {
+  FakeHost::From(self).waitCalls.push_back(std::string("begin:") + (label != nullptr ? label : ""));
+}
+
+void EndWait(HostFunctions* self) { FakeHost::From(self).waitCalls.emplace_back("end"); }
+
+void Log(HostFunctions* self, int32_t level, const char* message) {
+  FakeHost::From(self).logs.push_back({level, message != nullptr ? message : ""});
+}
+
+}  // namespace
+
+FakeHost::FakeHost()
+    : table{{Request, ExternalRequest, SendEvent, Subscribe, Unsubscribe, Reserved5, Yield,
+             BeginWait, EndWait, Log},
+            this},
+      api{&table.functions, 0x5157u} {}
+
+FakeHost& FakeHost::From(HostFunctions* table) {
+  static_assert(std::is_standard_layout_v<Table>);
+  return *reinterpret_cast<Table*>(table)->self;
+}
+
+const FakeHost::Subscription* FakeHost::FindSubscription(const std::string& eventName) const {
+  for (const auto& s : subscriptions) {
+    if (s.name == eventName) return &s;
+  }
+  return nullptr;
+}
+
+bool FakeHost::Deliver(const std::string& eventName, const HostValue& payload, uint32_t word) {
+  const Subscription* s = FindSubscription(eventName);
+  if (s == nullptr) return false;
+  EventRecord record{};
+  record.name = s->name.c_str();
+  record.payload = payload;
+  record.word = word;
+  record.context = s->context;
+  s->callback(&record);
+  return true;
+}
+
+PluginLibrary::PluginLibrary(const char* path) {
+  handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    error_ = dlerror();
+    return;
+  }
+  entry_ = reinterpret_cast<LoadPluginEntry>(dlsym(handle_, "load_vyn_pft"));
+  if (entry_ == nullptr) error_ = "load_vyn_pft not found";
+}
+
+PluginLibrary::~PluginLibrary() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+LoadedPlugin::LoadedPlugin(const PluginLibrary& library, uint32_t major, uint32_t minor,
+                           uint32_t patch) {
+  block_.major = major;
+  block_.minor = minor;
+  block_.patch = patch;
+  if (library.ok()) library.entry()(&block_);
+}
+
+LoadedPlugin::~LoadedPlugin() { Unload(); }
+
+bool LoadedPlugin::Initialize(FakeHost& host) {
+  return block_.callbacks->initialize(block_.context, &host.api) != 0;
+}
+
+void LoadedPlugin::Unload() {
+  if (block_.context == nullptr) return;
+  block_.callbacks->unload(block_.context);
+  block_.context = nullptr;
+}
+
+std::array<uint32_t, 14> LoadedPlugin::MemoryStats() const {
+  std::array<uint32_t, 14> out{};
+  if (block_.callbacks != nullptr) block_.callbacks->memoryStats(block_.context, out.data());
+  return out;
+}
+
+uint64_t LoadedPlugin::LiveBytes() const {
+  const auto s = MemoryStats();
+  const uint64_t allocated = s[4] | (static_cast<uint64_t>(s[5]) << 32);
+  const uint64_t freed = s[8] | (static_cast<uint64_t>(s[9]) << 32);
+  return allocated - freed;
+}
+
+}  // namespace vyn::test
