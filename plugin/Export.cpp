@@ -6,6 +6,18 @@
 #include "pft/PftPlugin.h"
 #include "plugin/HostAbi.h"
 
+namespace __gnu_cxx {
+void __freeres();  // the statically linked C++ runtime's release of its own buffers
+}
+
+namespace {
+
+// The C++ runtime linked into this library keeps an emergency buffer for exceptions that it
+// never frees by itself; without this, every dlopen/dlclose cycle of the host would leak it.
+__attribute__((destructor)) void ReleaseRuntimeBuffers() { __gnu_cxx::__freeres(); }
+
+}  // namespace
+
 extern "C" __attribute__((visibility("default"))) void load_vyn_pft(PluginLoadBlock* block) noexcept {
   if (block == nullptr) return;
   try {

@@ -60,13 +60,19 @@ TEST(PluginRegistration, NamesTagsPrefixAndLoadBlock) {
   EXPECT_EQ(plugin.hostVersion().major, 18u);
   EXPECT_EQ(plugin.hostVersion().minor, 3u);
   EXPECT_EQ(plugin.hostVersion().patch, 1u);
-  EXPECT_EQ(block.major, 18u);
-  EXPECT_EQ(block.minor, 0u);
-  EXPECT_EQ(block.patch, 0u);
-  EXPECT_EQ(block.context, &plugin);
-  EXPECT_EQ(block.callbacks, &plugin.callbacks());
-  EXPECT_STREQ(block.shortName, "vyn-pft");
-  EXPECT_EQ(block.api, &plugin.apiDescription());
+  // The block is packed: copy each word out before comparing.
+  const uint32_t major = block.major, minor = block.minor, patch = block.patch;
+  const void* context = block.context;
+  const PluginCallbacks* callbacks = block.callbacks;
+  const char* shortName = block.shortName;
+  const ApiDescription* api = block.api;
+  EXPECT_EQ(major, 18u);
+  EXPECT_EQ(minor, 0u);
+  EXPECT_EQ(patch, 0u);
+  EXPECT_EQ(context, &plugin);
+  EXPECT_EQ(callbacks, &plugin.callbacks());
+  EXPECT_STREQ(shortName, "vyn-pft");
+  EXPECT_EQ(api, &plugin.apiDescription());
 }
 
 TEST(PluginMemoryStats, WritesSixCountersLowWordFirstThenTwoZeros) {
