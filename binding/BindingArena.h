@@ -1,0 +1,307 @@
+// Per-tree storage of value trees: the string intern table and the slab pools of small records.
+// Pool pages come from the process-wide PageCache.
+#pragma once
+
+#include <bit>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+// Under AddressSanitizer free slots are poisoned, so that a use of a released record is caught
+// even though its memory stays with the arena.
+#if defined(__SANITIZE_ADDRESS__)
+#define PFT_ARENA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PFT_ARENA_ASAN 1
+#endif
+#endif
+#if defined(PFT_ARENA_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace vyn::binding {
+
+inline void PoisonFree(const void* address, std::size_t size) noexcept {
+#if defined(PFT_ARENA_ASAN)
+  __asan_poison_memory_region(address, size);
+#else
+  (void)address;
+  (void)size;
+#endif
+}
+
+inline void UnpoisonUsed(const void* address, std::size_t size) noexcept {
+#if defined(PFT_ARENA_ASAN)
+  __asan_unpoison_memory_region(address, size);
+#else
+  (void)address;
+  (void)size;
+#endif
+}
+
+// One interned text. The bytes follow the record directly and are NUL-terminated; the
+// terminator is not counted in `length`. Equal texts of one arena share one record.
+struct InternedString {
+  InternedString* next;  // chain of the intern-table bucket
+  uint32_t hash;         // FNV-1a 32-bit of the text, computed once
+  uint32_t refCount;
+  std::size_t length;
+
+  const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+  std::string_view View() const noexcept { return {Text(), length}; }
+};
+static_assert(sizeof(InternedString) == 24, "the text must start right after the record");
+
+// The one record of the empty text, shared by every arena, with its terminator right behind it.
+struct EmptyTextRecord {
+  InternedString record;
+  char terminator;
+};
+inline constexpr EmptyTextRecord kEmptyTextRecord{{nullptr, 0x811c9dc5u, 0, 0}, '\0'};
+
+// FNV-1a 32-bit over every byte of the text.
+uint32_t HashText(std::string_view text) noexcept;
+
+// Byte-wise ordering and equality of texts, eight bytes at a time: names are short, so this
+// beats a call to memcmp on the hot paths (interning, member lookup).
+namespace text_order {
+inline uint64_t LoadWord(const char* bytes) noexcept {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+inline uint64_t BigEndianWord(const char* bytes) noexcept {
+  const uint64_t word = LoadWord(bytes);
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(word);
+  return word;
+}
+}  // namespace text_order
+
+// Unsigned byte order over the full lengths; a proper prefix sorts first.
+inline bool TextLess(std::string_view a, std::string_view b) noexcept {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  std::size_t i = 0;
+  for (; i + 8 <= common; i += 8) {
+    const uint64_t x = text_order::BigEndianWord(a.data() + i);
+    const uint64_t y = text_order::BigEndianWord(b.data() + i);
+    if (x != y) return x < y;
+  }
+  for (; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+inline bool TextEqual(const char* a, const char* b, std::size_t length) noexcept {
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    if (text_order::LoadWord(a + i) != text_order::LoadWord(b + i)) return false;
+  }
+  for (; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// The storage of one value tree: interned strings and pooled fixed-size records.
+//
+// Threads: an arena belongs to one tree and is used by one thread at a time, without locking;
+// only the page cache behind the pools is shared (and locked). Lifetime: every record handed out
+// dies with the arena; destroying the arena returns all of its pages to the page cache, even those
+// whose slots were never freed, and frees every interned string. Copy is deleted: an arena has
+// identity.
+class BindingArena {
+ public:
+  static constexpr std::size_t kClassCount = 18;
+  static constexpr std::size_t kSizeStep = 4;
+  static constexpr std::size_t kMaxSlotSize = kClassCount * kSizeStep;  // 72
+  static constexpr std::size_t kInlinePageSize = 144;
+  static constexpr std::size_t kPageSize = 4096;
+
+  // Page header: next and previous page, then three 16-bit fields (page size, slots in use,
+  // first free slot): 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the
+  // first multiple of the slot size not below the header; free slots hold the 16-bit index of
+  // the next free slot. A page is the 144-byte inline page of its class or a 4096-byte page
+  // (4096-aligned) from the PageCache.
+  struct PageHeader {
+    PageHeader* next;
+    PageHeader* previous;
+    uint16_t pageSize;
+    uint16_t used;
+    uint16_t firstFree;  // slot index (offset / slot size); 0 ends the list
+  };
+  static constexpr std::size_t kPageHeaderSize = sizeof(PageHeader);
+
+  BindingArena() noexcept;
+  ~BindingArena();
+  BindingArena(const BindingArena&) = delete;
+  BindingArena& operator=(const BindingArena&) = delete;
+
+  // Heap-allocated arenas for value trees (a root creates one lazily and destroys it).
+  static BindingArena* Create();
+  static void Destroy(BindingArena* arena) noexcept;
+
+  // The process-wide record of the empty text: never in a table, never counted or freed.
+  static const InternedString* EmptyString() noexcept { return &kEmptyTextRecord.record; }
+
+  // Returns the record of `text` with its count incremented; the shared empty record for "".
+  const InternedString* Intern(std::string_view text) { return Intern(text, HashText(text)); }
+  // The same for a record of another arena, whose hash is already known.
+  const InternedString* Intern(const InternedString& other) {
+    return Intern(other.View(), other.hash);
+  }
+  // One more reference to a record of this arena (or the shared empty record).
+  void AddRef(const InternedString* record) noexcept {
+    if (record != EmptyString()) ++const_cast<InternedString*>(record)->refCount;
+  }
+  // Drops one reference; the record is removed at zero. The shared empty record is ignored.
+  void Release(const InternedString* record) noexcept {
+    if (record == EmptyString()) return;
+    auto* owned = const_cast<InternedString*>(record);
+    if (--owned->refCount == 0) Remove(owned);
+  }
+
+  // A slot of the class for `size` (rounded up to a multiple of 4; 0 counts as 1; at most 72).
+  // The slot is aligned to the largest power of two (at most 16) dividing the rounded size. Null
+  // when the size is too large or no page can be had.
+  void* Allocate(std::size_t size) noexcept {
+    if (size > kMaxSlotSize) return nullptr;
+    const std::size_t index = ClassIndex(size);
+    PageHeader* page = classes_[index].head;
+    if (page == nullptr) return AllocateSlow(index);
+    auto* slot = reinterpret_cast<unsigned char*>(page) +
+                 std::size_t{page->firstFree} * SlotSize(index);
+    UnpoisonUsed(slot, SlotSize(index));
+    page->firstFree = LoadIndex(slot);
+    ++page->used;
+    if (page->firstFree == 0) PageFilled(index, page);
+    return slot;
+  }
+  // As Allocate, but throws std::bad_alloc like operator new when memory is exhausted.
+  void* AllocateOrThrow(std::size_t size) {
+    void* slot = Allocate(size);
+    if (slot == nullptr) ThrowBadAlloc();
+    return slot;
+  }
+  // Returns a slot taken with the same size. Null is ignored.
+  void Free(std::size_t size, void* address) noexcept {
+    if (address == nullptr) return;
+    const std::size_t index = ClassIndex(size);
+    auto* slot = static_cast<unsigned char*>(address);
+    unsigned char* const inlinePage = classes_[index].inlinePage;
+    PageHeader* page;
+    if (slot >= inlinePage && slot < inlinePage + kInlinePageSize) {
+      page = reinterpret_cast<PageHeader*>(inlinePage);
+    } else {
+      page = reinterpret_cast<PageHeader*>(reinterpret_cast<uintptr_t>(slot) &
+                                           ~static_cast<uintptr_t>(kPageSize - 1));
+    }
+    if (page->firstFree == 0 || (page->used == 1 && page->pageSize == kPageSize)) {
+      FreeSlow(index, page, slot);
+      return;
+    }
+    StoreIndex(slot, page->firstFree);
+    PoisonFree(slot, SlotSize(index));
+    page->firstFree = SlotIndex(index, page, slot);
+    --page->used;
+  }
+
+  // Observability (tests, diagnostics).
+  std::size_t InternedCount() const noexcept { return internCount_; }
+  std::size_t PagesHeld() const noexcept { return pagesHeld_; }
+
+ private:
+  struct SizeClass {
+    PageHeader* head;  // pages of this class with at least one free slot
+    alignas(16) unsigned char inlinePage[kInlinePageSize];
+  };
+
+  static std::size_t ClassIndex(std::size_t size) noexcept {
+    return size == 0 ? 0 : (size - 1) / kSizeStep;
+  }
+  static std::size_t SlotSize(std::size_t index) noexcept { return (index + 1) * kSizeStep; }
+  static uint16_t LoadIndex(const unsigned char* slot) noexcept {
+    uint16_t index;
+    std::memcpy(&index, slot, sizeof index);
+    return index;
+  }
+  static void StoreIndex(unsigned char* slot, uint16_t index) noexcept {
+    std::memcpy(slot, &index, sizeof index);
+  }
+  static uint16_t SlotIndex(std::size_t index, const PageHeader* page,
+                            const unsigned char* slot) noexcept {
+    const auto offset = static_cast<std::size_t>(slot - reinterpret_cast<const unsigned char*>(page));
+    return static_cast<uint16_t>(offset / SlotSize(index));
+  }
+  [[noreturn]] static void ThrowBadAlloc();
+
+  const InternedString* Intern(std::string_view text, uint32_t hash) {
+    if (text.empty()) return EmptyString();
+    for (InternedString* record = buckets_[hash & bucketMask_]; record != nullptr;
+         record = record->next) {
+      if (record->hash == hash && record->length == text.size() &&
+          TextEqual(record->Text(), text.data(), text.size())) {
+        ++record->refCount;
+        return record;
+      }
+    }
+    return InternNew(text, hash);
+  }
+  const InternedString* InternNew(std::string_view text, uint32_t hash);
+  void Remove(InternedString* record) noexcept;
+  void InitPools() noexcept;
+  void* AllocateSlow(std::size_t index) noexcept;
+  void PageFilled(std::size_t index, PageHeader* page) noexcept;
+  void FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept;
+  void GrowTable();
+  void ReturnAllPages() noexcept;
+
+  static constexpr std::size_t kInlineBuckets = 16;
+
+  InternedString** buckets_;
+  uint32_t bucketMask_;
+  std::size_t internCount_ = 0;
+  std::size_t pagesHeld_ = 0;
+  bool poolsReady_ = false;
+  PageHeader* fullPages_ = nullptr;  // 4096-byte pages without a free slot
+  InternedString* inlineBuckets_[kInlineBuckets];
+  SizeClass classes_[kClassCount];
+};
+
+// An allocator over the arena's slots for node-based containers (the members of a structure).
+// Every node must fit a slot; the static_assert guards a library whose nodes grow.
+template <class T>
+class ArenaSlotAllocator {
+ public:
+  using value_type = T;
+
+  explicit ArenaSlotAllocator(BindingArena* arena) noexcept : arena_(arena) {}
+  template <class U>
+  ArenaSlotAllocator(const ArenaSlotAllocator<U>& other) noexcept : arena_(other.arena()) {}
+
+  T* allocate(std::size_t count) {
+    static_assert(sizeof(T) <= BindingArena::kMaxSlotSize, "a pooled node must fit 72 bytes");
+    static_assert(alignof(T) <= 8, "pooled records need at most 8-byte alignment");
+    assert(count == 1);
+    (void)count;
+    return static_cast<T*>(arena_->AllocateOrThrow(sizeof(T)));
+  }
+  void deallocate(T* pointer, std::size_t) noexcept { arena_->Free(sizeof(T), pointer); }
+
+  BindingArena* arena() const noexcept { return arena_; }
+
+  template <class U>
+  bool operator==(const ArenaSlotAllocator<U>& other) const noexcept {
+    return arena_ == other.arena();
+  }
+
+ private:
+  BindingArena* arena_;
+};
+
+}  // namespace vyn::binding

@@ -1,0 +1,641 @@
+// The generic value: reading, lenient rendering, writing, deep copy and release of trees.
+#include "binding/BindingProperty.h"
+
+#include <algorithm>
+#include <cassert>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <tuple>
+
+#include "formats/Base64.h"
+
+namespace vyn::binding {
+namespace {
+
+constexpr const char* kKindNames[] = {"empty", "bool",   "signed",     "unsigned",  "float",
+                                      "string", "blob",  "enum",       "collection", "structure"};
+
+constinit const BindingProperty kEmptyNode;
+
+uint32_t ClampSize(std::size_t size) noexcept {
+  return size > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                     : static_cast<uint32_t>(size);
+}
+
+// Elements are plain bytes plus pointers into the arena, so growth moves them with memcpy.
+void RelocateNodes(BindingProperty* to, const BindingProperty* from, std::size_t count) noexcept {
+  if (count != 0) {
+    std::memcpy(static_cast<void*>(to), static_cast<const void*>(from),
+                count * sizeof(BindingProperty));
+  }
+}
+
+template <class Integer>
+std::string IntegerText(Integer value) {
+  char buffer[24];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  (void)error;
+  return std::string(buffer, end);
+}
+
+std::string FloatText(double value) {
+  char buffer[64];
+  const int length = std::snprintf(buffer, sizeof buffer, "%f", value);
+  if (length < 0) return std::string();
+  if (static_cast<std::size_t>(length) < sizeof buffer) {
+    return std::string(buffer, static_cast<std::size_t>(length));
+  }
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, "%f", value);
+  return text;
+}
+
+// Truncation toward zero that never leaves the defined range: NaN gives 0, values from 2^63
+// keep their top bit, values at or above 2^64 saturate, negative values keep the two's
+// complement bits of their truncated signed value (saturating at -2^63).
+uint64_t FloatToUnsigned(double value) noexcept {
+  constexpr double kTwo63 = 9223372036854775808.0;
+  constexpr double kTwo64 = 18446744073709551616.0;
+  if (std::isnan(value)) return 0;
+  if (value >= kTwo64) return std::numeric_limits<uint64_t>::max();
+  if (value >= kTwo63) return static_cast<uint64_t>(value - kTwo63) | (uint64_t{1} << 63);
+  if (value <= -kTwo63) return uint64_t{1} << 63;
+  return static_cast<uint64_t>(static_cast<int64_t>(value));
+}
+
+bool IsContainer(uint8_t kind) noexcept {
+  return kind == static_cast<uint8_t>(BindingPropertyKind::Collection) ||
+         kind == static_cast<uint8_t>(BindingPropertyKind::Structure);
+}
+
+}  // namespace
+
+// Iterative walks over nested containers. A walk's stack keeps its first frames inline and
+// deeper ones on the heap, so depth costs heap memory rather than call stack.
+struct BindingProperty::Walk {
+  template <class Frame>
+  class Stack {
+   public:
+    bool Empty() const noexcept { return size_ == 0; }
+    // Valid until the next Push.
+    Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
+    void Push(const Frame& frame) {
+      if (size_ < kInline) {
+        inline_[size_] = frame;
+      } else {
+        spill_.push_back(frame);
+      }
+      ++size_;
+    }
+    void Pop() noexcept {
+      if (size_ > kInline) spill_.pop_back();
+      --size_;
+    }
+
+   private:
+    static constexpr std::size_t kInline = 32;
+    Frame inline_[kInline];
+    std::vector<Frame> spill_;
+    std::size_t size_ = 0;
+  };
+
+  // A container being visited and the position of its next child.
+  struct Frame {
+    BindingProperty* node;
+    std::size_t index;
+    StructureMap::iterator member;
+  };
+
+  static Frame Start(BindingProperty* node) noexcept {
+    Frame frame{node, 0, {}};
+    if (node->kind_ == kStructure) frame.member = node->payload_.structure->begin();
+    return frame;
+  }
+
+  // The next child of the frame's container, or null when all have been visited.
+  static BindingProperty* Next(Frame& frame) noexcept {
+    if (frame.node->kind_ == kCollection) {
+      CollectionRecord* collection = frame.node->payload_.collection;
+      return frame.index < collection->size ? &collection->data[frame.index++] : nullptr;
+    }
+    if (frame.member == frame.node->payload_.structure->end()) return nullptr;
+    return &(frame.member++)->second;
+  }
+
+  // A container to copy: the source, its (empty) target and, once the target is a collection,
+  // the position of the next element.
+  struct CopyFrame {
+    const BindingProperty* source;
+    BindingProperty* target;
+    std::size_t index;
+    bool started;
+  };
+  using CopyStack = Stack<CopyFrame>;
+};
+
+const char* BindingPropertyKindName(uint8_t kind) noexcept {
+  return kind < std::size(kKindNames) ? kKindNames[kind] : "";
+}
+
+const BindingProperty& BindingProperty::EmptyNode() noexcept { return kEmptyNode; }
+
+BindingProperty::~BindingProperty() {
+  if (owns_ == 0 || arena_ == nullptr) return;
+  // The arena takes every slot and string with it; only heap blocks need a walk.
+  teardown();
+  BindingArena::Destroy(arena_);
+}
+
+BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
+  copyFrom(other);
+}
+
+BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
+  copyFrom(other);
+  return *this;
+}
+
+BindingProperty::BindingProperty(BindingProperty&& other) noexcept : BindingProperty() {
+  moveFrom(other);
+}
+
+BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
+  moveFrom(other);
+  return *this;
+}
+
+std::span<const uint8_t> BindingProperty::asBlob(std::span<const uint8_t> def) const noexcept {
+  if (kind_ != kBlob) return def;
+  return {payload_.blob->data(), payload_.blob->size()};
+}
+
+uint32_t BindingProperty::size() const noexcept {
+  switch (kind_) {
+    case kEmpty:
+      return 0;
+    case kString:
+      return ClampSize(payload_.string->length);
+    case kBlob:
+      return ClampSize(payload_.blob->size());
+    case kCollection:
+      return payload_.collection->size;
+    case kStructure:
+      return ClampSize(payload_.structure->size());
+    default:
+      return 1;
+  }
+}
+
+const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {
+  if (kind_ != kStructure) return EmptyNode();
+  const StructureMap& map = *payload_.structure;
+  const auto it = map.find(MemberProbe(name));
+  return it == map.end() ? EmptyNode() : it->second;
+}
+
+std::string BindingProperty::toText() const {
+  switch (kind_) {
+    case kBool:
+      return payload_.boolean ? "true" : "false";
+    case kSigned:
+      return IntegerText(payload_.signedNumber);
+    case kUnsigned:
+      return IntegerText(payload_.unsignedNumber);
+    case kFloat:
+      return FloatText(payload_.floatNumber);
+    case kString:
+      return std::string(payload_.string->View());
+    case kBlob:
+      return formats::Base64Encode(payload_.blob->data(), payload_.blob->size());
+    case kEnum:
+      return IntegerText(payload_.enumRecord->number);
+    default:
+      return std::string();
+  }
+}
+
+uint64_t BindingProperty::toUnsigned(uint64_t def) const noexcept {
+  switch (kind_) {
+    case kBool:
+      return payload_.boolean ? 1 : 0;
+    case kSigned:
+    case kUnsigned:
+      return payload_.unsignedNumber;
+    case kFloat:
+      return FloatToUnsigned(payload_.floatNumber);
+    case kString:
+      // The interned text is NUL-terminated; an embedded NUL ends the number, as it would in C.
+      return std::strtoull(payload_.string->Text(), nullptr, 0);
+    case kEnum:
+      return static_cast<uint64_t>(static_cast<int64_t>(payload_.enumRecord->number));
+    default:
+      return def;
+  }
+}
+
+void BindingProperty::reset() noexcept {
+  releasePayload();
+  payload_.bits = 0;
+  kind_ = kEmpty;
+}
+
+void BindingProperty::releasePayload() noexcept {
+  if (!IsContainer(kind_)) {
+    releaseLeaf();
+    return;
+  }
+  Walk::Stack<Walk::Frame> stack;
+  stack.Push(Walk::Start(this));
+  while (!stack.Empty()) {
+    BindingProperty* child = Walk::Next(stack.Top());
+    if (child == nullptr) {
+      stack.Top().node->freeContainer();
+      stack.Pop();
+    } else if (IsContainer(child->kind_)) {
+      stack.Push(Walk::Start(child));
+    } else {
+      child->releaseLeaf();
+    }
+  }
+}
+
+void BindingProperty::releaseLeaf() noexcept {
+  switch (kind_) {
+    case kString:
+      arena_->Release(payload_.string);
+      break;
+    case kBlob:
+      payload_.blob->~BlobRecord();
+      arena_->Free(sizeof(BlobRecord), payload_.blob);
+      break;
+    case kEnum:
+      arena_->Free(sizeof(BindingEnum), payload_.enumRecord);
+      break;
+    default:
+      break;
+  }
+}
+
+// Frees the records of a container whose children have been released already.
+void BindingProperty::freeContainer() noexcept {
+  if (kind_ == kCollection) {
+    ::operator delete(payload_.collection->data);
+    arena_->Free(sizeof(CollectionRecord), payload_.collection);
+    return;
+  }
+  StructureMap* map = payload_.structure;
+  for (const auto& member : *map) arena_->Release(member.first.name);
+  map->~StructureMap();  // member destructors are no-ops: their payloads are gone
+  arena_->Free(sizeof(StructureMap), map);
+}
+
+// Before the arena goes: only what lives on the general heap needs freeing.
+void BindingProperty::teardown() noexcept {
+  if (kind_ == kBlob) payload_.blob->~BlobRecord();
+  if (IsContainer(kind_)) {
+    Walk::Stack<Walk::Frame> stack;
+    stack.Push(Walk::Start(this));
+    while (!stack.Empty()) {
+      BindingProperty* child = Walk::Next(stack.Top());
+      if (child == nullptr) {
+        BindingProperty* node = stack.Top().node;
+        if (node->kind_ == kCollection) ::operator delete(node->payload_.collection->data);
+        stack.Pop();
+      } else if (IsContainer(child->kind_)) {
+        stack.Push(Walk::Start(child));
+      } else if (child->kind_ == kBlob) {
+        child->payload_.blob->~BlobRecord();
+      }
+    }
+  }
+  payload_.bits = 0;
+  kind_ = kEmpty;
+}
+
+BindingArena& BindingProperty::ensureArena() {
+  if (arena_ == nullptr) {
+    assert(owns_ != 0);  // children always carry their tree's arena
+    arena_ = BindingArena::Create();
+  }
+  return *arena_;
+}
+
+void BindingProperty::setBool(bool v) {
+  reset();
+  payload_.boolean = v;
+  kind_ = kBool;
+}
+
+void BindingProperty::setSigned(int64_t v) {
+  reset();
+  payload_.signedNumber = v;
+  kind_ = kSigned;
+}
+
+void BindingProperty::setUnsigned(uint64_t v) {
+  reset();
+  payload_.unsignedNumber = v;
+  kind_ = kUnsigned;
+}
+
+void BindingProperty::setFloat(double v) {
+  reset();
+  payload_.floatNumber = v;
+  kind_ = kFloat;
+}
+
+void BindingProperty::setString(std::string_view text) {
+  // Interned before the reset: the text may belong to this very node or its subtree.
+  const InternedString* record = ensureArena().Intern(text);
+  reset();
+  payload_.string = record;
+  kind_ = kString;
+}
+
+void BindingProperty::setString(const char* text) {
+  setString(text == nullptr ? std::string_view() : std::string_view(text));
+}
+
+void BindingProperty::setBlob(std::span<const uint8_t> bytes) {
+  setBlob(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void BindingProperty::setBlob(std::vector<uint8_t>&& bytes) {
+  BlobRecord taken(std::move(bytes));
+  reset();
+  void* slot = ensureArena().AllocateOrThrow(sizeof(BlobRecord));
+  payload_.blob = new (slot) BlobRecord(std::move(taken));
+  kind_ = kBlob;
+}
+
+void BindingProperty::setEnum(BindingEnum v) {
+  reset();
+  void* slot = ensureArena().AllocateOrThrow(sizeof(BindingEnum));
+  payload_.enumRecord = new (slot) BindingEnum(v);
+  kind_ = kEnum;
+}
+
+void BindingProperty::makeCollection() {
+  if (kind_ == kCollection) return;
+  reset();
+  void* slot = ensureArena().AllocateOrThrow(sizeof(CollectionRecord));
+  payload_.collection = new (slot) CollectionRecord{nullptr, 0, 0};
+  kind_ = kCollection;
+}
+
+bool BindingProperty::tryReserve(std::size_t count) {
+  if (kind_ != kCollection || count > kMaxElements) return false;
+  if (count > payload_.collection->capacity) growCollection(count);
+  return true;
+}
+
+void BindingProperty::growCollection(std::size_t capacity) {
+  CollectionRecord* collection = payload_.collection;
+  auto* grown =
+      static_cast<BindingProperty*>(::operator new(capacity * sizeof(BindingProperty)));
+  RelocateNodes(grown, collection->data, collection->size);
+  ::operator delete(collection->data);
+  collection->data = grown;
+  collection->capacity = static_cast<uint32_t>(capacity);
+}
+
+BindingProperty& BindingProperty::elementAtSlow(std::size_t index) {
+  if (index >= kMaxElements) {
+    // Length error: nothing to hand out from the collection, so writes go to a scratch node.
+    thread_local BindingProperty scratch;
+    scratch.reset();
+    return scratch;
+  }
+  makeCollection();
+  CollectionRecord* collection = payload_.collection;
+  if (index < collection->size) return collection->data[index];
+  const std::size_t needed = index + 1;
+  if (needed > collection->capacity) {
+    const std::size_t doubled = std::size_t{collection->capacity} * 2;
+    growCollection(std::min(std::max({needed, doubled, std::size_t{4}}), kMaxElements));
+  }
+  for (std::size_t i = collection->size; i < needed; ++i) collection->data[i].initChild(arena_);
+  collection->size = static_cast<uint32_t>(needed);
+  return collection->data[index];
+}
+
+void BindingProperty::makeStructure() {
+  if (kind_ == kStructure) return;
+  reset();
+  BindingArena& arena = ensureArena();
+  void* slot = arena.AllocateOrThrow(sizeof(StructureMap));
+  payload_.structure = new (slot) StructureMap(StructureMap::allocator_type(&arena));
+  kind_ = kStructure;
+}
+
+BindingProperty& BindingProperty::memberAt(std::string_view name) {
+  if (kind_ != kStructure) makeStructure();
+  StructureMap& map = *payload_.structure;
+  const MemberProbe probe(name);
+  auto it = map.end();
+  // Names often arrive in ascending order (documents this system wrote list them so): a name
+  // after the last one needs no search.
+  if (map.empty() || !MemberNameLess()(std::prev(it)->first, probe)) {
+    it = map.lower_bound(probe);
+    if (it != map.end() && !MemberNameLess()(probe, it->first)) return it->second;
+  }
+  const MemberKey key{probe.prefix, arena_->Intern(name)};
+  it = map.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
+                        std::forward_as_tuple());
+  it->second.initChild(arena_);
+  return it->second;
+}
+
+void BindingProperty::copyFrom(const BindingProperty& other) {
+  if (&other == this) return;
+  switch (other.kind_) {
+    case kEmpty:
+    case kBool:
+    case kSigned:
+    case kUnsigned:
+    case kFloat: {
+      const Payload payload = other.payload_;
+      const uint8_t kind = other.kind_;
+      reset();
+      payload_ = payload;
+      kind_ = kind;
+      return;
+    }
+    case kString:
+      if (arena_ != nullptr && arena_ == other.arena_) {
+        const InternedString* record = other.payload_.string;
+        arena_->AddRef(record);
+        reset();
+        payload_.string = record;
+        kind_ = kString;
+      } else {
+        setString(other.payload_.string->View());
+      }
+      return;
+    case kBlob:
+      setBlob(other.asBlob());
+      return;
+    case kEnum:
+      setEnum(*other.payload_.enumRecord);
+      return;
+    default:
+      break;
+  }
+  if (arena_ != nullptr && arena_ == other.arena_) {
+    // Same tree: the source may lie below this node (resetting would free it) or above it
+    // (copying would read what is being written), so go through a tree of its own.
+    BindingProperty copy;
+    copy.copyInto(other);
+    if (owns_ != 0) {
+      moveFrom(copy);
+    } else {
+      reset();
+      copyInto(copy);
+    }
+    return;
+  }
+  reset();
+  copyInto(other);
+}
+
+// Deep copy of `source`, from another tree, into this empty node.
+void BindingProperty::copyInto(const BindingProperty& source) {
+  assert(kind_ == kEmpty);
+  if (!IsContainer(source.kind_)) {
+    copyLeaf(source);
+    return;
+  }
+  Walk::CopyStack stack;
+  stack.Push({&source, this, 0, false});
+  while (!stack.Empty()) {
+    Walk::CopyFrame& frame = stack.Top();
+    if (frame.source->kind_ == kStructure) {
+      // Cloning the map copies the leaves and pushes the nested containers.
+      const BindingProperty* from = frame.source;
+      BindingProperty* to = frame.target;
+      stack.Pop();
+      BindingArena& arena = to->ensureArena();
+      void* slot = arena.AllocateOrThrow(sizeof(StructureMap));
+      to->payload_.structure = new (slot)
+          StructureMap(*from->payload_.structure, StructureMap::allocator_type(&arena, &stack));
+      to->kind_ = kStructure;
+      continue;
+    }
+    const CollectionRecord& elements = *frame.source->payload_.collection;
+    if (!frame.started) {
+      frame.target->makeCollection();
+      if (elements.size != 0) frame.target->growCollection(elements.size);
+      frame.started = true;
+    }
+    if (frame.index == elements.size) {
+      stack.Pop();
+      continue;
+    }
+    CollectionRecord& copies = *frame.target->payload_.collection;
+    BindingProperty& to = copies.data[frame.index];
+    to.initChild(frame.target->arena_);
+    copies.size = static_cast<uint32_t>(frame.index + 1);
+    const BindingProperty& from = elements.data[frame.index++];
+    if (IsContainer(from.kind_)) {
+      stack.Push({&from, &to, 0, false});  // `frame` may move here
+    } else {
+      to.copyLeaf(from);
+    }
+  }
+}
+
+void BindingProperty::copyLeaf(const BindingProperty& source) {
+  switch (source.kind_) {
+    case kString:
+      payload_.string = ensureArena().Intern(*source.payload_.string);
+      kind_ = kString;
+      return;
+    case kBlob: {
+      void* slot = ensureArena().AllocateOrThrow(sizeof(BlobRecord));
+      payload_.blob = new (slot) BlobRecord(*source.payload_.blob);
+      kind_ = kBlob;
+      return;
+    }
+    case kEnum: {
+      void* slot = ensureArena().AllocateOrThrow(sizeof(BindingEnum));
+      payload_.enumRecord = new (slot) BindingEnum(*source.payload_.enumRecord);
+      kind_ = kEnum;
+      return;
+    }
+    default:
+      payload_ = source.payload_;
+      kind_ = source.kind_;
+      return;
+  }
+}
+
+// Builds one member of a cloned map. Leaves are copied here; nested containers are left empty
+// and pushed on the copy walk that cloned the map.
+void BindingProperty::CloneMember(BindingArena* arena, void* copyWalk, MemberPair* place,
+                                  const MemberPair& source) {
+  const MemberKey key{source.first.prefix, arena->Intern(*source.first.name)};
+  auto* member = ::new (static_cast<void*>(place))
+      MemberPair(std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple());
+  member->second.initChild(arena);
+  if (!IsContainer(source.second.kind_)) {
+    member->second.copyLeaf(source.second);
+    return;
+  }
+  assert(copyWalk != nullptr);
+  static_cast<Walk::CopyStack*>(copyWalk)->Push({&source.second, &member->second, 0, false});
+}
+
+void BindingProperty::moveFrom(BindingProperty& other) {
+  if (&other == this) return;
+  if (owns_ != 0 && other.owns_ != 0) {
+    std::swap(payload_, other.payload_);
+    std::swap(arena_, other.arena_);
+    std::swap(kind_, other.kind_);
+    other.reset();
+    return;
+  }
+  if (arena_ != nullptr && arena_ == other.arena_ && contains(other)) {
+    // The source lies below this node: the copy's reset of this node already released it.
+    copyFrom(other);
+    return;
+  }
+  copyFrom(other);
+  other.reset();
+}
+
+bool BindingProperty::contains(const BindingProperty& node) const noexcept {
+  if (&node == this) return true;
+  if (!IsContainer(kind_)) return false;
+  Walk::Stack<Walk::Frame> stack;
+  stack.Push(Walk::Start(const_cast<BindingProperty*>(this)));
+  while (!stack.Empty()) {
+    BindingProperty* child = Walk::Next(stack.Top());
+    if (child == &node) return true;
+    if (child == nullptr) {
+      stack.Pop();
+    } else if (IsContainer(child->kind_)) {
+      stack.Push(Walk::Start(child));
+    }
+  }
+  return false;
+}
+
+void BindingResult::SetError(std::string_view message) {
+  // The message may be this result's own error text, which the reset releases.
+  const std::string text(message);
+  reset();
+  ok_ = false;
+  memberAt("error").setString(text);
+}
+
+std::string BindingResult::ErrorText() const {
+  if (ok_) return std::string();
+  return std::string(member("error").asString());
+}
+
+}  // namespace vyn::binding

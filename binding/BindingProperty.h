@@ -1,0 +1,371 @@
+// The generic value tree: one 24-byte node per value; strings, small records and structure
+// members live in the tree's BindingArena.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "binding/BindingArena.h"
+
+namespace vyn::binding {
+
+struct BindingTypeId;
+
+enum class BindingPropertyKind : uint8_t {
+  Empty = 0,
+  Bool = 1,
+  Signed = 2,
+  Unsigned = 3,
+  Float = 4,
+  String = 5,
+  Blob = 6,
+  Enum = 7,
+  Collection = 8,
+  Structure = 9
+};
+
+// "empty" .. "structure"; the empty text for a number without a kind.
+const char* BindingPropertyKindName(uint8_t kind) noexcept;
+inline const char* BindingPropertyKindName(BindingPropertyKind kind) noexcept {
+  return BindingPropertyKindName(static_cast<uint8_t>(kind));
+}
+
+struct BindingEnum {
+  int32_t number = 0;
+  const BindingTypeId* type = nullptr;
+};
+
+class BindingProperty;
+class MemberRange;
+
+// A member name with its first eight bytes (zero-padded) as a big-endian number: keys of one
+// structure mostly differ there, so most comparisons end without touching the name's record.
+struct MemberKey {
+  uint64_t prefix;
+  const InternedString* name;
+};
+
+inline uint64_t MemberNamePrefix(std::string_view name) noexcept {
+  if (name.size() >= 8) return text_order::BigEndianWord(name.data());
+  char padded[8] = {};
+  std::memcpy(padded, name.data(), name.size());
+  return text_order::BigEndianWord(padded);
+}
+
+// A name looked up in a structure, with its prefix computed once per lookup.
+struct MemberProbe {
+  explicit MemberProbe(std::string_view text) noexcept
+      : prefix(MemberNamePrefix(text)), name(text) {}
+  uint64_t prefix;
+  std::string_view name;
+};
+
+// Orders member names by unsigned bytes over their full length; a proper prefix sorts first.
+// Equal prefixes (the zero padding included) leave the decision to the full names.
+struct MemberNameLess {
+  using is_transparent = void;
+  bool operator()(const MemberKey& a, const MemberKey& b) const noexcept {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return a.name != b.name && TextLess(a.name->View(), b.name->View());
+  }
+  bool operator()(const MemberKey& a, const MemberProbe& b) const noexcept {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return TextLess(a.name->View(), b.name);
+  }
+  bool operator()(const MemberProbe& a, const MemberKey& b) const noexcept {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return TextLess(a.name, b.name->View());
+  }
+};
+
+using MemberPair = std::pair<const MemberKey, BindingProperty>;
+
+// Slots for the nodes of a structure's map. Copy-constructing a map with an allocator that
+// carries a copy walk clones the source tree's shape node by node: each member is built from the
+// other tree's member by re-interning its name in this arena and copying a leaf value at once
+// (nested containers are left empty and handed to the walk), with no comparison and no
+// rebalancing, since the order cannot change.
+template <class T>
+class MemberAllocator : public ArenaSlotAllocator<T> {
+ public:
+  explicit MemberAllocator(BindingArena* arena, void* copyWalk = nullptr) noexcept
+      : ArenaSlotAllocator<T>(arena), copyWalk_(copyWalk) {}
+  template <class U>
+  MemberAllocator(const MemberAllocator<U>& other) noexcept  // implicit: containers rebind
+      : ArenaSlotAllocator<T>(other.arena()), copyWalk_(other.copyWalk()) {}
+
+  template <class U, class... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+  void construct(MemberPair* place, const MemberPair& source);
+
+  // The walk a map clone reports nested containers to; dangling once the clone is built, so only
+  // member cloning reads it.
+  void* copyWalk() const noexcept { return copyWalk_; }
+
+ private:
+  void* copyWalk_;
+};
+
+// A generic value: empty, scalar, string, blob, enum, collection or structure.
+//
+// A root node owns its tree's arena, created on the first string, blob, enum, collection or
+// structure stored anywhere in the tree. Child nodes (elements, members) share the root's arena.
+// References returned by elementAt/memberAt/element/member stay valid until the containing
+// collection grows or the node holding them is reset; structure members stay put while other
+// members are added. One thread uses a tree at a time.
+class BindingProperty {
+ public:
+  // Collections hold at most this many elements; asking for more is a length error (see reserve).
+  static constexpr std::size_t kMaxElements = 268435455;
+
+  constexpr BindingProperty() noexcept : payload_{0}, arena_(nullptr), kind_(0), owns_(1) {}
+  ~BindingProperty();
+  BindingProperty(const BindingProperty& other);
+  BindingProperty& operator=(const BindingProperty& other);
+  BindingProperty(BindingProperty&& other) noexcept;
+  BindingProperty& operator=(BindingProperty&& other) noexcept;
+
+  // Reading: never changes the node, never fails.
+  BindingPropertyKind kind() const noexcept { return static_cast<BindingPropertyKind>(kind_); }
+  bool asBool(bool def = false) const noexcept {
+    return kind_ == kBool ? payload_.boolean : def;
+  }
+  int64_t asSigned(int64_t def = 0) const noexcept {
+    return kind_ == kSigned ? payload_.signedNumber : def;
+  }
+  uint64_t asUnsigned(uint64_t def = 0) const noexcept {
+    return kind_ == kUnsigned ? payload_.unsignedNumber : def;
+  }
+  double asFloat(double def = 0.0) const noexcept {
+    return kind_ == kFloat ? payload_.floatNumber : def;
+  }
+  // data() of the result is NUL-terminated when the node is a string.
+  std::string_view asString(std::string_view def = {}) const noexcept {
+    return kind_ == kString ? payload_.string->View() : def;
+  }
+  std::span<const uint8_t> asBlob(std::span<const uint8_t> def = {}) const noexcept;
+  BindingEnum asEnum(BindingEnum def = {}) const noexcept {
+    return kind_ == kEnum ? *payload_.enumRecord : def;
+  }
+  uint32_t size() const noexcept;
+  // The shared empty node when this is not a collection or the index is past the end.
+  const BindingProperty& element(std::size_t index) const noexcept {
+    if (kind_ == kCollection && index < payload_.collection->size) {
+      return payload_.collection->data[index];
+    }
+    return EmptyNode();
+  }
+  // The shared empty node when this is not a structure or has no such member.
+  const BindingProperty& member(std::string_view name) const noexcept;
+  // Empty unless this is a collection.
+  std::span<const BindingProperty> elements() const noexcept {
+    if (kind_ != kCollection) return {};
+    return {payload_.collection->data, payload_.collection->size};
+  }
+  // Members in ascending byte order of their names; empty unless this is a structure.
+  MemberRange members() const noexcept;
+  // Lenient text for URLs, headers and queries: "true"/"false"; signed and enum numbers in
+  // signed decimal, unsigned in unsigned decimal; floats as printf "%f"; strings as they are;
+  // blobs in Base64; the empty text for empty nodes, collections and structures.
+  std::string toText() const;
+  // Lenient number: bool 0 or 1; signed and unsigned as their 64 bits; floats truncated toward
+  // zero (NaN 0, from 2^63 the top bit kept, from 2^64 saturated, negatives as the bits of their
+  // signed value); strings as strtoull with base 0 (no error; not a number gives 0); enums
+  // sign-extended; `def` for empty nodes, blobs, collections and structures.
+  uint64_t toUnsigned(uint64_t def = 0) const noexcept;
+  static const BindingProperty& EmptyNode() noexcept;
+
+  // Writing: each first resets the node (releasing what it held) unless stated otherwise.
+  void reset() noexcept;
+  void setBool(bool v);
+  void setSigned(int64_t v);
+  void setUnsigned(uint64_t v);
+  void setFloat(double v);
+  void setString(std::string_view text);  // interned; "" stays kind string with size 0
+  void setString(const char* text);       // null stores the empty text
+  void setBlob(std::span<const uint8_t> bytes);
+  void setBlob(std::vector<uint8_t>&& bytes);  // takes the vector over
+  void setEnum(BindingEnum v);
+  void makeCollection();  // no-op when already a collection
+  // Collections only. Past kMaxElements this is a length error: nothing is reserved (see
+  // tryReserve for a checked form).
+  void reserve(std::size_t count) { (void)tryReserve(count); }
+  // As reserve; false (and nothing changed) on a length error or when this is not a collection.
+  bool tryReserve(std::size_t count);
+  // Makes the node a collection and grows it with empty elements up to `index`. An index at or
+  // past kMaxElements is a length error: the collection is left as it is and the returned node is
+  // a per-thread scratch node that is cleared on each such call, so writes through it are lost.
+  BindingProperty& elementAt(std::size_t index) {
+    if (kind_ == kCollection && index < payload_.collection->size) {
+      return payload_.collection->data[index];
+    }
+    return elementAtSlow(index);
+  }
+  // elementAt(size()) on a collection; any other node becomes a collection of one element.
+  BindingProperty& appendElement() {
+    if (kind_ == kCollection) {
+      CollectionRecord* c = payload_.collection;
+      if (c->size < c->capacity) {
+        BindingProperty* node = c->data + c->size++;
+        node->initChild(arena_);
+        return *node;
+      }
+      return elementAtSlow(c->size);
+    }
+    return elementAtSlow(0);
+  }
+  void makeStructure();  // no-op when already a structure
+  // Makes the node a structure and returns the member `name`, inserting an empty one if missing.
+  BindingProperty& memberAt(std::string_view name);
+  // Deep copy into this node's tree. Copying a node onto itself does nothing; copying a node of
+  // this node's own subtree (or an ancestor) is safe.
+  void copyFrom(const BindingProperty& other);
+  // Swap when both own their arenas, else deep copy; the source is reset afterwards.
+  void moveFrom(BindingProperty& other);
+
+  // The arena of this node's tree, or null before the tree needed one.
+  BindingArena* arena() const noexcept { return arena_; }
+  // Whether this node is a root that owns (or will create) its tree's arena.
+  bool ownsArena() const noexcept { return owns_ != 0; }
+
+ private:
+  friend class MemberRange;
+  template <class>
+  friend class MemberAllocator;
+
+  static constexpr uint8_t kEmpty = 0, kBool = 1, kSigned = 2, kUnsigned = 3, kFloat = 4,
+                           kString = 5, kBlob = 6, kEnum = 7, kCollection = 8, kStructure = 9;
+
+  struct CollectionRecord {
+    BindingProperty* data;
+    uint32_t size;
+    uint32_t capacity;
+  };
+  using StructureMap =
+      std::map<MemberKey, BindingProperty, MemberNameLess, MemberAllocator<MemberPair>>;
+  using BlobRecord = std::vector<uint8_t>;
+
+  union Payload {
+    uint64_t bits;  // first, so that initialising the union clears all eight bytes
+    bool boolean;
+    int64_t signedNumber;
+    uint64_t unsignedNumber;
+    double floatNumber;
+    const InternedString* string;
+    BlobRecord* blob;
+    BindingEnum* enumRecord;
+    CollectionRecord* collection;
+    StructureMap* structure;
+  };
+
+  void initChild(BindingArena* arena) noexcept {
+    payload_.bits = 0;
+    arena_ = arena;
+    kind_ = kEmpty;
+    owns_ = 0;
+  }
+  // Walks over nested containers keep their own stack (see the source), so that trees nested as
+  // deeply as any input can make them are released, copied and searched without recursion.
+  struct Walk;
+
+  BindingArena& ensureArena();
+  BindingProperty& elementAtSlow(std::size_t index);
+  void growCollection(std::size_t capacity);
+  void releasePayload() noexcept;
+  void releaseLeaf() noexcept;
+  void freeContainer() noexcept;
+  void teardown() noexcept;
+  void copyInto(const BindingProperty& source);
+  void copyLeaf(const BindingProperty& source);
+  bool contains(const BindingProperty& node) const noexcept;
+  static void CloneMember(BindingArena* arena, void* copyWalk, MemberPair* place,
+                          const MemberPair& source);
+
+  Payload payload_;
+  BindingArena* arena_;
+  uint8_t kind_;
+  uint8_t owns_;
+};
+
+static_assert(sizeof(void*) != 8 || sizeof(BindingProperty) == 24,
+              "a node is payload, arena, kind and owns flag: 24 bytes on 64-bit");
+static_assert(sizeof(std::map<MemberKey, BindingProperty, MemberNameLess,
+                              MemberAllocator<MemberPair>>) <= BindingArena::kMaxSlotSize,
+              "a structure's map header must fit a pool slot");
+
+template <class T>
+void MemberAllocator<T>::construct(MemberPair* place, const MemberPair& source) {
+  BindingProperty::CloneMember(this->arena(), copyWalk_, place, source);
+}
+
+// One member of a structure, as the member iteration yields it. `name.data()` is NUL-terminated.
+struct MemberView {
+  std::string_view name;
+  const BindingProperty& value;
+};
+
+// The members of a structure in ascending byte order of their names.
+class MemberRange {
+ public:
+  class iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;  // yields views, not references
+    using iterator_concept = std::bidirectional_iterator_tag;
+    using value_type = MemberView;
+    using difference_type = std::ptrdiff_t;
+    using reference = MemberView;
+    using pointer = void;
+
+    iterator() = default;
+    MemberView operator*() const noexcept { return {it_->first.name->View(), it_->second}; }
+    iterator& operator++() noexcept { ++it_; return *this; }
+    iterator operator++(int) noexcept { iterator old = *this; ++it_; return old; }
+    iterator& operator--() noexcept { --it_; return *this; }
+    iterator operator--(int) noexcept { iterator old = *this; --it_; return old; }
+    bool operator==(const iterator& other) const noexcept { return it_ == other.it_; }
+
+   private:
+    friend class MemberRange;
+    explicit iterator(BindingProperty::StructureMap::const_iterator it) : it_(it) {}
+    BindingProperty::StructureMap::const_iterator it_;
+  };
+
+  MemberRange() noexcept = default;
+  explicit MemberRange(const BindingProperty& node) noexcept
+      : map_(node.kind_ == BindingProperty::kStructure ? node.payload_.structure : nullptr) {}
+
+  iterator begin() const noexcept { return map_ ? iterator(map_->cbegin()) : iterator(); }
+  iterator end() const noexcept { return map_ ? iterator(map_->cend()) : iterator(); }
+  bool empty() const noexcept { return map_ == nullptr || map_->empty(); }
+  std::size_t size() const noexcept { return map_ ? map_->size() : 0; }
+
+ private:
+  const BindingProperty::StructureMap* map_ = nullptr;
+};
+
+inline MemberRange BindingProperty::members() const noexcept { return MemberRange(*this); }
+
+// A value plus an ok flag. Fresh: empty and ok. SetError resets the value, clears ok and makes the
+// value the structure {"error": message}; a later SetError replaces the message.
+class [[nodiscard]] BindingResult : public BindingProperty {
+ public:
+  bool ok() const noexcept { return ok_; }
+  void SetError(std::string_view message);
+  // "" when ok, else the "error" member's string ("" when that is not a string).
+  std::string ErrorText() const;
+
+ private:
+  bool ok_ = true;
+};
+
+}  // namespace vyn::binding

@@ -1,0 +1,50 @@
+// Conversion between the host's value records (HostValue) and generic values, and release of the
+// records that the plugin allocates for the host.
+#pragma once
+
+#include <cstdint>
+
+#include "binding/BindingProperty.h"
+#include "plugin/HostAbi.h"
+
+namespace vyn::binding {
+
+class BindingRegistry;
+
+// The deepest nesting of collections and structures that FromHostValue accepts (a root container
+// is level 1), the same as the JSON reader's. Value trees are released, copied and converted
+// recursively elsewhere, so a deeper input is refused here rather than handed on; the walks in
+// this file use no native recursion themselves.
+inline constexpr uint32_t kMaxHostValueDepth = 1000;
+
+// The name of a host value kind in messages: "bool", "signed", "unsigned", "float", "string"
+// (5, 6), "blob" (7, 8), "collection", "structure"; the empty text for 0 and unknown kinds.
+const char* HostValueKindName(uint32_t kind) noexcept;
+
+// Converts a tree into host records. Strings and blobs become owned copies (kinds 6 and 8),
+// structures list their members in name order with owned names, and an enum becomes its
+// enumerator's name (kind 6) when the registry knows one, else its number (kind 2). Every buffer
+// comes from the plugin's counting allocator; release the result with ReleaseHostValue. Never
+// fails for any value; a buffer that cannot be allocated leaves its record empty (kind 0).
+[[nodiscard]] HostValue ToHostValue(const BindingProperty& node, const BindingRegistry* registry);
+
+// Assigns a host record tree to `node`, which is reset first. The host's records are only read.
+// On failure returns false, sets error.failed and, unless the record already holds a message
+// (the first error wins), stores a duplicate of the message (from the counting allocator) in
+// error.message; the conversion stops at the failing element, so `node` may hold the part
+// converted so far. Fails for:
+//  - a kind outside 0..10 (the incompatible-type message, with the kind's empty name);
+//  - a null data pointer with a non-zero count (strings, blobs, collections, structures; a null
+//    pointer with a zero count reads as an empty string, blob, collection or structure);
+//  - a structure member without a name, or a collection longer than a value can hold;
+//  - nesting deeper than kMaxHostValueDepth (this also ends cycles in hostile input).
+// A string is read up to its NUL terminator. `path` names the target in messages (null: "").
+[[nodiscard]] bool FromHostValue(HostError& error, BindingProperty& node, const HostValue& value,
+                                 const char* path);
+
+// Frees, through the counting allocator, what a record made by ToHostValue holds: owned strings
+// and blobs, element and member arrays, and member names marked as owned. Borrowed strings and
+// blobs (kinds 5 and 7) are not freed. The record is zeroed afterwards (kind 0). Never fails.
+void ReleaseHostValue(HostValue& value);
+
+}  // namespace vyn::binding

@@ -1,0 +1,457 @@
+// JSON reading and writing over RapidJSON: a SAX handler that builds the value in one pass, and
+// writer visitors that append into one growing buffer. RapidJSON's buffers come from the plugin's
+// counting allocator.
+#include "formats/Json.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+// RapidJSON's internal stack computes "null + size" before its first allocation (only to compare
+// it, never to dereference it), which clang's undefined-behaviour sanitizer reports on the first
+// string, member or container of every call. That check is switched off for RapidJSON's own code.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((no_sanitize("pointer-overflow"))), apply_to = function)
+#endif
+#include <rapidjson/error/error.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
+
+#include "binding/BindingRegistry.h"
+#include "diagnostics/FormatText.h"
+#include "formats/Base64.h"
+#include "plugin/PluginAllocator.h"
+
+namespace vyn::formats {
+namespace {
+
+using binding::BindingProperty;
+using binding::BindingPropertyKind;
+using binding::BindingRegistry;
+using binding::BindingResult;
+using binding::MemberRange;
+using binding::MemberView;
+
+// RapidJSON's allocator concept over the counting allocator. Like operator new it throws
+// std::bad_alloc when memory is exhausted, since RapidJSON's stacks do not check for null.
+class JsonAllocator {
+ public:
+  static constexpr bool kNeedFree = true;
+
+  void* Malloc(std::size_t size) {
+    return size == 0 ? nullptr : Checked(plugin::PluginAlloc(size));
+  }
+  void* Realloc(void* block, std::size_t /*oldSize*/, std::size_t newSize) {
+    if (newSize == 0) {
+      plugin::PluginFree(block);
+      return nullptr;
+    }
+    return Checked(plugin::PluginRealloc(block, newSize));
+  }
+  static void Free(void* block) { plugin::PluginFree(block); }
+
+ private:
+  static void* Checked(void* block) {
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
+};
+
+static_assert(JsonAllocator::kNeedFree, "RapidJSON must free what it takes from the allocator");
+
+using JsonBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonAllocator>;
+using CompactWriter =
+    rapidjson::Writer<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+using PrettyWriter =
+    rapidjson::PrettyWriter<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+
+uint32_t ClampCount(std::size_t count) noexcept {
+  return count > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                      : static_cast<uint32_t>(count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The walk. A template so that the JSON writers, whose visitor classes are final, get direct
+// calls; VisitValue instantiates it over the virtual interface.
+
+struct WalkFrame {
+  const BindingProperty* elements;  // for collections
+  uint32_t index;
+  uint32_t count;
+  MemberRange::iterator member;  // the current member, for structures
+  MemberRange::iterator end;
+  bool structure;
+};
+
+template <class Visitor>
+void Walk(const BindingProperty& root, Visitor& visitor) {
+  std::vector<WalkFrame> stack;
+  const BindingProperty* node = &root;
+  for (;;) {
+    switch (node->kind()) {
+      case BindingPropertyKind::Empty:
+        visitor.VisitEmpty();
+        break;
+      case BindingPropertyKind::Bool:
+        visitor.VisitBool(node->asBool());
+        break;
+      case BindingPropertyKind::Signed:
+        visitor.VisitSigned(node->asSigned());
+        break;
+      case BindingPropertyKind::Unsigned:
+        visitor.VisitUnsigned(node->asUnsigned());
+        break;
+      case BindingPropertyKind::Float:
+        visitor.VisitFloat(node->asFloat());
+        break;
+      case BindingPropertyKind::String:
+        visitor.VisitString(node->asString());
+        break;
+      case BindingPropertyKind::Blob:
+        visitor.VisitBlob(node->asBlob());
+        break;
+      case BindingPropertyKind::Enum:
+        visitor.VisitEnum(node->asEnum());
+        break;
+      case BindingPropertyKind::Collection: {
+        const std::span<const BindingProperty> elements = node->elements();
+        const uint32_t count = static_cast<uint32_t>(elements.size());
+        visitor.BeginCollection(count);
+        if (count == 0) {
+          visitor.EndCollection();
+          break;
+        }
+        stack.push_back({elements.data(), 0, count, {}, {}, false});
+        visitor.BeginElement(0);
+        node = elements.data();
+        continue;
+      }
+      case BindingPropertyKind::Structure: {
+        const MemberRange members = node->members();
+        visitor.BeginStructure(ClampCount(members.size()));
+        if (members.empty()) {
+          visitor.EndStructure();
+          break;
+        }
+        const MemberView first = *members.begin();
+        stack.push_back({nullptr, 0, 0, members.begin(), members.end(), true});
+        visitor.BeginMember(first.name);
+        node = &first.value;
+        continue;
+      }
+      default:
+        break;
+    }
+    // The node is done: close containers until one has a next child, or the walk ends.
+    for (;;) {
+      if (stack.empty()) return;
+      WalkFrame& frame = stack.back();
+      if (!frame.structure) {
+        visitor.EndElement(frame.index);
+        if (++frame.index < frame.count) {
+          visitor.BeginElement(frame.index);
+          node = frame.elements + frame.index;
+          break;
+        }
+        visitor.EndCollection();
+      } else {
+        visitor.EndMember((*frame.member).name);
+        if (++frame.member != frame.end) {
+          const MemberView next = *frame.member;
+          visitor.BeginMember(next.name);
+          node = &next.value;
+          break;
+        }
+        visitor.EndStructure();
+      }
+      stack.pop_back();
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+template <class Writer>
+class JsonWriterVisitor final : public ValueVisitor {
+ public:
+  JsonWriterVisitor(Writer& writer, const BindingRegistry* registry)
+      : writer_(writer), registry_(registry) {}
+
+  bool VisitEmpty() override { return writer_.Null(); }
+  bool VisitBool(bool value) override { return writer_.Bool(value); }
+  bool VisitSigned(int64_t value) override { return writer_.Int64(value); }
+  bool VisitUnsigned(uint64_t value) override { return writer_.Uint64(value); }
+  bool VisitFloat(double value) override {
+    // The writer refuses non-finite numbers after it has written the separator; null keeps the
+    // text valid.
+    return std::isfinite(value) ? writer_.Double(value) : writer_.Null();
+  }
+  bool VisitString(std::string_view text) override {
+    return writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  }
+  bool VisitBlob(std::span<const uint8_t> bytes) override {
+    const std::string text = Base64Encode(bytes.data(), bytes.size());
+    return writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  }
+  bool VisitEnum(const binding::BindingEnum& value) override {
+    if (registry_ != nullptr && value.type != nullptr) {
+      if (const char* name = registry_->EnumeratorName(value.type, value.number)) {
+        return writer_.String(name);
+      }
+    }
+    return writer_.Int(value.number);
+  }
+  bool BeginCollection(uint32_t /*count*/) override { return writer_.StartArray(); }
+  bool EndCollection() override { return writer_.EndArray(); }
+  bool BeginStructure(uint32_t /*count*/) override { return writer_.StartObject(); }
+  bool BeginMember(std::string_view name) override {
+    return writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+  }
+  bool EndStructure() override { return writer_.EndObject(); }
+
+ private:
+  Writer& writer_;
+  const BindingRegistry* registry_;
+};
+
+// Replaces every "\n" of the pretty text by `newline` in one pass over a buffer sized up front.
+std::string ReplaceLineBreaks(const char* text, std::size_t size, std::string_view newline) {
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i < size; ++i) breaks += text[i] == '\n' ? 1 : 0;
+  std::string out;
+  out.reserve(size + breaks * newline.size() - breaks);
+  const char* end = text + size;
+  while (text != end) {
+    const char* lineEnd =
+        static_cast<const char*>(std::memchr(text, '\n', static_cast<std::size_t>(end - text)));
+    if (lineEnd == nullptr) {
+      out.append(text, end);
+      break;
+    }
+    out.append(text, lineEnd);
+    out.append(newline);
+    text = lineEnd + 1;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+// Builds the value while the reader runs: a stack of the open containers and, inside a structure,
+// the member that the next value goes to. Each value first resets its slot, so a member named
+// again is replaced as a whole, null included.
+class JsonValueBuilder {
+ public:
+  explicit JsonValueBuilder(BindingProperty& root) : root_(root) {}
+
+  bool Null() {
+    Slot().reset();
+    return true;
+  }
+  bool Bool(bool value) {
+    Slot().setBool(value);
+    return true;
+  }
+  bool Int(int value) {
+    Slot().setSigned(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    Slot().setUnsigned(value);
+    return true;
+  }
+  bool Int64(int64_t value) {
+    Slot().setSigned(value);
+    return true;
+  }
+  bool Uint64(uint64_t value) {
+    Slot().setUnsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    Slot().setFloat(value);
+    return true;
+  }
+  // Only called with the numbers-as-strings flag, which this reader does not use.
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+    Slot().setString(std::string_view(text, length));
+    return true;
+  }
+  bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+    Slot().setString(std::string_view(text, length));
+    return true;
+  }
+  bool StartObject() {
+    if (open_.size() >= kMaxJsonDepth) return false;
+    BindingProperty& slot = Slot();
+    slot.reset();
+    slot.makeStructure();
+    open_.push_back(&slot);
+    return true;
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+    member_ = &open_.back()->memberAt(std::string_view(text, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType /*count*/) {
+    open_.pop_back();
+    return true;
+  }
+  bool StartArray() {
+    if (open_.size() >= kMaxJsonDepth) return false;
+    BindingProperty& slot = Slot();
+    slot.reset();
+    slot.makeCollection();
+    open_.push_back(&slot);
+    return true;
+  }
+  bool EndArray(rapidjson::SizeType /*count*/) {
+    open_.pop_back();
+    return true;
+  }
+
+ private:
+  // An open collection does not grow while a child of it is open, so the pointers on the stack
+  // stay valid; structure members never move.
+  BindingProperty& Slot() {
+    if (open_.empty()) return root_;
+    BindingProperty* top = open_.back();
+    if (top->kind() == BindingPropertyKind::Collection) return top->appendElement();
+    return *member_;
+  }
+
+  BindingProperty& root_;
+  std::vector<BindingProperty*> open_;
+  BindingProperty* member_ = nullptr;
+};
+
+constexpr const char* kParseErrorTexts[] = {
+    "No error.",
+    "The document is empty.",
+    "The document root must not be followed by other values.",
+    "Invalid value.",
+    "Missing a name for object member.",
+    "Missing a colon after a name of object member.",
+    "Missing a comma or '}' after an object member.",
+    "Missing a comma or ']' after an array element.",
+    "Incorrect hex digit after \\u escape in string.",
+    "The surrogate pair in string is invalid.",
+    "Invalid escape character in string.",
+    "Missing a closing quotation mark in string.",
+    "Invalid encoding in string.",
+    "Number too big to be stored in double.",
+    "Miss fraction part in number.",
+    "Miss exponent in number.",
+    "Terminate parsing due to Handler error.",
+    "Unspecific syntax error.",
+};
+
+const char* ParseErrorText(unsigned code) noexcept {
+  return code < std::size(kParseErrorTexts) ? kParseErrorTexts[code] : "Unknown error.";
+}
+
+void SetParseError(BindingResult& result, unsigned code, std::size_t offset) {
+  result.SetError(diagnostics::FormatText("Error: %s at offset %u.", ParseErrorText(code), offset));
+}
+
+bool IsJsonBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool OnlyNulBytes(const char* from, const char* end) noexcept {
+  for (; from != end; ++from) {
+    if (*from != '\0') return false;
+  }
+  return true;
+}
+
+// Runs the reader over a stream of `length` bytes (SIZE_MAX: up to the first NUL). The stream
+// stops at a NUL; one that is followed by more than NUL bytes within the length is an error.
+template <class Stream>
+BindingResult ParseStream(Stream& stream, const char* text, std::size_t length) {
+  BindingResult result;
+  JsonAllocator allocator;
+  JsonReader reader(&allocator);
+  JsonValueBuilder builder(result);
+  const rapidjson::ParseResult parsed =
+      reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+  if (parsed.IsError()) {
+    SetParseError(result, static_cast<unsigned>(parsed.Code()), parsed.Offset());
+    return result;
+  }
+  const std::size_t stop = stream.Tell();
+  if (length != std::numeric_limits<std::size_t>::max() && stop < length &&
+      !OnlyNulBytes(text + stop, text + length)) {
+    SetParseError(result, rapidjson::kParseErrorDocumentRootNotSingular, stop);
+  }
+  return result;
+}
+
+// True when the bytes hold no value: blanks only, possibly followed by NUL bytes only.
+bool IsBlankText(const char* text, std::size_t length) noexcept {
+  const char* end = text + length;
+  const char* p = text;
+  while (p != end && IsJsonBlank(*p)) ++p;
+  return OnlyNulBytes(p, end);
+}
+
+}  // namespace
+
+void VisitValue(const BindingProperty& value, ValueVisitor& visitor) { Walk(value, visitor); }
+
+std::string ToJson(const BindingProperty& value, const BindingRegistry* registry,
+                   const char* newline) {
+  if (value.kind() == BindingPropertyKind::Empty) return std::string();
+  JsonAllocator allocator;
+  JsonBuffer buffer(&allocator);
+  if (newline == nullptr || *newline == '\0') {
+    CompactWriter writer(buffer, &allocator);
+    JsonWriterVisitor<CompactWriter> visitor(writer, registry);
+    Walk(value, visitor);
+    return std::string(buffer.GetString(), buffer.GetSize());
+  }
+  PrettyWriter writer(buffer, &allocator);
+  JsonWriterVisitor<PrettyWriter> visitor(writer, registry);
+  Walk(value, visitor);
+  if (std::strcmp(newline, "\n") == 0) return std::string(buffer.GetString(), buffer.GetSize());
+  return ReplaceLineBreaks(buffer.GetString(), buffer.GetSize(), newline);
+}
+
+BindingResult ParseJson(const char* text) {
+  if (text == nullptr) return BindingResult();
+  const char* p = text;
+  while (IsJsonBlank(*p)) ++p;
+  if (*p == '\0') return BindingResult();
+  rapidjson::StringStream stream(text);
+  return ParseStream(stream, text, std::numeric_limits<std::size_t>::max());
+}
+
+BindingResult ParseJson(const char* text, std::size_t length) {
+  if (text == nullptr || IsBlankText(text, length)) return BindingResult();
+  rapidjson::MemoryStream stream(text, length);
+  return ParseStream(stream, text, length);
+}
+
+BindingResult ParseJson(const std::string& text) {
+  if (IsBlankText(text.data(), text.size())) return BindingResult();
+  // The string's own terminator ends the stream, so nothing past its length is read.
+  rapidjson::StringStream stream(text.c_str());
+  return ParseStream(stream, text.data(), text.size());
+}
+
+bool LooksLikeJson(std::string_view text) noexcept {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  return i < text.size() && (text[i] == '{' || text[i] == '[');
+}
+
+}  // namespace vyn::formats

@@ -1,0 +1,605 @@
+// The walk over the YAML parser's events: one pass that fills the value tree in place, records
+// anchors by the path of their node and copies that node for each alias.
+#include "formats/Yaml.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <yaml.h>
+
+#include "binding/NumberText.h"
+#include "diagnostics/FormatText.h"
+
+namespace vyn::formats {
+
+using binding::BindingProperty;
+using binding::BindingPropertyKind;
+using binding::BindingResult;
+using binding::NumberTextStatus;
+using diagnostics::FormatText;
+
+namespace {
+
+constexpr std::string_view kNullWords[] = {"", "~", "null", "Null", "NULL"};
+constexpr std::string_view kTrueWords[] = {"true", "True", "TRUE", "y",  "Y", "yes",
+                                           "Yes",  "YES",  "on",   "On", "ON"};
+constexpr std::string_view kFalseWords[] = {"false", "False", "FALSE", "n",   "N",  "no",
+                                            "No",    "NO",    "off",   "Off", "OFF"};
+
+template <std::size_t N>
+bool IsWord(std::string_view text, const std::string_view (&words)[N]) {
+  return std::find(std::begin(words), std::end(words), text) != std::end(words);
+}
+
+void SetNumberError(BindingResult& result, NumberTextStatus status, std::string_view text,
+                    const char* typeName) {
+  const char* format = status == NumberTextStatus::OutOfRange
+                           ? "Value %1 for '%2' of type %3 is out of range"
+                           : "Value %1 for '%2' of type %3 is in an incorrect format";
+  result.SetError(FormatText(format, text, "yaml", typeName));
+}
+
+enum class PlainInteger { NotInteger, Stored, TooLarge };
+
+// A plain decimal or "0x" integer, read exactly: going through a double would round every
+// integer above 2^53 (9007199254740993 would read as ...992), and could round a literal just
+// outside the 64-bit ranges back into them.
+PlainInteger ResolvePlainInteger(std::string_view text, BindingProperty& slot) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  // from_chars would take a second sign; only digits may follow.
+  if (i == text.size() || text[i] == '+' || text[i] == '-') return PlainInteger::NotInteger;
+  uint64_t magnitude = 0;
+  const char* const end = text.data() + text.size();
+  const std::from_chars_result parsed = std::from_chars(text.data() + i, end, magnitude, base);
+  if (parsed.ptr != end || parsed.ec == std::errc::invalid_argument) {
+    return PlainInteger::NotInteger;
+  }
+  if (parsed.ec == std::errc::result_out_of_range) return PlainInteger::TooLarge;
+  if (!negative || magnitude == 0) {
+    slot.setUnsigned(magnitude);  // "-0" is unsigned 0, as the double -0.0 is not negative
+  } else if (magnitude <= uint64_t{1} << 63) {
+    slot.setSigned(static_cast<int64_t>(0 - magnitude));
+  } else {
+    return PlainInteger::TooLarge;
+  }
+  return PlainInteger::Stored;
+}
+
+// A plain scalar that reads entirely as a finite number. Integral values outside the 64-bit
+// ranges (1e30, -1e30, 18446744073709551616) are kept as floats: a wrapped or clamped integer
+// would be a different number.
+bool ResolvePlainNumber(std::string_view text, BindingProperty& slot) {
+  if (text.empty()) return false;
+  const PlainInteger integer = ResolvePlainInteger(text, slot);
+  if (integer == PlainInteger::Stored) return true;
+  double x = 0.0;
+  if (binding::ParseDoubleText(text, -DBL_MAX, DBL_MAX, x) != NumberTextStatus::Ok ||
+      !std::isfinite(x)) {
+    return false;
+  }
+  constexpr double kTwoTo63 = 9223372036854775808.0;
+  constexpr double kTwoTo64 = 18446744073709551616.0;
+  if (integer == PlainInteger::TooLarge || std::trunc(x) != x) {
+    slot.setFloat(x);
+  } else if (x < 0) {
+    if (x >= -kTwoTo63) {
+      slot.setSigned(static_cast<int64_t>(x));
+    } else {
+      slot.setFloat(x);
+    }
+  } else if (x < kTwoTo64) {
+    slot.setUnsigned(static_cast<uint64_t>(x));
+  } else {
+    slot.setFloat(x);
+  }
+  return true;
+}
+
+const char* Text(const yaml_char_t* text) { return reinterpret_cast<const char*>(text); }
+
+// 1-based, as people count lines and columns.
+std::size_t Line(const yaml_event_t& event) { return event.start_mark.line + 1; }
+std::size_t Column(const yaml_event_t& event) { return event.start_mark.column + 1; }
+
+class ParserGuard {
+ public:
+  ParserGuard() { initialized_ = yaml_parser_initialize(&parser_) != 0; }
+  ~ParserGuard() {
+    if (initialized_) yaml_parser_delete(&parser_);
+  }
+  ParserGuard(const ParserGuard&) = delete;
+  ParserGuard& operator=(const ParserGuard&) = delete;
+  bool Initialized() const { return initialized_; }
+  yaml_parser_t* Get() { return &parser_; }
+
+ private:
+  yaml_parser_t parser_{};
+  bool initialized_ = false;
+};
+
+class EventGuard {
+ public:
+  explicit EventGuard(yaml_event_t& event) : event_(event) {}
+  ~EventGuard() { yaml_event_delete(&event_); }
+  EventGuard(const EventGuard&) = delete;
+  EventGuard& operator=(const EventGuard&) = delete;
+
+ private:
+  yaml_event_t& event_;
+};
+
+class YamlWalker {
+ public:
+  explicit YamlWalker(BindingResult& result) : result_(result) {}
+
+  // Stops at the first error, which `result_` then holds.
+  void Handle(const yaml_event_t& event);
+
+ private:
+  static constexpr std::size_t kNoPath = SIZE_MAX;
+
+  // One step from the root to a node that aliases may need to find again. A step is shared by
+  // everything below it, so recording an anchor costs one step rather than a copy of the path,
+  // and the steps stay proportional to the input.
+  struct PathStep {
+    std::size_t parent;  // kNoPath for the root itself
+    bool isIndex;
+    uint32_t index;
+    std::string name;
+  };
+
+  struct Anchor {
+    std::size_t path = kNoPath;  // the anchored node; kNoPath for an anchored mapping key
+    std::string text;            // the key's text, or the source text of an anchored scalar
+    bool keyable = false;        // an alias of it may stand as a mapping key
+    bool open = false;           // the anchored container has not ended yet
+  };
+
+  struct OpenContainer {
+    BindingProperty* node;
+    std::size_t path;
+    Anchor* anchor;  // null without one; entries never move in the node-based table
+    bool mapping;
+  };
+
+  // The node an event fills and how it hangs below its container.
+  struct Slot {
+    BindingProperty* node = nullptr;
+    bool isKey = false;  // the event stands where a mapping expects its next key
+    std::size_t parent = kNoPath;
+    bool isIndex = false;
+    uint32_t index = 0;
+    std::string name;
+  };
+
+  bool ChooseSlot(const yaml_event_t& event, Slot& slot);
+  void HandleScalar(const yaml_event_t& event, Slot& slot);
+  void HandleStart(const yaml_event_t& event, Slot& slot, bool mapping);
+  void HandleAlias(const yaml_event_t& event, Slot& slot);
+  void HandleEnd();
+  std::size_t AddPath(Slot& slot);
+  Anchor* RecordAnchor(const yaml_event_t& event, const yaml_char_t* name, Anchor anchor);
+  const BindingProperty& Resolve(std::size_t path, std::size_t& depth) const;
+  bool ChargeAliasCopy(const yaml_event_t& event, const BindingProperty& source);
+  bool ChargeAlias(const yaml_event_t& event, std::size_t nodes, std::size_t bytes);
+  void Fail(const char* format, const yaml_event_t& event);
+  void FailAlias(const char* format, const yaml_event_t& event);
+
+  BindingResult& result_;
+  std::vector<OpenContainer> open_;
+  std::vector<PathStep> paths_;
+  std::unordered_map<std::string, Anchor> anchors_;
+  // A key that is the empty text is still a key, so "pending" cannot be told from the text.
+  std::string pendingKey_;
+  bool keyPending_ = false;
+  std::size_t aliasNodes_ = 0;
+  std::size_t aliasBytes_ = 0;
+};
+
+void YamlWalker::Handle(const yaml_event_t& event) {
+  switch (event.type) {
+    case YAML_DOCUMENT_START_EVENT:
+      if (result_.kind() != BindingPropertyKind::Empty) {
+        result_.SetError("Multi-document YAML is not supported.");
+      }
+      return;
+    case YAML_SEQUENCE_END_EVENT:
+    case YAML_MAPPING_END_EVENT:
+      HandleEnd();
+      return;
+    case YAML_SCALAR_EVENT:
+    case YAML_SEQUENCE_START_EVENT:
+    case YAML_MAPPING_START_EVENT:
+    case YAML_ALIAS_EVENT:
+      break;
+    default:
+      return;  // stream start and end, document end
+  }
+  Slot slot;
+  if (!ChooseSlot(event, slot)) return;
+  switch (event.type) {
+    case YAML_SCALAR_EVENT:
+      HandleScalar(event, slot);
+      return;
+    case YAML_SEQUENCE_START_EVENT:
+      HandleStart(event, slot, false);
+      return;
+    case YAML_MAPPING_START_EVENT:
+      HandleStart(event, slot, true);
+      return;
+    default:
+      HandleAlias(event, slot);
+      return;
+  }
+}
+
+bool YamlWalker::ChooseSlot(const yaml_event_t& event, Slot& slot) {
+  if (open_.empty()) {
+    slot.node = &result_;
+    return true;
+  }
+  OpenContainer& container = open_.back();
+  slot.parent = container.path;
+  if (!container.mapping) {
+    if (container.node->size() >= BindingProperty::kMaxElements) {
+      Fail("Too many sequence elements. At line: %1 col: %2", event);
+      return false;
+    }
+    slot.node = &container.node->appendElement();
+    slot.isIndex = true;
+    slot.index = container.node->size() - 1;
+    return true;
+  }
+  // Whether this event is a key follows from the mapping's state, not from what the member
+  // already holds: a repeated key may find a structure there.
+  if (!keyPending_) {
+    slot.node = container.node;
+    slot.isKey = true;
+    return true;
+  }
+  slot.node = &container.node->memberAt(pendingKey_);
+  slot.name = std::move(pendingKey_);
+  pendingKey_.clear();
+  keyPending_ = false;
+  return true;
+}
+
+void YamlWalker::HandleScalar(const yaml_event_t& event, Slot& slot) {
+  const auto& scalar = event.data.scalar;
+  const char* tag = Text(scalar.tag);
+  const std::string_view text(scalar.length == 0 ? "" : Text(scalar.value), scalar.length);
+  const bool stringTag = tag == nullptr || std::strcmp(tag, YAML_STR_TAG) == 0;
+  if (slot.isKey) {
+    if (!stringTag) {
+      Fail("Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2", event);
+      return;
+    }
+    pendingKey_.assign(text);
+    keyPending_ = true;
+    if (scalar.anchor != nullptr) {
+      Anchor anchor;
+      anchor.text = pendingKey_;
+      anchor.keyable = true;
+      RecordAnchor(event, scalar.anchor, std::move(anchor));
+    }
+    return;
+  }
+  const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                      scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+  ResolveYamlScalar(result_, *slot.node, tag, text.data(), text.size(), quoted);
+  if (!result_.ok() || scalar.anchor == nullptr) return;
+  Anchor anchor;
+  anchor.path = AddPath(slot);
+  anchor.text.assign(text);
+  anchor.keyable = stringTag;
+  RecordAnchor(event, scalar.anchor, std::move(anchor));
+}
+
+void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping) {
+  if (slot.isKey) {
+    Fail(mapping ? "Unexpected start of mapping. At line: %1 col: %2"
+                 : "Unexpected start of sequence. At line: %1 col: %2",
+         event);
+    return;
+  }
+  if (open_.size() >= kYamlMaxDepth) {
+    result_.SetError(FormatText("Nesting deeper than %1 levels. At line: %2 col: %3", kYamlMaxDepth,
+                                Line(event), Column(event)));
+    return;
+  }
+  // A repeated key may find a container there already; the new one starts empty.
+  slot.node->reset();
+  if (mapping) {
+    slot.node->makeStructure();
+  } else {
+    slot.node->makeCollection();
+  }
+  const std::size_t path = AddPath(slot);
+  const yaml_char_t* anchorName =
+      mapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
+  Anchor* anchor = nullptr;
+  if (anchorName != nullptr) {
+    Anchor record;
+    record.path = path;
+    record.open = true;
+    anchor = RecordAnchor(event, anchorName, std::move(record));
+    if (anchor == nullptr) return;
+  }
+  open_.push_back(OpenContainer{slot.node, path, anchor, mapping});
+}
+
+void YamlWalker::HandleEnd() {
+  if (open_.empty()) return;  // the parser keeps starts and ends balanced
+  if (open_.back().anchor != nullptr) open_.back().anchor->open = false;
+  open_.pop_back();
+  keyPending_ = false;
+}
+
+void YamlWalker::HandleAlias(const yaml_event_t& event, Slot& slot) {
+  const auto found = anchors_.find(Text(event.data.alias.anchor));
+  if (found != anchors_.end() && found->second.open) {
+    FailAlias("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3", event);
+    return;
+  }
+  if (found == anchors_.end()) {
+    FailAlias("Undefined alias encountered: \"%1\". At line: %2 col: %3", event);
+    return;
+  }
+  const Anchor& anchor = found->second;
+  if (slot.isKey) {
+    // An alias standing as a key takes the text of the scalar it names, as written there (an
+    // anchored key's text included). A container, or a scalar tagged as other than a string, has
+    // no key spelling: that is reported like any other invalid key.
+    if (!anchor.keyable) {
+      FailAlias(
+          "Invalid mapping key. Alias \"%1\" does not name a string scalar. "
+          "At line: %2 col: %3",
+          event);
+      return;
+    }
+    if (!ChargeAlias(event, 1, anchor.text.size())) return;
+    pendingKey_ = anchor.text;
+    keyPending_ = true;
+    return;
+  }
+  if (anchor.path == kNoPath) {
+    if (!ChargeAlias(event, 1, anchor.text.size())) return;
+    slot.node->setString(anchor.text);
+    return;
+  }
+  std::size_t depth = 0;
+  const BindingProperty& source = Resolve(anchor.path, depth);
+  // A node anchored where a repeated key now holds an open container would contain its own copy.
+  if (depth < open_.size() && &source == open_[depth].node) {
+    FailAlias("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3", event);
+    return;
+  }
+  if (!ChargeAliasCopy(event, source)) return;
+  slot.node->copyFrom(source);
+}
+
+std::size_t YamlWalker::AddPath(Slot& slot) {
+  paths_.push_back(PathStep{slot.parent, slot.isIndex, slot.index, std::move(slot.name)});
+  return paths_.size() - 1;
+}
+
+YamlWalker::Anchor* YamlWalker::RecordAnchor(const yaml_event_t& event, const yaml_char_t* name,
+                                             Anchor anchor) {
+  const auto [it, inserted] = anchors_.try_emplace(Text(name), std::move(anchor));
+  if (!inserted) {
+    result_.SetError(FormatText("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3",
+                                Text(name), Line(event), Column(event)));
+    return nullptr;
+  }
+  return &it->second;
+}
+
+// Walks the recorded steps down from the root; `depth` receives the number of steps. A step that
+// no longer exists (a repeated key replaced the node) yields the shared empty node.
+const BindingProperty& YamlWalker::Resolve(std::size_t path, std::size_t& depth) const {
+  std::vector<const PathStep*> steps;
+  for (std::size_t at = path; paths_[at].parent != kNoPath; at = paths_[at].parent) {
+    steps.push_back(&paths_[at]);
+  }
+  depth = steps.size();
+  const BindingProperty* node = &result_;
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    const PathStep& step = **it;
+    node = step.isIndex ? &node->element(step.index) : &node->member(step.name);
+  }
+  return *node;
+}
+
+// Counts what copying `source` would add, stopping as soon as the budget is spent, so that the
+// count itself stays within the budget.
+bool YamlWalker::ChargeAliasCopy(const yaml_event_t& event, const BindingProperty& source) {
+  const std::size_t nodeRoom = kYamlMaxAliasNodes - aliasNodes_;
+  const std::size_t byteRoom = kYamlMaxAliasTextBytes - aliasBytes_;
+  std::size_t nodes = 1;
+  std::size_t bytes = 0;
+  std::size_t height = 0;  // container levels in the copy
+  std::vector<std::pair<const BindingProperty*, std::size_t>> pending{{&source, 0}};
+  while (!pending.empty() && nodes <= nodeRoom && bytes <= byteRoom) {
+    const auto [node, level] = pending.back();
+    pending.pop_back();
+    switch (node->kind()) {
+      case BindingPropertyKind::String:
+        bytes += node->size();
+        break;
+      case BindingPropertyKind::Collection:
+        height = std::max(height, level + 1);
+        nodes += node->size();
+        if (nodes > nodeRoom) break;
+        for (const BindingProperty& element : node->elements()) {
+          pending.emplace_back(&element, level + 1);
+        }
+        break;
+      case BindingPropertyKind::Structure:
+        height = std::max(height, level + 1);
+        nodes += node->size();
+        if (nodes > nodeRoom) break;
+        for (const auto& member : node->members()) {
+          bytes += member.name.size();
+          pending.emplace_back(&member.value, level + 1);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (nodes > nodeRoom || bytes > byteRoom) return ChargeAlias(event, nodes, bytes);
+  if (open_.size() + height > kYamlMaxDepth) {
+    result_.SetError(FormatText("Nesting deeper than %1 levels. At line: %2 col: %3", kYamlMaxDepth,
+                                Line(event), Column(event)));
+    return false;
+  }
+  return ChargeAlias(event, nodes, bytes);
+}
+
+bool YamlWalker::ChargeAlias(const yaml_event_t& event, std::size_t nodes, std::size_t bytes) {
+  if (nodes > kYamlMaxAliasNodes - aliasNodes_ || bytes > kYamlMaxAliasTextBytes - aliasBytes_) {
+    FailAlias("Alias expansion is too large. Alias \"%1\". At line: %2 col: %3", event);
+    return false;
+  }
+  aliasNodes_ += nodes;
+  aliasBytes_ += bytes;
+  return true;
+}
+
+void YamlWalker::Fail(const char* format, const yaml_event_t& event) {
+  result_.SetError(FormatText(format, Line(event), Column(event)));
+}
+
+void YamlWalker::FailAlias(const char* format, const yaml_event_t& event) {
+  result_.SetError(FormatText(format, Text(event.data.alias.anchor), Line(event), Column(event)));
+}
+
+}  // namespace
+
+BindingResult ParseYaml(std::string_view text) {
+  BindingResult result;
+  ParserGuard parser;
+  if (!parser.Initialized()) {
+    result.SetError("YAML parser error: out of memory. At line: 0 col: 0");
+    return result;
+  }
+  yaml_parser_set_encoding(parser.Get(), YAML_UTF8_ENCODING);
+  static const unsigned char kNoText[] = "";
+  yaml_parser_set_input_string(
+      parser.Get(), text.empty() ? kNoText : reinterpret_cast<const unsigned char*>(text.data()),
+      text.size());
+
+  YamlWalker walker(result);
+  bool streamEnded = false;
+  while (result.ok() && !streamEnded) {
+    yaml_event_t event{};
+    if (yaml_parser_parse(parser.Get(), &event) == 0) break;
+    EventGuard guard(event);
+    streamEnded = event.type == YAML_STREAM_END_EVENT;
+    walker.Handle(event);
+  }
+
+  const yaml_parser_t& state = *parser.Get();
+  if (result.ok() && state.error != YAML_NO_ERROR) {
+    // The library counts lines and columns from 0 here, and the message keeps its numbers.
+    const char* problem = state.problem != nullptr           ? state.problem
+                          : state.error == YAML_MEMORY_ERROR ? "out of memory"
+                                                             : "unknown error";
+    result.SetError(FormatText("YAML parser error: %1. At line: %2 col: %3", problem,
+                               state.problem_mark.line, state.problem_mark.column));
+  }
+  return result;
+}
+
+void ResolveYamlScalar(BindingResult& result, BindingProperty& slot, const char* tag,
+                       const char* text, std::size_t length, bool quoted) {
+  if (!result.ok()) return;
+  const std::string_view value = length == 0 ? std::string_view() : std::string_view(text, length);
+  if (tag != nullptr) {
+    const std::string_view tagText(tag);
+    if (tagText == YAML_STR_TAG) {
+      slot.setString(value);
+    } else if (tagText == YAML_INT_TAG) {
+      // Only a leading minus selects the signed reading, so the unsigned range stays whole.
+      if (!value.empty() && value[0] == '-') {
+        int64_t number = 0;
+        const NumberTextStatus status =
+            binding::ParseSignedText(value, INT64_MIN, INT64_MAX, number);
+        if (status == NumberTextStatus::Ok) {
+          slot.setSigned(number);
+        } else {
+          SetNumberError(result, status, value, "int64_t");
+        }
+      } else {
+        uint64_t number = 0;
+        const NumberTextStatus status = binding::ParseUnsignedText(value, UINT64_MAX, number);
+        if (status == NumberTextStatus::Ok) {
+          slot.setUnsigned(number);
+        } else {
+          SetNumberError(result, status, value, "uint64_t");
+        }
+      }
+    } else if (tagText == YAML_FLOAT_TAG) {
+      double number = 0.0;
+      const NumberTextStatus status = binding::ParseDoubleText(value, -DBL_MAX, DBL_MAX, number);
+      if (status == NumberTextStatus::Ok) {
+        slot.setFloat(number);
+      } else {
+        SetNumberError(result, status, value, "double");
+      }
+    } else if (tagText == YAML_BOOL_TAG) {
+      // Any other text leaves the slot as it was, without an error.
+      if (IsWord(value, kTrueWords)) {
+        slot.setBool(true);
+      } else if (IsWord(value, kFalseWords)) {
+        slot.setBool(false);
+      }
+    } else {
+      result.SetError(FormatText("Unsupported YAML tag '%1'.", tagText));
+    }
+    return;
+  }
+  if (quoted) {
+    slot.setString(value);
+    return;
+  }
+  if (IsWord(value, kNullWords)) {
+    slot.reset();
+    return;
+  }
+  if (ResolvePlainNumber(value, slot)) return;
+  if (IsWord(value, kTrueWords)) {
+    slot.setBool(true);
+  } else if (IsWord(value, kFalseWords)) {
+    slot.setBool(false);
+  } else {
+    slot.setString(value);
+  }
+}
+
+bool LooksLikeYaml(std::string_view text) {
+  const std::size_t start = std::min(text.find_first_not_of(' '), text.size());
+  return text.substr(start).starts_with("---");
+}
+
+}  // namespace vyn::formats

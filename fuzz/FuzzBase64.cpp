@@ -1,0 +1,53 @@
+// Fuzzes Base64 in both directions. The input is taken once as text to decode and once as bytes
+// to encode: encoding what was decoded must decode back to the same bytes, any bytes must survive
+// encode then decode, and encoded text must be padded alphabet characters of the right length.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/Base64.h"
+
+namespace {
+
+[[noreturn]] void Violated(const char* what) {
+  std::fprintf(stderr, "contract violated: %s\n", what);
+  __builtin_trap();
+}
+
+void CheckEncoded(const std::string& text, std::size_t byteCount) {
+  if (text.size() != (byteCount + 2) / 3 * 4) Violated("encoded length is not 4 * ceil(n / 3)");
+  const std::size_t padding = (3 - byteCount % 3) % 3;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    const bool digit = c >= '0' && c <= '9';
+    const bool pad = c == '=';
+    if (pad != (i >= text.size() - padding)) Violated("padding in the wrong place");
+    if (!pad && !letter && !digit && c != '+' && c != '/') Violated("character outside alphabet");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  // Decoding stops at the first character outside the alphabet, so the result is bounded by the
+  // whole text's groups.
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::vector<uint8_t> decoded = vyn::formats::Base64Decode(text);
+  if (decoded.size() > (size + 3) / 4 * 3) Violated("more bytes decoded than the text can hold");
+  const std::string reencoded = vyn::formats::Base64Encode(decoded.data(), decoded.size());
+  CheckEncoded(reencoded, decoded.size());
+  if (vyn::formats::Base64Decode(reencoded) != decoded) Violated("Encode(Decode(x)) changed bytes");
+
+  const std::string encoded = vyn::formats::Base64Encode(data, size);
+  CheckEncoded(encoded, size);
+  const std::vector<uint8_t> back = vyn::formats::Base64Decode(encoded);
+  if (back.size() != size || !std::equal(back.begin(), back.end(), data)) {
+    Violated("Decode(Encode(bytes)) changed bytes");
+  }
+  return 0;
+}

@@ -1,0 +1,146 @@
+// Fuzzes the JSON reader and writer. Besides crashes, leaks and undefined behaviour it checks the
+// contracts: the length form reads nothing past its bytes and agrees with the NUL-terminated
+// form, failures carry a reader message and keep nothing of the value, and every value that was
+// read writes out as JSON (compact and pretty) that reads back to the same value.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/BindingProperty.h"
+#include "binding/PageCache.h"
+#include "formats/Json.h"
+
+namespace {
+
+using vyn::binding::BindingProperty;
+using vyn::binding::BindingPropertyKind;
+using vyn::binding::BindingResult;
+
+[[noreturn]] void Violated(const char* what) {
+  std::fprintf(stderr, "contract violated: %s\n", what);
+  __builtin_trap();
+}
+
+// Doubles read back from the writer's shortest form may land a few units in the last place away
+// under the reader's default (not full-precision) number parsing.
+bool CloseDoubles(double u, double v) {
+  if (u == v) return true;
+  if (std::signbit(u) != std::signbit(v)) return false;
+  int64_t a = 0, b = 0;
+  std::memcpy(&a, &u, sizeof a);
+  std::memcpy(&b, &v, sizeof b);
+  return (a > b ? a - b : b - a) <= 8;
+}
+
+// Structural equality without recursion. With `written` the second tree was read back from the
+// first one's JSON: signed 0 is written as 0 and reads back as unsigned, and doubles may differ
+// in their last places; otherwise the trees must be identical.
+bool SameTree(const BindingProperty& a, const BindingProperty& b, bool written) {
+  std::vector<std::pair<const BindingProperty*, const BindingProperty*>> pending{{&a, &b}};
+  while (!pending.empty()) {
+    const auto [x, y] = pending.back();
+    pending.pop_back();
+    if (written && x->kind() == BindingPropertyKind::Signed && x->asSigned() == 0 &&
+        y->kind() == BindingPropertyKind::Unsigned && y->asUnsigned() == 0) {
+      continue;
+    }
+    if (x->kind() != y->kind() || x->size() != y->size()) return false;
+    switch (x->kind()) {
+      case BindingPropertyKind::Bool:
+        if (x->asBool() != y->asBool()) return false;
+        break;
+      case BindingPropertyKind::Signed:
+        if (x->asSigned() != y->asSigned()) return false;
+        break;
+      case BindingPropertyKind::Unsigned:
+        if (x->asUnsigned() != y->asUnsigned()) return false;
+        break;
+      case BindingPropertyKind::Float: {
+        const double u = x->asFloat(), v = y->asFloat();
+        if (written ? !CloseDoubles(u, v) : std::memcmp(&u, &v, sizeof u) != 0) return false;
+        break;
+      }
+      case BindingPropertyKind::String:
+        if (x->asString() != y->asString()) return false;
+        break;
+      case BindingPropertyKind::Collection:
+        for (std::size_t i = 0; i < x->size(); ++i) {
+          pending.emplace_back(&x->element(i), &y->element(i));
+        }
+        break;
+      case BindingPropertyKind::Structure: {
+        auto u = x->members().begin();
+        for (const auto& member : y->members()) {
+          if ((*u).name != member.name) return false;
+          pending.emplace_back(&(*u).value, &member.value);
+          ++u;
+        }
+        break;
+      }
+      default:  // the reader makes no blobs or enums
+        break;
+    }
+  }
+  return true;
+}
+
+void CheckFailure(const BindingResult& result) {
+  if (result.ErrorText().rfind("Error: ", 0) != 0) Violated("a failure without a reader message");
+  if (result.size() != 1) Violated("a failure kept part of the value");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Each input builds and drops a tree; keeping one free region mapped spares an mmap and munmap
+  // per input.
+  vyn::binding::PageCache::Instance().SetRetainedRegionLimit(1);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  // A heap copy of exactly the input, without a terminator, so that reading past it is caught.
+  const std::vector<char> bytes(data, data + size);
+  (void)vyn::formats::LooksLikeJson(std::string_view(bytes.data(), bytes.size()));
+  const BindingResult result = vyn::formats::ParseJson(bytes.data(), bytes.size());
+
+  const std::string text(bytes.data(), bytes.size());
+  const BindingResult fromString = vyn::formats::ParseJson(text);
+  if (fromString.ok() != result.ok() || fromString.ErrorText() != result.ErrorText() ||
+      !SameTree(result, fromString, false)) {
+    Violated("the string form read differently from the length form");
+  }
+  if (std::memchr(data, '\0', size) == nullptr) {
+    const BindingResult terminated = vyn::formats::ParseJson(text.c_str());
+    if (terminated.ok() != result.ok() || terminated.ErrorText() != result.ErrorText() ||
+        !SameTree(result, terminated, false)) {
+      Violated("the NUL-terminated form read differently from the length form");
+    }
+  }
+  if (!result.ok()) {
+    CheckFailure(result);
+    return 0;
+  }
+
+  const std::string compact = vyn::formats::ToJson(result, nullptr, nullptr);
+  if (compact.empty() != (result.kind() == BindingPropertyKind::Empty)) {
+    Violated("only an empty value may write the empty text");
+  }
+  const BindingResult back = vyn::formats::ParseJson(compact);
+  if (!back.ok()) Violated("the written text does not read back");
+  if (!SameTree(result, back, true)) Violated("the written text reads back as another value");
+
+  // Pretty text grows with the square of the depth (one indented line per bracket), so only
+  // inputs too short to nest deeply take this path.
+  if (size > 1024) return 0;
+  const std::string pretty = vyn::formats::ToJson(result, nullptr, "\r\n");
+  const BindingResult prettyBack = vyn::formats::ParseJson(pretty);
+  if (!prettyBack.ok()) Violated("the pretty text does not read back");
+  if (!SameTree(back, prettyBack, false)) Violated("pretty and compact texts read differently");
+  return 0;
+}
