@@ -1,13 +1,28 @@
-// Printing what a loaded plugin tells the host about itself.
+// Printing what a loaded plugin tells the host about itself: its endpoints, types and events,
+// as text for a reader or as JSON for tools.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
-#include "plugin/HostAbi.h"
+#include "host/ApiSnapshot.h"
 
 namespace vyn::host {
 
-void PrintApiDescription(std::FILE* out, const ApiDescription& api);
+struct PluginFacts {
+  std::string shortName;
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  uint32_t patch = 0;
+  bool ready = false;
+  uint32_t memoryStats[14] = {};
+};
+
+void PrintApiDescription(std::FILE* out, const ApiSnapshot& api);
 void PrintMemoryStats(std::FILE* out, const uint32_t stats[14]);
+
+// The whole description as one pretty-printed JSON document.
+std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api);
 
 }  // namespace vyn::host

@@ -4,12 +4,12 @@
 namespace vyn::host {
 namespace {
 
-constexpr const char* kMethodNames[] = {"", "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST",
-                                        "PUT"};
-constexpr const char* kTypeKindNames[] = {"",       "bool",   "int8",     "uint8", "int16",
-                                          "uint16", "int32",  "uint32",   "int64", "uint64",
-                                          "float",  "double", "string",   "object", "blob",
-                                          "vector", "enum",   "struct",   "callback", "map"};
+constexpr const char* kMethodNames[] = {"",        "DELETE", "GET",  "HEAD",
+                                        "OPTIONS", "PATCH",  "POST", "PUT"};
+constexpr const char* kTypeKindNames[] = {"",       "bool",   "int8",   "uint8",    "int16",
+                                          "uint16", "int32",  "uint32", "int64",    "uint64",
+                                          "float",  "double", "string", "object",   "blob",
+                                          "vector", "enum",   "struct", "callback", "map"};
 
 }  // namespace
 
@@ -26,12 +26,18 @@ const char* TypeKindName(uint32_t code) { return code <= 19 ? kTypeKindNames[cod
 
 std::string LocationName(uint32_t code) {
   switch (code) {
-    case 0: return "any";
-    case 1: return "query";
-    case 2: return "path";
-    case 4: return "header";
-    case 5: return "body";
-    default: return "location " + std::to_string(code);
+    case 0:
+      return "any";
+    case 1:
+      return "query";
+    case 2:
+      return "path";
+    case 4:
+      return "header";
+    case 5:
+      return "body";
+    default:
+      return "location " + std::to_string(code);
   }
 }
 

@@ -1,18 +1,21 @@
 // JSON text of a HostValue tree lent by the plugin.
 #include "host/HostValueJson.h"
 
-#include <cmath>
-#include <cstring>
-
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+#include <cmath>
+#include <cstring>
 
 namespace vyn::host {
 namespace {
 
 constexpr int kMaxDepth = 256;
 
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+// Validating the encoding keeps a plugin text that is not UTF-8 from producing broken JSON.
+using JsonWriter =
+    rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                      rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>;
 
 std::string Base64(const unsigned char* bytes, size_t count) {
   static constexpr char kDigits[] =
@@ -111,7 +114,7 @@ bool HostValueToJson(const HostValue& value, std::string& json, std::string& err
   JsonWriter writer(buffer);
   TreeWriter tree(writer);
   if (!tree.Write(value, 0)) {
-    error = tree.error().empty() ? "the value cannot be written as JSON" : tree.error();
+    error = tree.error().empty() ? "the value holds a text that is not UTF-8" : tree.error();
     return false;
   }
   json.assign(buffer.GetString(), buffer.GetSize());

@@ -3,11 +3,11 @@
 // it cleans up a response.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "plugin/HostAbi.h"
 

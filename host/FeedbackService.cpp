@@ -1,0 +1,77 @@
+// A stand-in feedback service on the loopback interface.
+#include "host/FeedbackService.h"
+
+#include <httplib.h>
+
+#include <chrono>
+
+namespace vyn::host {
+
+std::string FeedbackService::SurveyJson() {
+  return R"({"id":)" + std::to_string(kSurveyId) +
+         R"(,"title":"How was your game?","caption":"Tell us in one click.",)"
+         R"("type":"internal","display":"modal","data":{"questions":[)"
+         R"({"id":"1","type":"rating","data":{"text":"How much did you enjoy this game?",)"
+         R"("min":1,"max":5}}]}})";
+}
+
+FeedbackService::FeedbackService() : server_(std::make_unique<httplib::Server>()) {}
+
+FeedbackService::~FeedbackService() { Stop(); }
+
+bool FeedbackService::Start() {
+  server_->Post(
+      R"(/player-feedback-tool/v1/players/([^/]+)/surveys)",
+      [this](const httplib::Request& request, httplib::Response& response) {
+        const std::string target = request.target;
+        const size_t query = target.find('?');
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          surveyRequests_.push_back({request.matches[1].str(),
+                                     query == std::string::npos ? "" : target.substr(query + 1),
+                                     request.get_header_value("Authorization"), request.body});
+        }
+        response.set_content(SurveyJson(), "application/json");
+      });
+  server_->Post(
+      R"(/player-feedback-tool/v2/players/([^/]+)/surveys/([^/]+)/results)",
+      [this](const httplib::Request& request, httplib::Response& response) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          uploads_.push_back({request.matches[1].str(), request.matches[2].str(), request.body});
+        }
+        response.status = 204;
+      });
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) return false;
+  listening_ = true;
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    listening_ = false;
+  });
+  // A stop that comes before the server runs is lost, and the server would then run on.
+  while (listening_ && !server_->is_running()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return listening_;
+}
+
+void FeedbackService::Stop() {
+  if (!thread_.joinable()) return;
+  server_->stop();
+  thread_.join();
+}
+
+std::string FeedbackService::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+std::vector<FeedbackService::SurveyRequest> FeedbackService::surveyRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return surveyRequests_;
+}
+
+std::vector<FeedbackService::ResultsUpload> FeedbackService::uploads() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return uploads_;
+}
+
+}  // namespace vyn::host

@@ -1,0 +1,61 @@
+// A small stand-in for the remote feedback service, on the loopback interface: it offers one
+// survey to every player who asks and records the results it is sent. The demo points the
+// plugin at it.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace vyn::host {
+
+class FeedbackService {
+ public:
+  struct SurveyRequest {
+    std::string puuid;
+    std::string query;
+    std::string authorization;
+    std::string body;
+  };
+  struct ResultsUpload {
+    std::string puuid;
+    std::string surveyId;
+    std::string body;
+  };
+
+  // The survey offered: an internal one with a single rating question.
+  static constexpr unsigned long long kSurveyId = 4242;
+  static std::string SurveyJson();
+
+  FeedbackService();
+  ~FeedbackService();  // Stop()
+  FeedbackService(const FeedbackService&) = delete;
+  FeedbackService& operator=(const FeedbackService&) = delete;
+
+  // Listens on 127.0.0.1 at a free port; returns false when it cannot.
+  [[nodiscard]] bool Start();
+  void Stop();
+  // "http://127.0.0.1:<port>"
+  std::string BaseUrl() const;
+
+  std::vector<SurveyRequest> surveyRequests() const;
+  std::vector<ResultsUpload> uploads() const;
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  std::atomic<bool> listening_{false};
+  int port_ = 0;
+  mutable std::mutex mutex_;  // guards surveyRequests_ and uploads_
+  std::vector<SurveyRequest> surveyRequests_;
+  std::vector<ResultsUpload> uploads_;
+};
+
+}  // namespace vyn::host

@@ -1,0 +1,27 @@
+// vyn-host demo: a round that cannot complete says which step did not behave.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HostProcess.h"
+
+namespace vyn::test {
+namespace {
+
+TEST(DemoCommand, NamesTheStepThatDidNotBehave) {
+  // The fake plugin has none of the feature, so the round stops where the plugin is looked at.
+  std::string out;
+  std::string err;
+  EXPECT_EQ(RunHost({"demo", VYN_FAKE_PLUGIN_PATH}, out, err), 1) << err;
+  EXPECT_NE(out.find("[1/8] start the stand-in feedback service\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("FAILED: the plugin registers no endpoint POST /vyn-pft/v2/events"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("demo: step 2 of 8 (load and initialise the plugin) failed"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("[3/8]"), std::string::npos) << "no step runs after a failure";
+}
+
+}  // namespace
+}  // namespace vyn::test

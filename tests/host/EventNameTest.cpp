@@ -1,0 +1,31 @@
+// The event name of a resource path, which must match the one the plugin subscribes under.
+#include <gtest/gtest.h>
+
+#include "host/EventName.h"
+
+namespace vyn::host {
+namespace {
+
+TEST(EventNameForPath, KeepsFourPiecesOrSixForPlatformConfiguration) {
+  struct Case {
+    const char* path;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"/vyn-gameflow/v1/session", "OnJsonApiEvent_vyn-gameflow_v1_session"},
+      {"/vyn-a/v1/b/c", "OnJsonApiEvent_vyn-a_v1_b"},
+      {"/vyn-end-of-game/v1/eog-stats-block", "OnJsonApiEvent_vyn-end-of-game_v1_eog-stats-block"},
+      {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool",
+       "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool"},
+      {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl/x",
+       "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool_BackendUrl"},
+      {"//vyn-login//v1/session/", "OnJsonApiEvent_vyn-login_v1_session"},
+      {"vyn-x/v1/y", "OnJsonApiEvent_vyn-x_v1_y"},
+      {"/", "OnJsonApiEvent"},
+      {"", "OnJsonApiEvent"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EventNameForPath(c.path), c.name) << c.path;
+}
+
+}  // namespace
+}  // namespace vyn::host
