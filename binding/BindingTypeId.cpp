@@ -5,24 +5,23 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <new>
 #include <unordered_set>
 
 namespace vyn::binding {
 namespace {
 
-// The records must outlive every static object that might still name a type while the process
-// ends, so the table is built in place and never destroyed.
 struct IdentityTable {
   std::mutex mutex;
   std::unordered_set<uint32_t> numbers;
   std::deque<BindingTypeId> records;  // a deque never moves what it already holds
 };
 
+// Destroyed when the process ends or the library is unloaded, so that a host that loads and
+// unloads the library repeatedly gets its memory back. Static objects destroyed later may still
+// hold identity pointers but never read through them while they go.
 IdentityTable& Table() {
-  alignas(IdentityTable) static unsigned char storage[sizeof(IdentityTable)];
-  static IdentityTable* const table = ::new (storage) IdentityTable();
-  return *table;
+  static IdentityTable table;
+  return table;
 }
 
 // Mixes a salt into the hash; only reached when a hash is 0 or already taken.
