@@ -8,6 +8,7 @@
 #include "diagnostics/Log.h"
 #include "plugin/PluginAllocator.h"
 #include "plugin/PluginLogTarget.h"
+#include "routing/FunctionDispatcher.h"
 #include "routing/MakeIdentifier.h"
 
 namespace vyn::plugin {
@@ -70,13 +71,15 @@ void OnPluginMemoryStats(void*, uint32_t out[14]) noexcept { PluginBase::FillMem
 
 }  // namespace
 
-PluginBase::PluginBase() {
+PluginBase::PluginBase() : registry_(std::make_unique<routing::FunctionDispatcher>()) {
   callbacks_.initialize = OnPluginInitialize;
   callbacks_.unload = OnPluginUnload;
   callbacks_.memoryStats = OnPluginMemoryStats;
 }
 
 PluginBase::~PluginBase() = default;
+
+const ApiDescription& PluginBase::apiDescription() const { return registry_->apiDescription(); }
 
 void PluginBase::Shutdown() {}
 
@@ -132,6 +135,7 @@ void PluginBase::Register(const char* shortName, PluginLoadBlock& block) {
   tags_ = {"Plugins", std::string("Plugin ") + shortName};
   typeNamePrefix_ = routing::MakeIdentifier("", shortName);
   RegisterApi();
+  registry_->BuildApiDescription();
 
   block.major = own.major;
   block.minor = own.minor;
@@ -139,7 +143,7 @@ void PluginBase::Register(const char* shortName, PluginLoadBlock& block) {
   block.callbacks = &callbacks_;
   block.context = this;
   block.shortName = names_.shortName.c_str();
-  block.api = &apiDescription_;
+  block.api = &registry_->apiDescription();
 }
 
 bool PluginBase::Initialize(const HostApi* api) {

@@ -11,6 +11,10 @@
 #include "diagnostics/VersionText.h"
 #include "plugin/HostAbi.h"
 
+namespace vyn::routing {
+class FunctionDispatcher;
+}
+
 namespace vyn::plugin {
 
 class PluginLogTarget;
@@ -66,7 +70,8 @@ class PluginBase {
   virtual bool OnInitialized();
 
   // Loading steps after construction: version check (an incompatible host ends the process),
-  // names, tags, registrations, API description, and the load block written back.
+  // names, tags, registrations, API description (built from the registry after RegisterApi), and
+  // the load block written back.
   void Register(const char* shortName, PluginLoadBlock& block);
   // PluginInitialize: host link, log target, user agent, event side, OnInitialized.
   bool Initialize(const HostApi* api);
@@ -81,7 +86,11 @@ class PluginBase {
   const HostApi* hostApi() const { return hostApi_; }
   uint32_t hostHandle() const { return hostHandle_; }
   const PluginCallbacks& callbacks() const { return callbacks_; }
-  const ApiDescription& apiDescription() const { return apiDescription_; }
+  // The plugin's type registry and endpoint dispatcher; lives as long as the object.
+  routing::FunctionDispatcher& registry() { return *registry_; }
+  const routing::FunctionDispatcher& registry() const { return *registry_; }
+  // Valid from Register on, until the object is destroyed.
+  const ApiDescription& apiDescription() const;
 
  private:
   HostFunctions* Functions() const;
@@ -91,11 +100,11 @@ class PluginBase {
   PluginNames names_;
   std::string typeNamePrefix_;
   std::array<std::string, 2> tags_;
+  std::unique_ptr<routing::FunctionDispatcher> registry_;
   const HostApi* hostApi_ = nullptr;
   uint32_t hostHandle_ = 0;
   std::string userAgent_;
   PluginCallbacks callbacks_{};
-  ApiDescription apiDescription_{};
 };
 
 }  // namespace vyn::plugin
