@@ -1,5 +1,5 @@
 // The positional formatter's scan, its placeholder reader and the printers of each argument kind.
-// Nothing here touches the heap until the result string is made: the output, the specification
+// Nothing here touches the heap until the result string is made: the output, the conversion
 // and every converted argument text live in stack buffers.
 #include "diagnostics/FormatText.h"
 
@@ -34,7 +34,7 @@ std::size_t ReadNumber(std::string_view text, std::size_t& pos) {
   return value;
 }
 
-// Collects the specification of one placeholder while it is read.
+// Collects the printf conversion of one placeholder while it is read.
 class PlaceholderReader {
  public:
   PlaceholderReader(std::string_view text, std::size_t& nextSequential, FormatPlaceholder& out)
@@ -46,7 +46,7 @@ class PlaceholderReader {
   void Seek(std::size_t pos) { pos_ = pos; }
   void Skip() { ++pos_; }
 
-  // Copies the current byte into the specification; false once it would outgrow its buffer.
+  // Copies the current byte into the conversion; false once it would outgrow its buffer.
   bool Take() {
     if (out_.specLength + 1 >= kFormatSpecSize) {
       out_.tooLong = true;
@@ -128,7 +128,7 @@ struct Conversion {
   std::string_view modifier;
 };
 
-// The specification handed to the printf engine and the "*" values it consumes.
+// The printf conversion handed to the engine and the "*" values it consumes.
 struct PieceSpec {
   char text[kFormatSpecSize + 4];
   int stars[2];

@@ -30,7 +30,7 @@ inline constexpr std::size_t kFormatBufferSize = 4096;
 // formatting, which bounds the work on hostile formats.
 inline constexpr std::size_t kFormatSpecSize = 60;
 
-// One placeholder as read from a format text. The specification holds "%", flags, width,
+// One placeholder as read from a format text. Its printf conversion holds "%", flags, width,
 // precision, length modifier and conversion letter as written; "n$" and "*m$" argument numbers
 // are taken out, since each piece is printed on its own.
 struct FormatPlaceholder {
@@ -44,7 +44,7 @@ struct FormatPlaceholder {
   std::size_t starArguments[2] = {};  // 1-based arguments of "*" width, then "*" precision
   std::size_t starCount = 0;
   std::size_t length = 0;  // bytes of the format text spanned, "%" included
-  bool tooLong = false;    // the specification outgrew kFormatSpecSize; formatting must end
+  bool tooLong = false;    // the conversion outgrew kFormatSpecSize; formatting must end
 };
 
 // Reads the placeholder at the start of text (text[0] is "%", and it is not "%%").

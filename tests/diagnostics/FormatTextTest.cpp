@@ -130,7 +130,7 @@ TEST(FormatTextLimits, SpecificationOf60BytesEndsTheFormatting) {
   const std::string tooLong = "%" + std::string(58, '0') + "d";  // 60 bytes
   EXPECT_EQ(FormatText(("<" + fits + ">").c_str(), 7), "<7>");
   EXPECT_EQ(FormatText(("<" + tooLong + ">").c_str(), 7), "<");
-  // Argument numbers are not part of the specification.
+  // Argument numbers are not part of the printf conversion.
   EXPECT_EQ(FormatText(("<%1$" + fits.substr(1) + ">").c_str(), 7), "<7>");
 }
 
