@@ -10,13 +10,11 @@
 #include <vector>
 
 #include "formats/Base64.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
-[[noreturn]] void Violated(const char* what) {
-  std::fprintf(stderr, "contract violated: %s\n", what);
-  __builtin_trap();
-}
+using vyn::fuzz::Violated;
 
 void CheckEncoded(const std::string& text, std::size_t byteCount) {
   if (text.size() != (byteCount + 2) / 3 * 4) Violated("encoded length is not 4 * ceil(n / 3)");

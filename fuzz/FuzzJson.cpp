@@ -14,17 +14,14 @@
 #include "binding/BindingProperty.h"
 #include "binding/PageCache.h"
 #include "formats/Json.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
 using vyn::binding::BindingProperty;
 using vyn::binding::BindingPropertyKind;
 using vyn::binding::BindingResult;
-
-[[noreturn]] void Violated(const char* what) {
-  std::fprintf(stderr, "contract violated: %s\n", what);
-  __builtin_trap();
-}
+using vyn::fuzz::Violated;
 
 // Doubles read back from the writer's shortest form may land a few units in the last place away
 // under the reader's default (not full-precision) number parsing.
@@ -37,56 +34,18 @@ bool CloseDoubles(double u, double v) {
   return (a > b ? a - b : b - a) <= 8;
 }
 
-// Structural equality without recursion. With `written` the second tree was read back from the
-// first one's JSON: signed 0 is written as 0 and reads back as unsigned, and doubles may differ
-// in their last places; otherwise the trees must be identical.
+// With the second tree read back from the first one's JSON, signed 0 (written as 0) reads back as
+// unsigned 0.
+bool SignedZeroReadBack(const BindingProperty& x, const BindingProperty& y) {
+  return x.kind() == BindingPropertyKind::Signed && x.asSigned() == 0 &&
+         y.kind() == BindingPropertyKind::Unsigned && y.asUnsigned() == 0;
+}
+
+// Structural equality. With `written` the second tree was read back from the first one's JSON,
+// so doubles may differ in their last places; otherwise the trees must be identical.
 bool SameTree(const BindingProperty& a, const BindingProperty& b, bool written) {
-  std::vector<std::pair<const BindingProperty*, const BindingProperty*>> pending{{&a, &b}};
-  while (!pending.empty()) {
-    const auto [x, y] = pending.back();
-    pending.pop_back();
-    if (written && x->kind() == BindingPropertyKind::Signed && x->asSigned() == 0 &&
-        y->kind() == BindingPropertyKind::Unsigned && y->asUnsigned() == 0) {
-      continue;
-    }
-    if (x->kind() != y->kind() || x->size() != y->size()) return false;
-    switch (x->kind()) {
-      case BindingPropertyKind::Bool:
-        if (x->asBool() != y->asBool()) return false;
-        break;
-      case BindingPropertyKind::Signed:
-        if (x->asSigned() != y->asSigned()) return false;
-        break;
-      case BindingPropertyKind::Unsigned:
-        if (x->asUnsigned() != y->asUnsigned()) return false;
-        break;
-      case BindingPropertyKind::Float: {
-        const double u = x->asFloat(), v = y->asFloat();
-        if (written ? !CloseDoubles(u, v) : std::memcmp(&u, &v, sizeof u) != 0) return false;
-        break;
-      }
-      case BindingPropertyKind::String:
-        if (x->asString() != y->asString()) return false;
-        break;
-      case BindingPropertyKind::Collection:
-        for (std::size_t i = 0; i < x->size(); ++i) {
-          pending.emplace_back(&x->element(i), &y->element(i));
-        }
-        break;
-      case BindingPropertyKind::Structure: {
-        auto u = x->members().begin();
-        for (const auto& member : y->members()) {
-          if ((*u).name != member.name) return false;
-          pending.emplace_back(&(*u).value, &member.value);
-          ++u;
-        }
-        break;
-      }
-      default:  // the reader makes no blobs or enums
-        break;
-    }
-  }
-  return true;
+  return written ? vyn::fuzz::SameTree(a, b, CloseDoubles, SignedZeroReadBack)
+                 : vyn::fuzz::SameTree(a, b, vyn::fuzz::SameFloatBits);
 }
 
 void CheckFailure(const BindingResult& result) {

@@ -13,68 +13,15 @@
 #include "binding/BindingProperty.h"
 #include "binding/PageCache.h"
 #include "formats/MsgPack.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
 using vyn::binding::BindingProperty;
 using vyn::binding::BindingPropertyKind;
 using vyn::binding::BindingResult;
+using vyn::fuzz::Violated;
 
-[[noreturn]] void Violated(const char* what) {
-  std::fprintf(stderr, "contract violated: %s\n", what);
-  __builtin_trap();
-}
-
-// Structural equality without recursion: fuzzed trees are as deep as the input is long.
-bool SameTree(const BindingProperty& a, const BindingProperty& b) {
-  std::vector<std::pair<const BindingProperty*, const BindingProperty*>> pending{{&a, &b}};
-  while (!pending.empty()) {
-    const auto [x, y] = pending.back();
-    pending.pop_back();
-    if (x->kind() != y->kind() || x->size() != y->size()) return false;
-    switch (x->kind()) {
-      case BindingPropertyKind::Bool:
-        if (x->asBool() != y->asBool()) return false;
-        break;
-      case BindingPropertyKind::Signed:
-        if (x->asSigned() != y->asSigned()) return false;
-        break;
-      case BindingPropertyKind::Unsigned:
-        if (x->asUnsigned() != y->asUnsigned()) return false;
-        break;
-      case BindingPropertyKind::Float: {
-        const double u = x->asFloat(), v = y->asFloat();
-        if (u != v && !(u != u && v != v)) return false;  // NaN equals NaN here
-        break;
-      }
-      case BindingPropertyKind::String:
-        if (x->asString() != y->asString()) return false;
-        break;
-      case BindingPropertyKind::Blob: {
-        const auto u = x->asBlob(), v = y->asBlob();
-        if (!std::equal(u.begin(), u.end(), v.begin(), v.end())) return false;
-        break;
-      }
-      case BindingPropertyKind::Collection:
-        for (std::size_t i = 0; i < x->size(); ++i) {
-          pending.emplace_back(&x->element(i), &y->element(i));
-        }
-        break;
-      case BindingPropertyKind::Structure: {
-        auto u = x->members().begin();
-        for (const auto& member : y->members()) {
-          if ((*u).name != member.name) return false;
-          pending.emplace_back(&(*u).value, &member.value);
-          ++u;
-        }
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -105,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::size_t ownConsumed = 0;
   const BindingResult again = vyn::formats::ParseMsgPack(own.data(), own.size(), ownConsumed);
   if (!again.ok() || ownConsumed != consumed) Violated("the value's own bytes read differently");
-  if (!SameTree(result, again)) Violated("the value's own bytes gave another value");
+  if (!vyn::fuzz::SameTree(result, again, vyn::fuzz::SameFloatOrBothNaN)) Violated("the value's own bytes gave another value");
 
   if (consumed > 1) {
     const std::vector<uint8_t> prefix(data, data + consumed - 1);

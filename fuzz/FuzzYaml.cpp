@@ -12,17 +12,14 @@
 
 #include "binding/BindingProperty.h"
 #include "formats/Yaml.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
 using vyn::binding::BindingProperty;
 using vyn::binding::BindingPropertyKind;
 using vyn::binding::BindingResult;
-
-[[noreturn]] void Violated(const char* what) {
-  std::fprintf(stderr, "contract violated: %s\n", what);
-  __builtin_trap();
-}
+using vyn::fuzz::Violated;
 
 bool IsReaderMessage(std::string_view message) {
   constexpr std::string_view kPrefixes[] = {
@@ -71,50 +68,6 @@ Shape Measure(const BindingProperty& root) {
   return shape;
 }
 
-bool SameTree(const BindingProperty& a, const BindingProperty& b) {
-  std::vector<std::pair<const BindingProperty*, const BindingProperty*>> pending{{&a, &b}};
-  while (!pending.empty()) {
-    const auto [x, y] = pending.back();
-    pending.pop_back();
-    if (x->kind() != y->kind() || x->size() != y->size()) return false;
-    switch (x->kind()) {
-      case BindingPropertyKind::Bool:
-        if (x->asBool() != y->asBool()) return false;
-        break;
-      case BindingPropertyKind::Signed:
-        if (x->asSigned() != y->asSigned()) return false;
-        break;
-      case BindingPropertyKind::Unsigned:
-        if (x->asUnsigned() != y->asUnsigned()) return false;
-        break;
-      case BindingPropertyKind::Float: {
-        const double u = x->asFloat(), v = y->asFloat();
-        if (u != v && !(u != u && v != v)) return false;  // NaN equals NaN here
-        break;
-      }
-      case BindingPropertyKind::String:
-        if (x->asString() != y->asString()) return false;
-        break;
-      case BindingPropertyKind::Collection:
-        for (std::size_t i = 0; i < x->size(); ++i) {
-          pending.emplace_back(&x->element(i), &y->element(i));
-        }
-        break;
-      case BindingPropertyKind::Structure: {
-        auto u = x->members().begin();
-        for (const auto& member : y->members()) {
-          if ((*u).name != member.name) return false;
-          pending.emplace_back(&(*u).value, &member.value);
-          ++u;
-        }
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -136,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Violated("more nodes than the input and the alias budget allow");
   }
   const BindingResult again = vyn::formats::ParseYaml(text);
-  if (!again.ok() || !SameTree(result, again)) Violated("the same text read differently");
+  if (!again.ok() || !vyn::fuzz::SameTree(result, again, vyn::fuzz::SameFloatOrBothNaN)) Violated("the same text read differently");
   return 0;
 }
