@@ -6,6 +6,7 @@
 #include "diagnostics/AssertionReport.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Log.h"
+#include "plugin/FrameTypes.h"
 #include "plugin/PluginAllocator.h"
 #include "plugin/PluginLogTarget.h"
 #include "routing/FunctionDispatcher.h"
@@ -72,6 +73,7 @@ void OnPluginMemoryStats(void*, uint32_t out[14]) noexcept { PluginBase::FillMem
 }  // namespace
 
 PluginBase::PluginBase() : registry_(std::make_unique<routing::FunctionDispatcher>()) {
+  BindRegistry(registry_.get());
   callbacks_.initialize = OnPluginInitialize;
   callbacks_.unload = OnPluginUnload;
   callbacks_.memoryStats = OnPluginMemoryStats;
@@ -80,8 +82,6 @@ PluginBase::PluginBase() : registry_(std::make_unique<routing::FunctionDispatche
 PluginBase::~PluginBase() = default;
 
 const ApiDescription& PluginBase::apiDescription() const { return registry_->apiDescription(); }
-
-void PluginBase::Shutdown() {}
 
 HostFunctions* PluginBase::Functions() const { return hostApi_->functions; }
 
@@ -134,6 +134,7 @@ void PluginBase::Register(const char* shortName, PluginLoadBlock& block) {
   names_.typeDetail = BackendPluginType().detail;
   tags_ = {"Plugins", std::string("Plugin ") + shortName};
   typeNamePrefix_ = routing::MakeIdentifier("", shortName);
+  RegisterFrameTypes(*registry_);
   RegisterApi();
   registry_->BuildApiDescription();
 
@@ -148,9 +149,9 @@ void PluginBase::Register(const char* shortName, PluginLoadBlock& block) {
 
 bool PluginBase::Initialize(const HostApi* api) {
   hostApi_ = api;
-  hostHandle_ = api->hostHandle;
   if (auto target = InstallPluginLogTarget(api->functions)) logTarget_ = std::move(target);
-  userAgent_ = diagnostics::FormatText("TarnClient/%1 (%2)", hostVersion_, names_.shortName);
+  AttachEvents(api->hostHandle, names_.shortName,
+               diagnostics::FormatText("TarnClient/%1 (%2)", hostVersion_, names_.shortName));
   return OnInitialized();
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "diagnostics/VersionText.h"
+#include "plugin/EventSubscriber.h"
 #include "plugin/HostAbi.h"
 
 namespace vyn::routing {
@@ -41,28 +42,23 @@ struct PluginNames {
   std::string typeDetail;
 };
 
-class PluginBase {
+class PluginBase : public EventSubscriber {
  public:
   PluginBase();
-  PluginBase(const PluginBase&) = delete;
-  PluginBase& operator=(const PluginBase&) = delete;
-  virtual ~PluginBase();
-
-  // Unsubscribes every event and empties the handler tables; runs at unload before destruction.
-  virtual void Shutdown();
+  ~PluginBase() override;
 
   // Forwarders to the host function table; valid only after PluginInitialize.
-  virtual void HostRequest(ResponseRecord* response, const RequestRecord* request);
-  virtual void HostExternalRequest(ExternalResponseRecord* response,
-                                   const ExternalRequestRecord* request);
-  virtual void HostSendEvent(const EventRecord* event);
-  virtual void HostSubscribe(const char* eventName, uint32_t hostHandle, EventCallback callback,
-                             void* context, uint8_t flag);
-  virtual void HostUnsubscribe(const char* eventName, uint32_t hostHandle);
-  virtual void HostReserved5(uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e);
-  virtual void HostYield();
-  virtual void HostBeginWait(const char* label, uint32_t zero);
-  virtual void HostEndWait();
+  void HostRequest(ResponseRecord* response, const RequestRecord* request) override;
+  void HostExternalRequest(ExternalResponseRecord* response,
+                           const ExternalRequestRecord* request) override;
+  void HostSendEvent(const EventRecord* event) override;
+  void HostSubscribe(const char* eventName, uint32_t hostHandle, EventCallback callback,
+                     void* context, uint8_t flag) override;
+  void HostUnsubscribe(const char* eventName, uint32_t hostHandle) override;
+  void HostReserved5(uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e) override;
+  void HostYield() override;
+  void HostBeginWait(const char* label, uint32_t zero) override;
+  void HostEndWait() override;
 
   // The feature registers its types and endpoints here, during loading.
   virtual void RegisterApi();
@@ -70,7 +66,7 @@ class PluginBase {
   virtual bool OnInitialized();
 
   // Loading steps after construction: version check (an incompatible host ends the process),
-  // names, tags, registrations, API description (built from the registry after RegisterApi), and
+  // names, tags, the frame's records and events, the feature's registrations, API description (built from the registry after RegisterApi), and
   // the load block written back.
   void Register(const char* shortName, PluginLoadBlock& block);
   // PluginInitialize: host link, log target, user agent, event side, OnInitialized.
@@ -82,9 +78,7 @@ class PluginBase {
   const PluginNames& names() const { return names_; }
   const std::string& typeNamePrefix() const { return typeNamePrefix_; }
   const std::array<std::string, 2>& tags() const { return tags_; }
-  const std::string& userAgent() const { return userAgent_; }
   const HostApi* hostApi() const { return hostApi_; }
-  uint32_t hostHandle() const { return hostHandle_; }
   const PluginCallbacks& callbacks() const { return callbacks_; }
   // The plugin's type registry and endpoint dispatcher; lives as long as the object.
   routing::FunctionDispatcher& registry() { return *registry_; }
@@ -102,8 +96,6 @@ class PluginBase {
   std::array<std::string, 2> tags_;
   std::unique_ptr<routing::FunctionDispatcher> registry_;
   const HostApi* hostApi_ = nullptr;
-  uint32_t hostHandle_ = 0;
-  std::string userAgent_;
   PluginCallbacks callbacks_{};
 };
 

@@ -39,9 +39,10 @@ class EndpointTest : public ::testing::Test {
     InvokeEndpoint(FindEndpoint(api_, function), request, response);
   }
 
+  // Members go in reverse: the plugin unloads while its host still answers.
+  FakeHost host_;
   PluginLibrary library_;
   std::unique_ptr<LoadedPlugin> plugin_;
-  FakeHost host_;
   ApiDescription api_{};
 };
 

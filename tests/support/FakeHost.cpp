@@ -6,6 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "binding/HostValueConversion.h"
+
 namespace vyn::test {
 
 CopiedValue CopiedValue::From(const HostValue& value) {
@@ -167,6 +169,14 @@ bool FakeHost::Deliver(const std::string& eventName, const HostValue& payload, u
   record.context = s->context;
   s->callback(&record);
   return true;
+}
+
+bool FakeHost::Deliver(const std::string& eventName, const binding::BindingProperty& payload,
+                       uint32_t word) {
+  HostValue value = binding::ToHostValue(payload, nullptr);
+  const bool delivered = Deliver(eventName, value, word);
+  binding::ReleaseHostValue(value);
+  return delivered;
 }
 
 PluginLibrary::PluginLibrary(const char* path) {

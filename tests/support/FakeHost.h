@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/BindingProperty.h"
 #include "plugin/HostAbi.h"
 
 namespace vyn::test {
@@ -89,6 +90,9 @@ class FakeHost {
   // Delivers an event to the subscription of that name, as the host's event bus would.
   // Returns false when the plugin has no such subscription.
   bool Deliver(const std::string& eventName, const HostValue& payload, uint32_t word = 0);
+  // The same with a payload built as a value tree (lent to the plugin as host records).
+  bool Deliver(const std::string& eventName, const binding::BindingProperty& payload,
+               uint32_t word = 0);
   const Subscription* FindSubscription(const std::string& eventName) const;
 
   static FakeHost& From(HostFunctions* table);

@@ -1,0 +1,10 @@
+// The debug trace of the plugin frame and the feature. Its texts mark where a trace belongs;
+// nothing reads them, so they are dropped here, while the compiler still checks every format
+// against its arguments. Routing them to a log would put player tokens and survey bodies in it.
+#pragma once
+
+namespace vyn::diagnostics {
+
+[[gnu::format(printf, 1, 2)]] inline void PftTrace(const char* /*format*/, ...) noexcept {}
+
+}  // namespace vyn::diagnostics
