@@ -84,7 +84,9 @@ void PftPlugin::SavePFTSurveyResults(CallResult& result, const PFTEvent& event,
     return;
   }
   if (response.status >= 200 && response.status <= 204) {
+    // The log's storage goes too: a long session between uploads must not keep its peak.
     eventLog_.clear();
+    eventLog_.shrink_to_fit();
     return;
   }
   result.InternalErrorResult("Failed to save survey results for puuid '%1': %2-'%3'", puuid_,

@@ -41,6 +41,8 @@ class ScriptedHost {
   bool Publish(const std::string& uri, const std::string& eventType, const std::string& dataJson);
   // The next answers of the service, in order; with none left a request fails to connect.
   void Answer(int32_t transport, uint32_t status, const std::string& body);
+  // Drops the answers no request has taken yet.
+  void ClearAnswers() { answers_.clear(); }
 
   // Calls an endpoint by function name.
   void Call(const std::string& function, RequestBuilder& request, HostResponse& response);
