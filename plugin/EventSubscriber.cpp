@@ -169,34 +169,38 @@ bool ConvertPayload(const binding::BindingRegistry* registry, const EventRecord&
 
 }  // namespace
 
-void EventSubscriber::DeliverResourceEvent(const EventRecord* record) noexcept {
+template <typename Payload>
+void EventSubscriber::Deliver(const EventRecord* record, EventPayloadKind kind,
+                              void (*call)(const HandlerRecord&, const Payload&)) noexcept {
   if (record == nullptr || record->context == nullptr || record->name == nullptr) return;
   auto* self = static_cast<EventSubscriber*>(record->context);
   try {
+    // Held for the call: the handler may replace or remove its own registration.
     const std::shared_ptr<HandlerRecord> handler = self->FindHandler(record->name);
-    if (!handler || handler->kind != EventPayloadKind::ResourceEvent) return;
+    if (!handler || handler->kind != kind) return;
     PftTrace("%s: Handling event %s", self->shortName_.c_str(), record->name);
-    PluginResourceEvent event;
-    if (!ConvertPayload(self->registry_, *record, self->shortName_.c_str(), event)) return;
-    handler->onResource(event);
+    Payload payload;
+    if (!ConvertPayload(self->registry_, *record, self->shortName_.c_str(), payload)) return;
+    call(*handler, payload);
   } catch (...) {
     // Nothing may cross back into the host; an event that cannot be handled is dropped.
   }
 }
 
+void EventSubscriber::DeliverResourceEvent(const EventRecord* record) noexcept {
+  Deliver<PluginResourceEvent>(
+      record, EventPayloadKind::ResourceEvent,
+      [](const HandlerRecord& handler, const PluginResourceEvent& event) {
+        handler.onResource(event);
+      });
+}
+
 void EventSubscriber::DeliverServiceProxyEvent(const EventRecord* record) noexcept {
-  if (record == nullptr || record->context == nullptr || record->name == nullptr) return;
-  auto* self = static_cast<EventSubscriber*>(record->context);
-  try {
-    const std::shared_ptr<HandlerRecord> handler = self->FindHandler(record->name);
-    if (!handler || handler->kind != EventPayloadKind::ServiceProxyResponse) return;
-    PftTrace("%s: Handling event %s", self->shortName_.c_str(), record->name);
-    PluginServiceProxyResponse response;
-    if (!ConvertPayload(self->registry_, *record, self->shortName_.c_str(), response)) return;
-    handler->onServiceProxy(response);
-  } catch (...) {
-    // As above: dropped.
-  }
+  Deliver<PluginServiceProxyResponse>(
+      record, EventPayloadKind::ServiceProxyResponse,
+      [](const HandlerRecord& handler, const PluginServiceProxyResponse& response) {
+        handler.onServiceProxy(response);
+      });
 }
 
 void EventSubscriber::DispatchResource(const PluginResourceEvent& incoming) {

@@ -128,6 +128,9 @@ class EventSubscriber {
   using HandlerTable =
       std::unordered_map<std::string, std::shared_ptr<HandlerRecord>, Fnv1aHash, std::equal_to<>>;
 
+  template <typename Payload>
+  static void Deliver(const EventRecord* record, EventPayloadKind kind,
+                      void (*call)(const HandlerRecord&, const Payload&)) noexcept;
   static void DeliverResourceEvent(const EventRecord* record) noexcept;
   static void DeliverServiceProxyEvent(const EventRecord* record) noexcept;
   static EventCallback CallbackFor(EventPayloadKind kind) noexcept;

@@ -5,6 +5,7 @@
 
 #include "binding/HostValueConversion.h"
 #include "formats/Json.h"
+#include "plugin/EventSubscriber.h"
 
 namespace vyn::test {
 
@@ -79,16 +80,7 @@ bool ScriptedHost::Publish(const std::string& uri, const std::string& eventType,
   if (!data.ok()) return false;
   event.memberAt("data").moveFrom(data);
   // The host's bus names the event after the resource, as the plugin subscribed to it.
-  std::string name = "OnJsonApiEvent";
-  std::size_t pieces = 0;
-  for (std::size_t at = 0; at < uri.size() && pieces < 3;) {
-    const std::size_t end = std::min(uri.find('/', at), uri.size());
-    if (end > at) {
-      name += "_" + uri.substr(at, end - at);
-      ++pieces;
-    }
-    at = end + 1;
-  }
+  const std::string name = plugin::EventNameForPath(uri);
   return host.Deliver(name, event);
 }
 
