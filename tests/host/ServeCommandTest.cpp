@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "HostProcess.h"
+#include "ReplyJson.h"
 
 namespace vyn::test {
 namespace {
@@ -27,22 +28,6 @@ constexpr char kConfig[] = R"(# Resources the fake plugin reads.
   region: NA
   locale: en_US
 )";
-
-rapidjson::Document Json(const std::string& text) {
-  rapidjson::Document document;
-  document.Parse(text.c_str());
-  return document;
-}
-
-std::string Text(const rapidjson::Value& object, const char* name) {
-  if (!object.IsObject() || !object.HasMember(name) || !object[name].IsString()) return "<none>";
-  return object[name].GetString();
-}
-
-uint64_t Number(const rapidjson::Value& object, const char* name) {
-  if (!object.IsObject() || !object.HasMember(name) || !object[name].IsUint64()) return 99999;
-  return object[name].GetUint64();
-}
 
 class ServeCommand : public ::testing::Test {
  protected:
