@@ -89,7 +89,8 @@ class OwnedArguments {
 // for the host first. The stream is closed whatever happened.
 bool ReadStream(PluginBase& plugin, const ResponseRecord& response, std::string& text) {
   text.clear();
-  text.reserve(static_cast<std::size_t>(std::min(response.sizeHint, kMaxStreamReservation)));
+  const uint64_t sizeHint = response.sizeHint;  // out of the packed record
+  text.reserve(static_cast<std::size_t>(std::min(sizeHint, kMaxStreamReservation)));
   bool ok = true;
   char buffer[kStreamReadSize];
   for (;;) {
