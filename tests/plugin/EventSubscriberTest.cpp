@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "binding/HostValueConversion.h"
@@ -372,6 +374,43 @@ TEST(EventSideBeforeInitialisation, ObservationsReachTheHostWhenItConnects) {
     plugin.Shutdown();
   }
   diagnostics::ShutdownLogging();
+}
+
+}  // namespace
+}  // namespace vyn::plugin
+
+namespace vyn::plugin {
+namespace {
+
+// Responses and requests may come from several host threads at once: every request is
+// fulfilled exactly once, whichever side came first.
+TEST_F(EventSide, ServiceProxyConcurrencyFulfilsEachRequestOnce) {
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 200;
+  std::atomic<int> fulfilled{0};
+  std::vector<std::atomic<int>> seen(kThreads * kPerThread);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        const int id = t * kPerThread + i;
+        const std::string key = "u-" + std::to_string(id);
+        BindingProperty response;
+        response.memberAt("uuid").setString(key);
+        // Half the keys see their response first, half their request.
+        if (id % 2 == 0) host.Deliver("OnServiceProxyUuidEvent", response);
+        plugin.AddPendingServiceProxyRequest(key, [&, id](const PluginServiceProxyResponse&) {
+          ++seen[static_cast<std::size_t>(id)];
+          ++fulfilled;
+        });
+        if (id % 2 != 0) host.Deliver("OnServiceProxyUuidEvent", response);
+        plugin.SetAsyncServiceProxyHandler(key, [](const PluginServiceProxyResponse&) {});
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(fulfilled.load(), kThreads * kPerThread);
+  for (const auto& count : seen) ASSERT_EQ(count.load(), 1);
 }
 
 }  // namespace
