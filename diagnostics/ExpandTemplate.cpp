@@ -1,6 +1,7 @@
 // Expansion of named-placeholder templates into positional format texts and detail fields.
 #include "diagnostics/ExpandTemplate.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -81,6 +82,14 @@ class TemplateExpander {
   }
 
  private:
+  // Appends a byte of text. Right after a bare "%n", a digit would extend the argument number and
+  // a "$" would start a printf specification, so that placeholder is closed as "%n$s" first: every
+  // kind corrects "s" to its own default conversion, so it prints exactly as "%n" would.
+  void Put(char c) {
+    if (out_.size() == bareEnd_ && ((c >= '0' && c <= '9') || c == '$')) out_ += "$s";
+    out_ += c;
+  }
+
   std::size_t ReadOutside(std::string_view templ, std::size_t pos) {
     const char c = templ[pos];
     const char next = pos + 1 < templ.size() ? templ[pos + 1] : '\0';
@@ -94,13 +103,15 @@ class TemplateExpander {
       placeholder_.rawSpecification = true;
       placeholder_.specification.assign(templ.substr(pos, found.length));
       Apply(found.argument);
-      if (found.argument != 0) counter_ = found.argument + 1;
+      // An argument number may be as large as size_t holds; past the last argument every later
+      // placeholder prints nothing anyway, so the counter stops there instead of wrapping to 0.
+      if (found.argument != 0) counter_ = std::min(found.argument, count_) + 1;
       placeholder_ = TemplatePlaceholder{};
       return pos + found.length;
     }
     if (c == '{') {
       if (next == '{') {
-        out_ += '{';
+        Put('{');
         return pos + 2;
       }
       inside_ = true;
@@ -111,10 +122,10 @@ class TemplateExpander {
       return pos + 1;
     }
     if (c == '}') {
-      out_ += '}';
+      Put('}');
       return next == '}' ? pos + 2 : pos + 1;
     }
-    out_ += c;
+    Put(c);
     return pos + 1;
   }
 
@@ -177,7 +188,7 @@ class TemplateExpander {
     if (placeholder_.hasAlternative && IsEmptyArgument(arg)) {
       // The alternative is literal text: a "%" in it must not become a placeholder.
       for (char c : placeholder_.alternative) {
-        out_ += c;
+        Put(c);
         if (c == '%') out_ += '%';
       }
       return;
@@ -192,6 +203,8 @@ class TemplateExpander {
     if (placeholder_.hasSpecification) {
       out_ += '$';
       out_ += placeholder_.specification;
+    } else {
+      bareEnd_ = out_.size();
     }
   }
 
@@ -202,6 +215,7 @@ class TemplateExpander {
   TemplatePlaceholder placeholder_;
   bool inside_ = false;
   std::size_t counter_ = 1;
+  std::size_t bareEnd_ = std::string::npos;  // output size right after the last bare "%n"
   // Follows FormatText's own sequential counter, which only printf specifications move.
   std::size_t nextSequential_ = 1;
 };

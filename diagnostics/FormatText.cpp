@@ -330,6 +330,29 @@ int PrintPluginType(char* out, std::size_t size, const FormatPlaceholder& placeh
   return PrintTextValue(out, size, placeholder, starValues, text);
 }
 
+// Whether a written or "*" width or precision exceeds the output buffer. Beyond it a piece can
+// only add padding or digits that do not fit, yet the engine would produce every one of them (a
+// width of 2000000000 takes seconds), so such a placeholder ends the formatting, as an over-long
+// specification does. A negative "*" width means left-justified; a negative precision, none.
+bool Oversized(const FormatPlaceholder& placeholder, const int* starValues) {
+  constexpr long long kLimit = static_cast<long long>(kFormatBufferSize);
+  const std::string_view body(placeholder.spec, placeholder.bodyLength);
+  std::size_t star = 0;
+  for (std::size_t pos = 1; pos < body.size();) {
+    if (body[pos] == '*') {
+      const long long value = starValues[star++];
+      const bool precision = pos >= placeholder.precisionStart;
+      if ((precision ? value : (value < 0 ? -value : value)) > kLimit) return true;
+      ++pos;
+    } else if (IsDigit(body[pos])) {
+      if (ReadNumber(body, pos) > kFormatBufferSize) return true;
+    } else {
+      ++pos;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int PrintfToBuffer(char* buffer, std::size_t size, const char* format, va_list args) {
@@ -434,6 +457,7 @@ std::string FormatTextV(const char* format, const FormatArg* args, std::size_t c
     }
     if (!starsValid) break;
     if (placeholder.letter == 'n') continue;  // consumes its argument, prints nothing
+    if (Oversized(placeholder, starValues)) break;
 
     const FormatArg& arg = args[placeholder.argument - 1];
     const auto room = static_cast<std::size_t>(end - out);

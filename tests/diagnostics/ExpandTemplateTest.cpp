@@ -100,5 +100,38 @@ TEST(ExpandMessageText, ExpandsThenFormats) {
   EXPECT_EQ(ExpandMessage("{a}", {}), "");
 }
 
+// A printf argument number too large for size_t names no argument; the placeholders after it
+// must not count on from a wrapped-around number and reach for an argument before the first.
+TEST(ExpandTemplateText, HugePrintfArgumentNumberLeavesLaterPlaceholdersEmpty) {
+  const TemplateArgument args[] = {"t"};
+  std::string format;
+  TemplateFields fields;
+  ExpandTemplate("%99999999999999999999 {a}", args, 1, format, fields);
+  EXPECT_EQ(format, "%99999999999999999999 ");
+  EXPECT_TRUE(fields.empty());
+  EXPECT_EQ(ExpandMessage("x %99999999999999999999 {a}", args, 1), "x ");
+}
+
+// A bare placeholder becomes "%n"; a digit or "$" right after it in the template must not join it
+// into another argument number or a printf specification.
+TEST(ExpandMessageText, DigitOrDollarAfterAPlaceholderPrintsAsText) {
+  struct Case {
+    const char* desc;
+    const char* templ;
+    std::vector<TemplateArgument> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"digit after a placeholder", "{n}0 of {m}", {TemplateArgument::Signed(42), "x"}, "420 of x"},
+      {"digits after the last placeholder", "{a}5 items", {"x"}, "x5 items"},
+      {"dollar at the end", "{a}$", {"x"}, "x$"},
+      {"dollar and a letter", "{a}$x", {TemplateArgument::Signed(42)}, "42$x"},
+      {"digit after blanks a silent placeholder dropped", "{a}  {!b}7", {"x", "y"}, "x7"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExpandMessage(c.templ, c.args.data(), c.args.size()), c.message) << c.desc;
+  }
+}
+
 }  // namespace
 }  // namespace vyn::diagnostics

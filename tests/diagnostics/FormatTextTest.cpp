@@ -140,6 +140,18 @@ TEST(FormatTextLimits, AbsurdNumbersStopSafely) {
   EXPECT_EQ(FormatText("a%1$.99999999999d", 1), "a");
 }
 
+// A width or precision beyond the buffer could only produce what is cut anyway, yet would cost
+// seconds and gigabytes: it ends the formatting like an over-long specification.
+TEST(FormatTextLimits, WidthsAndPrecisionsBeyondTheBufferEndTheFormatting) {
+  EXPECT_EQ(FormatText("a%1$1000000000d b", 1), "a");
+  EXPECT_EQ(FormatText("a%1$.1000000000f b", 1.5), "a");
+  EXPECT_EQ(FormatText("a%1$*2$d b", 1, 4097), "a");
+  EXPECT_EQ(FormatText("a%1$*2$d b", 1, -4097), "a");
+  // Up to the buffer's size they still pad, and the result is cut as usual.
+  EXPECT_EQ(FormatText("%1$4096d", 7), std::string(4095, ' '));
+  EXPECT_EQ(FormatText("<%1$5d>", 7), "<    7>");
+}
+
 TEST(PrintfToBufferResult, ReportsTruncation) {
   char buffer[8];
   EXPECT_EQ(PrintfToBuffer(buffer, sizeof buffer, "%s", "1234567"), 7);
