@@ -64,16 +64,10 @@ BindingArena::BindingArena() noexcept
 }
 
 BindingArena::~BindingArena() {
-  // Pooled records die with their pages; only the long ones were on the heap.
-  for (std::size_t b = 0; b <= bucketMask_; ++b) {
-    InternedString* record = buckets_[b];
-    while (record != nullptr) {
-      InternedString* next = record->next;
-      if (!IsPooled(RecordBytes(record->length))) ::operator delete(record);
-      record = next;
-    }
-  }
+  // Pooled records die with their pages and long ones with the heap blocks, so the intern table
+  // needs no walk.
   if (buckets_ != inlineBuckets_) ::operator delete(buckets_);
+  FreeAllHeap();
   ReturnAllPages();
   for (SizeClass& sizeClass : classes_) UnpoisonUsed(sizeClass.inlinePage, kInlinePageSize);
 }
@@ -85,7 +79,7 @@ void BindingArena::Destroy(BindingArena* arena) noexcept { delete arena; }
 const InternedString* BindingArena::InternNew(std::string_view text, uint32_t hash) {
   InternedString** bucket = &buckets_[hash & bucketMask_];
   const std::size_t bytes = RecordBytes(text.size());
-  void* memory = IsPooled(bytes) ? AllocateOrThrow(bytes) : ::operator new(bytes);
+  void* memory = IsPooled(bytes) ? AllocateOrThrow(bytes) : AllocateHeap(bytes);
   auto* record = static_cast<InternedString*>(memory);
   record->next = *bucket;
   record->hash = hash;
@@ -108,7 +102,7 @@ void BindingArena::Remove(InternedString* owned) noexcept {
   if (IsPooled(bytes)) {
     Free(bytes, owned);
   } else {
-    ::operator delete(owned);
+    FreeHeap(owned);
   }
 }
 
@@ -143,6 +137,41 @@ void BindingArena::InitPools() noexcept {
 }
 
 void BindingArena::ThrowBadAlloc() { throw std::bad_alloc(); }
+
+void* BindingArena::AllocateHeap(std::size_t size) {
+  static_assert(sizeof(HeapLink) == 16, "the caller's bytes follow the link at 16 bytes");
+  auto* link = static_cast<HeapLink*>(::operator new(sizeof(HeapLink) + size));
+  link->previous = nullptr;
+  link->next = heapHead_;
+  if (heapHead_ != nullptr) heapHead_->previous = link;
+  heapHead_ = link;
+  ++heapBlocks_;
+  return link + 1;
+}
+
+void BindingArena::FreeHeap(void* block) noexcept {
+  if (block == nullptr) return;
+  HeapLink* link = static_cast<HeapLink*>(block) - 1;
+  if (link->previous != nullptr) {
+    link->previous->next = link->next;
+  } else {
+    heapHead_ = link->next;
+  }
+  if (link->next != nullptr) link->next->previous = link->previous;
+  --heapBlocks_;
+  ::operator delete(link);
+}
+
+void BindingArena::FreeAllHeap() noexcept {
+  HeapLink* link = heapHead_;
+  while (link != nullptr) {
+    HeapLink* next = link->next;
+    ::operator delete(link);
+    link = next;
+  }
+  heapHead_ = nullptr;
+  heapBlocks_ = 0;
+}
 
 void* BindingArena::AllocateSlow(std::size_t index) noexcept {
   if (!poolsReady_) {

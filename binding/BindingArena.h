@@ -108,13 +108,15 @@ inline bool TextEqual(const char* a, const char* b, std::size_t length) noexcept
   return true;
 }
 
-// The storage of one value tree: interned strings and pooled fixed-size records.
+// The storage of one value tree: interned strings, pooled fixed-size records and the tree's
+// larger heap blocks (element arrays, blob bytes, long strings).
 //
 // Threads: an arena belongs to one tree and is used by one thread at a time, without locking;
-// only the page cache behind the pools is shared (and locked). Lifetime: every record handed out
-// dies with the arena; destroying the arena returns all of its pages to the page cache, even those
-// whose slots were never freed, and frees every interned string. Copy is deleted: an arena has
-// identity.
+// only the page cache behind the pools is shared (and locked). Lifetime: every record and heap
+// block handed out dies with the arena; destroying the arena returns all of its pages to the page
+// cache, even those whose slots were never freed, frees every heap block still held and every
+// interned string, so that a tree is destroyed without a walk over its nodes. Copy is deleted: an
+// arena has identity.
 class BindingArena {
  public:
   static constexpr std::size_t kClassCount = 18;
@@ -211,9 +213,16 @@ class BindingArena {
     --page->used;
   }
 
+  // A block of `size` bytes on the general heap that the arena frees when it is destroyed, unless
+  // FreeHeap returned it before. Aligned like operator new; throws std::bad_alloc like it.
+  void* AllocateHeap(std::size_t size);
+  // Frees a block from AllocateHeap of this arena now. Null is ignored.
+  void FreeHeap(void* block) noexcept;
+
   // Observability (tests, diagnostics).
   std::size_t InternedCount() const noexcept { return internCount_; }
   std::size_t PagesHeld() const noexcept { return pagesHeld_; }
+  std::size_t HeapBlocksHeld() const noexcept { return heapBlocks_; }
 
  private:
   struct SizeClass {
@@ -260,6 +269,13 @@ class BindingArena {
   void FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept;
   void GrowTable();
   void ReturnAllPages() noexcept;
+  void FreeAllHeap() noexcept;
+
+  // The link ahead of every heap block, keeping the caller's bytes 16-byte aligned.
+  struct alignas(16) HeapLink {
+    HeapLink* next;
+    HeapLink* previous;
+  };
 
   static constexpr std::size_t kInlineBuckets = 16;
 
@@ -269,6 +285,8 @@ class BindingArena {
   std::size_t pagesHeld_ = 0;
   bool poolsReady_ = false;
   PageHeader* fullPages_ = nullptr;  // 4096-byte pages without a free slot
+  HeapLink* heapHead_ = nullptr;     // blocks from AllocateHeap not yet freed
+  std::size_t heapBlocks_ = 0;
   InternedString* inlineBuckets_[kInlineBuckets];
   SizeClass classes_[kClassCount];
 };

@@ -146,8 +146,8 @@ const BindingProperty& BindingProperty::EmptyNode() noexcept { return kEmptyNode
 
 BindingProperty::~BindingProperty() {
   if (owns_ == 0 || arena_ == nullptr) return;
-  // The arena takes every slot and string with it; only heap blocks need a walk.
-  teardown();
+  // Every slot, string and heap block of the tree belongs to the arena, which frees them all at
+  // once: no walk over the nodes.
   BindingArena::Destroy(arena_);
 }
 
@@ -171,7 +171,7 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
 
 std::span<const uint8_t> BindingProperty::asBlob(std::span<const uint8_t> def) const noexcept {
   if (kind_ != kBlob) return def;
-  return {payload_.blob->data(), payload_.blob->size()};
+  return {payload_.blob->data, payload_.blob->size};
 }
 
 uint32_t BindingProperty::size() const noexcept {
@@ -181,7 +181,7 @@ uint32_t BindingProperty::size() const noexcept {
     case kString:
       return ClampSize(payload_.string->length);
     case kBlob:
-      return ClampSize(payload_.blob->size());
+      return ClampSize(payload_.blob->size);
     case kCollection:
       return payload_.collection->size;
     case kStructure:
@@ -211,7 +211,7 @@ std::string BindingProperty::toText() const {
     case kString:
       return std::string(payload_.string->View());
     case kBlob:
-      return formats::Base64Encode(payload_.blob->data(), payload_.blob->size());
+      return formats::Base64Encode(payload_.blob->data, payload_.blob->size);
     case kEnum:
       return IntegerText(payload_.enumRecord->number);
     default:
@@ -236,12 +236,6 @@ uint64_t BindingProperty::toUnsigned(uint64_t def) const noexcept {
     default:
       return def;
   }
-}
-
-void BindingProperty::reset() noexcept {
-  releasePayload();
-  payload_.bits = 0;
-  kind_ = kEmpty;
 }
 
 void BindingProperty::releasePayload() noexcept {
@@ -270,7 +264,7 @@ void BindingProperty::releaseLeaf() noexcept {
       arena_->Release(payload_.string);
       break;
     case kBlob:
-      payload_.blob->~BlobRecord();
+      arena_->FreeHeap(payload_.blob->data);
       arena_->Free(sizeof(BlobRecord), payload_.blob);
       break;
     case kEnum:
@@ -284,7 +278,7 @@ void BindingProperty::releaseLeaf() noexcept {
 // Frees the records of a container whose children have been released already.
 void BindingProperty::freeContainer() noexcept {
   if (kind_ == kCollection) {
-    ::operator delete(payload_.collection->data);
+    arena_->FreeHeap(payload_.collection->data);
     arena_->Free(sizeof(CollectionRecord), payload_.collection);
     return;
   }
@@ -292,29 +286,6 @@ void BindingProperty::freeContainer() noexcept {
   for (const auto& member : *map) arena_->Release(member.first.name);
   map->~StructureMap();  // member destructors are no-ops: their payloads are gone
   arena_->Free(sizeof(StructureMap), map);
-}
-
-// Before the arena goes: only what lives on the general heap needs freeing.
-void BindingProperty::teardown() noexcept {
-  if (kind_ == kBlob) payload_.blob->~BlobRecord();
-  if (IsContainer(kind_)) {
-    Walk::Stack<Walk::Frame> stack;
-    stack.Push(Walk::Start(this));
-    while (!stack.Empty()) {
-      BindingProperty* child = Walk::Next(stack.Top());
-      if (child == nullptr) {
-        BindingProperty* node = stack.Top().node;
-        if (node->kind_ == kCollection) ::operator delete(node->payload_.collection->data);
-        stack.Pop();
-      } else if (IsContainer(child->kind_)) {
-        stack.Push(Walk::Start(child));
-      } else if (child->kind_ == kBlob) {
-        child->payload_.blob->~BlobRecord();
-      }
-    }
-  }
-  payload_.bits = 0;
-  kind_ = kEmpty;
 }
 
 BindingArena& BindingProperty::ensureArena() {
@@ -362,14 +333,33 @@ void BindingProperty::setString(const char* text) {
 }
 
 void BindingProperty::setBlob(std::span<const uint8_t> bytes) {
-  setBlob(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  // Copied before the reset: the bytes may be this node's own.
+  BindingArena& arena = ensureArena();
+  auto* data = bytes.empty() ? nullptr : static_cast<uint8_t*>(arena.AllocateHeap(bytes.size()));
+  if (data != nullptr) std::memcpy(data, bytes.data(), bytes.size());
+  reset();
+  // Should this throw, the bytes stay with the arena until the tree goes.
+  void* slot = arena.AllocateOrThrow(sizeof(BlobRecord));
+  payload_.blob = new (slot) BlobRecord{data, bytes.size()};
+  kind_ = kBlob;
 }
 
 void BindingProperty::setBlob(std::vector<uint8_t>&& bytes) {
-  BlobRecord taken(std::move(bytes));
-  reset();
-  void* slot = ensureArena().AllocateOrThrow(sizeof(BlobRecord));
-  payload_.blob = new (slot) BlobRecord(std::move(taken));
+  // The bytes move into the tree's arena, so that the tree is freed with it in one step.
+  const std::vector<uint8_t> taken(std::move(bytes));
+  setBlob(std::span<const uint8_t>(taken));
+}
+
+// Makes this empty node a blob holding a copy of the bytes.
+void BindingProperty::installBlob(std::span<const uint8_t> bytes) {
+  BindingArena& arena = ensureArena();
+  void* slot = arena.AllocateOrThrow(sizeof(BlobRecord));
+  uint8_t* data = nullptr;
+  if (!bytes.empty()) {
+    data = static_cast<uint8_t*>(arena.AllocateHeap(bytes.size()));
+    std::memcpy(data, bytes.data(), bytes.size());
+  }
+  payload_.blob = new (slot) BlobRecord{data, bytes.size()};
   kind_ = kBlob;
 }
 
@@ -397,9 +387,9 @@ bool BindingProperty::tryReserve(std::size_t count) {
 void BindingProperty::growCollection(std::size_t capacity) {
   CollectionRecord* collection = payload_.collection;
   auto* grown =
-      static_cast<BindingProperty*>(::operator new(capacity * sizeof(BindingProperty)));
+      static_cast<BindingProperty*>(arena_->AllocateHeap(capacity * sizeof(BindingProperty)));
   RelocateNodes(grown, collection->data, collection->size);
-  ::operator delete(collection->data);
+  arena_->FreeHeap(collection->data);
   collection->data = grown;
   collection->capacity = static_cast<uint32_t>(capacity);
 }
@@ -555,12 +545,9 @@ void BindingProperty::copyLeaf(const BindingProperty& source) {
       payload_.string = ensureArena().Intern(*source.payload_.string);
       kind_ = kString;
       return;
-    case kBlob: {
-      void* slot = ensureArena().AllocateOrThrow(sizeof(BlobRecord));
-      payload_.blob = new (slot) BlobRecord(*source.payload_.blob);
-      kind_ = kBlob;
+    case kBlob:
+      installBlob({source.payload_.blob->data, source.payload_.blob->size});
       return;
-    }
     case kEnum: {
       void* slot = ensureArena().AllocateOrThrow(sizeof(BindingEnum));
       payload_.enumRecord = new (slot) BindingEnum(*source.payload_.enumRecord);

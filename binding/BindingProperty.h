@@ -186,7 +186,12 @@ class BindingProperty {
   static const BindingProperty& EmptyNode() noexcept;
 
   // Writing: each first resets the node (releasing what it held) unless stated otherwise.
-  void reset() noexcept;
+  void reset() noexcept {
+    // Scalars hold nothing to release; parsers reset every slot they fill.
+    if (kind_ > kFloat) releasePayload();
+    payload_.bits = 0;
+    kind_ = kEmpty;
+  }
   void setBool(bool v);
   void setSigned(int64_t v);
   void setUnsigned(uint64_t v);
@@ -194,7 +199,7 @@ class BindingProperty {
   void setString(std::string_view text);  // interned; "" stays kind string with size 0
   void setString(const char* text);       // null stores the empty text
   void setBlob(std::span<const uint8_t> bytes);
-  void setBlob(std::vector<uint8_t>&& bytes);  // takes the vector over
+  void setBlob(std::vector<uint8_t>&& bytes);  // copies into the tree, like the span form
   void setEnum(BindingEnum v);
   void makeCollection();  // no-op when already a collection
   // Collections only. Past kMaxElements this is a length error: nothing is reserved (see
@@ -253,7 +258,11 @@ class BindingProperty {
   };
   using StructureMap =
       std::map<MemberKey, BindingProperty, MemberNameLess, MemberAllocator<MemberPair>>;
-  using BlobRecord = std::vector<uint8_t>;
+  // The bytes are a heap block of the tree's arena (none when the blob is empty).
+  struct BlobRecord {
+    uint8_t* data;
+    std::size_t size;
+  };
 
   union Payload {
     uint64_t bits;  // first, so that initialising the union clears all eight bytes
@@ -284,7 +293,7 @@ class BindingProperty {
   void releasePayload() noexcept;
   void releaseLeaf() noexcept;
   void freeContainer() noexcept;
-  void teardown() noexcept;
+  void installBlob(std::span<const uint8_t> bytes);
   void copyInto(const BindingProperty& source);
   void copyLeaf(const BindingProperty& source);
   bool contains(const BindingProperty& node) const noexcept;

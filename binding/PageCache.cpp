@@ -109,9 +109,15 @@ void PageCache::SetRetainedRegionLimit(std::size_t limit) noexcept {
   }
 }
 
+std::size_t PageCache::RetainedRegionLimit() const noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return retainLimit_;
+}
+
 PageCache::Stats PageCache::GetStats() const noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
-  return Stats{regionCount_, pagesInUse_, freePages_, regionsReserved_, regionsReleased_};
+  return Stats{regionCount_,     pagesInUse_,      freePages_,
+               regionsReserved_, regionsReleased_, wholeFreeRegions_};
 }
 
 PageCache::Region* PageCache::FindRegion(uintptr_t base) noexcept {
