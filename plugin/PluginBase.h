@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "binding/PageCache.h"
 #include "diagnostics/VersionText.h"
 #include "plugin/EventSubscriber.h"
 #include "plugin/HostAbi.h"
@@ -89,6 +90,9 @@ class PluginBase : public EventSubscriber {
  private:
   HostFunctions* Functions() const;
 
+  // Declared first, so it goes last: every tree of the object is gone when the page cache
+  // releases what it kept for them.
+  binding::PageCacheRetention retention_;
   PluginApiVersion hostVersion_;
   std::unique_ptr<PluginLogTarget> logTarget_;
   PluginNames names_;
