@@ -1,0 +1,40 @@
+// Deterministic in-memory survey documents for the benchmarks, in JSON, MessagePack and YAML, and
+// the memory checks every benchmark ends with.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <rapidjson/document.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vyn::bench {
+
+// One survey document in the three body formats. The members are those of a posted survey (id,
+// title, caption, type, display, data); `data` holds the questions: nested structures, escaped
+// and non-ASCII strings, integers at both 64-bit extremes, floats, booleans and nulls.
+struct Corpus {
+  std::string name;  // "1MB", "10KB", "tiny"
+  std::string json;  // compact
+  std::vector<uint8_t> msgPack;
+  std::string yaml;  // block style, strings double-quoted
+};
+
+// Built once per process, on first use; the same bytes on every run and machine.
+const Corpus& LargeSurvey();  // about 1 MB of JSON
+const Corpus& SmallSurvey();  // about 10 KB of JSON
+const Corpus& TinySurvey();   // a survey with one short question
+
+// The document behind a corpus, rebuilt from its JSON text with RapidJSON's defaults.
+void ParseDocument(const Corpus& corpus, rapidjson::Document& document);
+
+// The counting allocator's live bytes of this process (the core is linked in).
+uint64_t LiveBytesNow();
+
+// Ends a benchmark: when the live bytes are not back at `before`, the run is reported as an
+// error. Call it after the timed loop, before anything else allocates.
+void CheckLiveBytes(benchmark::State& state, uint64_t before, uint64_t after);
+
+}  // namespace vyn::bench

@@ -1,0 +1,56 @@
+// MessagePack reading against msgpack-c's unpack (default settings: strings copied into its zone)
+// on the same bytes.
+#include <benchmark/benchmark.h>
+
+#include "Baselines.h"
+#include "BenchCorpus.h"
+#include "binding/BindingProperty.h"
+#include "formats/MsgPack.h"
+
+namespace vyn::bench {
+namespace {
+
+const Corpus& CorpusOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? LargeSurvey() : SmallSurvey();
+}
+
+void Describe(benchmark::State& state, const Corpus& corpus) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(corpus.msgPack.size()));
+  state.SetLabel(corpus.name);
+}
+
+void ParseMsgPackOurs(benchmark::State& state) {
+  const Corpus& corpus = CorpusOf(state);
+  std::size_t consumed = 0;
+  { const binding::BindingResult warm = formats::ParseMsgPack(corpus.msgPack, consumed); }
+  const uint64_t before = LiveBytesNow();
+  for (auto _ : state) {
+    binding::BindingResult result = formats::ParseMsgPack(corpus.msgPack, consumed);
+    benchmark::DoNotOptimize(result);
+    if (!result.ok() || consumed != corpus.msgPack.size()) {
+      state.SkipWithError("ParseMsgPack failed");
+    }
+  }
+  CheckLiveBytes(state, before, LiveBytesNow());
+  Describe(state, corpus);
+}
+
+void MsgPackCUnpackBaseline(benchmark::State& state) {
+  const Corpus& corpus = CorpusOf(state);
+  const uint64_t before = LiveBytesNow();
+  for (auto _ : state) {
+    if (!MsgPackCUnpack(corpus.msgPack)) state.SkipWithError("unpack failed");
+  }
+  CheckLiveBytes(state, before, LiveBytesNow());
+  Describe(state, corpus);
+}
+
+// Argument 0: the 1 MB survey; 1: the 10 KB one.
+BENCHMARK(ParseMsgPackOurs)->Arg(0)->Arg(1);
+BENCHMARK(MsgPackCUnpackBaseline)->Arg(0)->Arg(1);
+
+}  // namespace
+}  // namespace vyn::bench
+
+BENCHMARK_MAIN();

@@ -1,0 +1,53 @@
+// YAML reading against a bare libyaml event loop (parse every event until the stream ends,
+// keeping nothing) on the same bytes.
+#include <benchmark/benchmark.h>
+
+#include "Baselines.h"
+#include "BenchCorpus.h"
+#include "binding/BindingProperty.h"
+#include "formats/Yaml.h"
+
+namespace vyn::bench {
+namespace {
+
+const Corpus& CorpusOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? LargeSurvey() : SmallSurvey();
+}
+
+void Describe(benchmark::State& state, const Corpus& corpus) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(corpus.yaml.size()));
+  state.SetLabel(corpus.name);
+}
+
+void ParseYamlOurs(benchmark::State& state) {
+  const Corpus& corpus = CorpusOf(state);
+  { const binding::BindingResult warm = formats::ParseYaml(corpus.yaml); }
+  const uint64_t before = LiveBytesNow();
+  for (auto _ : state) {
+    binding::BindingResult result = formats::ParseYaml(corpus.yaml);
+    benchmark::DoNotOptimize(result);
+    if (!result.ok()) state.SkipWithError("ParseYaml failed");
+  }
+  CheckLiveBytes(state, before, LiveBytesNow());
+  Describe(state, corpus);
+}
+
+void LibYamlEvents(benchmark::State& state) {
+  const Corpus& corpus = CorpusOf(state);
+  const uint64_t before = LiveBytesNow();
+  for (auto _ : state) {
+    if (!LibYamlEventLoop(corpus.yaml)) state.SkipWithError("yaml_parser_parse failed");
+  }
+  CheckLiveBytes(state, before, LiveBytesNow());
+  Describe(state, corpus);
+}
+
+// Argument 0: the 1 MB survey; 1: the 10 KB one.
+BENCHMARK(ParseYamlOurs)->Arg(0)->Arg(1);
+BENCHMARK(LibYamlEvents)->Arg(0)->Arg(1);
+
+}  // namespace
+}  // namespace vyn::bench
+
+BENCHMARK_MAIN();
