@@ -1,8 +1,11 @@
 // Fuzzes whole endpoint calls as a host makes them: the plugin is loaded through its export and
 // initialised with a small host of this file, and each input becomes one request record (endpoint,
 // method, path with query, content type, headers, typed arguments, body) handed to the invoke
-// entry of an endpoint descriptor of the API description. The host answers the plugin's local
-// requests with an error and its outside requests with a transport failure. Besides crashes, leaks
+// entry of an endpoint descriptor of the API description. A player is signed in from the start.
+// The first byte chooses how the host answers what the plugin asks in turn: local requests with
+// an error and outside requests with a transport failure, or, in service mode, the configuration
+// the feature needs and a feedback service whose status and body come from the input, so that
+// the service's answers are fuzzed as well. Besides crashes, leaks
 // and undefined behaviour it checks the response contract: either a failure flag with a message and
 // no value, or neither; well-formed texts, headers and values; a stream read to its end and closed
 // once; and a clean-up function that leaves the record zeroed. It checks the host side too: every
@@ -17,7 +20,9 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/HostValueConversion.h"
 #include "binding/PageCache.h"
+#include "formats/Json.h"
 #include "fuzz/FuzzSupport.h"
 #include "plugin/HostAbi.h"
 
@@ -36,6 +41,16 @@ struct FuzzHost {
   HostFunctions functions;
   long outstandingResponses = 0;  // filled by the host, not yet cleaned up by the plugin
   long openWaits = 0;
+  // Service mode: the configuration is answered, and the service answers with these.
+  bool serviceMode = false;
+  uint32_t serviceStatus = 0;
+  std::string serviceBody;  // the host's until the next outside request
+  struct Subscription {
+    std::string name;
+    EventCallback callback;
+    void* context;
+  };
+  std::vector<Subscription> subscriptions;
 };
 
 FuzzHost gHost;
@@ -58,14 +73,52 @@ void CleanupHostResponse(ResponseRecord* record) {
   --gHost.outstandingResponses;
 }
 
+void CleanupHostValueResponse(ResponseRecord* record) {
+  if (record == nullptr) Violated("a host response cleaned up without its record");
+  HostValue value = record->error.value;
+  vyn::binding::ReleaseHostValue(value);
+  std::memset(record, 0, sizeof *record);
+  --gHost.outstandingResponses;
+}
+
+// A host value made from JSON text, released by the caller.
+HostValue HostValueOf(const char* json) {
+  vyn::binding::BindingResult parsed = vyn::formats::ParseJson(json);
+  if (!parsed.ok()) Violated("the harness's own JSON does not parse");
+  return vyn::binding::ToHostValue(parsed, nullptr);
+}
+
+// What the sibling plugins answer in service mode; null for paths nobody serves.
+const char* SiblingResource(std::string_view path) {
+  if (path == "/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl") {
+    return R"("https://feedback.fuzz")";
+  }
+  if (path == "/tarnclient/region-locale") {
+    return R"({"region": "EU W", "locale": "de_DE", "webRegion": "euw", "webLanguage": "de"})";
+  }
+  if (path == "/vyn-login/v1/login-data-packet") return R"({"platformId": "EUW1"})";
+  if (path == "/system/v1/builds") return R"({"codeBuildId": "1.2", "contentBuildId": "3"})";
+  return nullptr;
+}
+
 // Local requests fail as a host answers an unknown or broken local endpoint: status and message,
-// with the host's own clean-up.
+// with the host's own clean-up. In service mode the feature's configuration is answered.
 void HostRequest(HostFunctions* self, ResponseRecord* response, const RequestRecord* request) {
   FuzzHost& host = HostOf(self);
   if (response == nullptr || request == nullptr) Violated("a local request without its records");
   const RequestRecord asked = *request;
   if (asked.path == nullptr) Violated("a local request without a path");
   if (asked.argCount != 0 && asked.args == nullptr) Violated("local request arguments missing");
+  const char* resource = host.serviceMode ? SiblingResource(asked.path) : nullptr;
+  if (resource != nullptr) {
+    ResponseRecord answered;
+    std::memset(&answered, 0, sizeof answered);
+    answered.error.value = HostValueOf(resource);
+    answered.cleanup = &CleanupHostValueResponse;
+    ++host.outstandingResponses;
+    *response = answered;
+    return;
+  }
   ResponseRecord out;
   std::memset(&out, 0, sizeof out);
   char* message = static_cast<char*>(std::malloc(64));
@@ -81,14 +134,20 @@ void HostRequest(HostFunctions* self, ResponseRecord* response, const RequestRec
 
 void HostExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
                          const ExternalRequestRecord* request) {
-  HostOf(self);
+  FuzzHost& host = HostOf(self);
   if (response == nullptr || request == nullptr) Violated("an outside request without records");
   if (request->url == nullptr) Violated("an outside request without a URL");
   ExternalResponseRecord out;
   std::memset(&out, 0, sizeof out);
-  out.transport = 1;
-  out.body = kTransportError;
-  out.bodyLength = sizeof kTransportError - 1;
+  if (host.serviceMode) {
+    out.status = host.serviceStatus;
+    out.body = host.serviceBody.data();
+    out.bodyLength = static_cast<uint32_t>(host.serviceBody.size());
+  } else {
+    out.transport = 1;
+    out.body = kTransportError;
+    out.bodyLength = sizeof kTransportError - 1;
+  }
   *response = out;
 }
 
@@ -98,9 +157,27 @@ void HostSendEvent(HostFunctions* self, const EventRecord* event) {
 }
 
 void HostSubscribe(HostFunctions* self, const char* eventName, uint32_t, EventCallback callback,
-                   void*, uint8_t) {
-  HostOf(self);
+                   void* context, uint8_t) {
+  FuzzHost& host = HostOf(self);
   if (eventName == nullptr || callback == nullptr) Violated("a subscription without a name");
+  host.subscriptions.push_back({eventName, callback, context});
+}
+
+// Delivers a resource event to the plugin's subscription of that event name.
+void Deliver(const char* eventName, const char* payloadJson) {
+  for (const FuzzHost::Subscription& subscription : gHost.subscriptions) {
+    if (subscription.name != eventName) continue;
+    EventRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.name = subscription.name.c_str();
+    HostValue payload = HostValueOf(payloadJson);
+    record.payload = payload;
+    record.context = subscription.context;
+    subscription.callback(&record);
+    vyn::binding::ReleaseHostValue(payload);
+    return;
+  }
+  Violated("the plugin did not subscribe to an event it needs");
 }
 
 void HostUnsubscribe(HostFunctions* self, const char* eventName, uint32_t) {
@@ -259,6 +336,34 @@ const char* ContentType(vyn::fuzz::FuzzInput& in,
   return Keep(store, in.Text());
 }
 
+// The plugin keeps every posted event until an upload succeeds; in a run of millions of inputs that
+// log would grow without end, so every so often the host lets one "close" upload through.
+void FlushEventLog() {
+  for (const EndpointDescriptor& endpoint : gEndpoints) {
+    if (std::string_view(endpoint.pathTemplate) != "/vyn-pft/v2/events") continue;
+    static const char kClose[] = R"({"playerSurveyId": 1, "action": "close", "data": []})";
+    RequestRecord request;
+    std::memset(&request, 0, sizeof request);
+    request.method = endpoint.methodCode;
+    request.path = "/vyn-pft/v2/events";
+    request.endpointContext = endpoint.function.endpointContext;
+    request.contentType = "application/json";
+    request.body = kClose;
+    request.bodyLength = sizeof kClose - 1;
+    gHost.serviceMode = true;
+    gHost.serviceStatus = 204;
+    gHost.serviceBody.clear();
+    ResponseRecord response;
+    std::memset(&response, 0, sizeof response);
+    const InvokeEntry invoke = endpoint.invoke;
+    invoke(&response, &request);
+    if (response.error.failed != 0) Violated("the event log could not be uploaded");
+    CheckResponse(response, true);
+    return;
+  }
+  Violated("the plugin has no events endpoint");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -279,6 +384,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (callbacks->initialize(gBlock.context, &gHostApi) != 1) Violated("the plugin is not ready");
   gPlugin = gBlock.context;
   ListEndpoints(*api);
+  // A signed-in player, so that survey requests and uploads get as far as the service.
+  Deliver("OnJsonApiEvent_vyn-login_v1_session",
+          R"({"uri": "/vyn-login/v1/session", "eventType": "Create", "data": {"state": "SUCCEEDED",
+              "summonerId": 9, "accountId": 8, "puuid": "p-fuzz", "idToken": "t"}})");
   vyn::binding::PageCache::Instance().SetRetainedRegionLimit(1);
   return 0;
 }
@@ -287,7 +396,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   vyn::fuzz::FuzzInput in(data, size);
   std::vector<std::unique_ptr<std::string>> texts;
 
-  const std::size_t endpointIndex = in.Byte() % (gEndpoints.size() + 1);
+  const uint8_t first = in.Byte();
+  const std::size_t endpointIndex = (first & 0x7F) % (gEndpoints.size() + 1);
+  gHost.serviceMode = (first & 0x80) != 0;
+  if (gHost.serviceMode) {
+    gHost.serviceStatus = in.U16() % 700;
+    gHost.serviceBody = in.Text();
+  }
   const bool knownEndpoint = endpointIndex < gEndpoints.size();
   const EndpointDescriptor& endpoint = gEndpoints[knownEndpoint ? endpointIndex : 0];
   const std::string pathTemplate = endpoint.pathTemplate;
@@ -386,5 +501,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   if (gHost.outstandingResponses != 0) Violated("a host response was not cleaned up once");
   if (gHost.openWaits != 0) Violated("a wait began and never ended");
+  static unsigned inputs = 0;
+  if (++inputs % 256 == 0) FlushEventLog();
   return 0;
 }
