@@ -24,13 +24,13 @@ TEST(HostEvents, AnAsyncServiceProxyEventWithoutHandlerIsLoggedAtErrorThroughThe
   EXPECT_EQ(async->hostHandle, 0x5157u);
 
   binding::BindingProperty payload;
-  payload.memberAt("serviceName").setString("lol-svc");
+  payload.memberAt("serviceName").setString("store-svc");
   payload.memberAt("methodName").setString("watch");
   payload.memberAt("payload").setString("{}");
   ASSERT_TRUE(host.Deliver("OnServiceProxyAsyncEvent", payload));
   const auto line = std::find_if(host.logs.begin(), host.logs.end(), [](const auto& l) {
     return l.message == "vyn-pft: Could not find registered handler for async service proxy "
-                        "event lol-svc.watch";
+                        "event store-svc.watch";
   });
   ASSERT_NE(line, host.logs.end());
   EXPECT_EQ(line->level, 2);
