@@ -173,10 +173,8 @@ void PftPlugin::GetSurvey(CallResult& result, PFTSurvey& survey, const EoGStats&
   PftTrace("GetSurvey: response '%s'", response.body.c_str());
   ValidateSurveyResponse(result, survey, response.body, regionLocale, statistics, appInfo);
   if (!result.ok()) return;
-  std::string surveyText;
-  if (!ToPrettyJson(survey, surveyText)) surveyText.clear();
-  PftTrace("GetSurvey: new survey available for puuid: '%s', result: '%s'", puuid_.c_str(),
-           surveyText.c_str());
+  // The trace is discarded, so the survey is not serialised just for it.
+  PftTrace("GetSurvey: new survey available for puuid: '%s', result: '%s'", puuid_.c_str(), "");
 
   PublishSurvey("/vyn-pft/v2/survey", survey);
   if (survey.type == "external") PublishSurvey("/vyn-pft/v1/survey", ToSurveyV1(survey));
