@@ -78,6 +78,19 @@ void PftPlugin::HandlePostSurvey(const PFTSurvey& survey) {
   PublishSurvey("/vyn-pft/v2/survey", survey);
 }
 
+void PftPlugin::PublishSurvey(std::string_view path, const PFTSurvey& survey) {
+  // The event's tree gets the survey with a placeholder for each entry of its data; the view the
+  // host is sent shows the entries themselves there.
+  PFTSurvey shell;
+  shell.id = survey.id;
+  shell.title = survey.title;
+  shell.caption = survey.caption;
+  shell.type = survey.type;
+  shell.display = survey.display;
+  for (const auto& entry : survey.data) shell.data.try_emplace(entry.first);
+  PublishRecord(path, shell, &survey.data);
+}
+
 PFTSurveyV1 PftPlugin::ToSurveyV1(const PFTSurvey& survey) const {
   PFTSurveyV1 v1;
   v1.id = survey.id;

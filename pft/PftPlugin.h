@@ -31,6 +31,7 @@ using Tarn::Client::Pft::Api::LoginSession;
 using Tarn::Client::Pft::Api::Metadata;
 using Tarn::Client::Pft::Api::PFTEvent;
 using Tarn::Client::Pft::Api::PFTSurvey;
+using Tarn::Client::Pft::Api::PFTSurveyData;
 using Tarn::Client::Pft::Api::PFTSurveyV1;
 
 // Region and language of the client, as the host reports them.
@@ -89,7 +90,16 @@ class PftPlugin final : public plugin::PluginBase {
   // Publishes a record as an Update of the resource at `path`; a record that cannot be
   // converted is not published.
   template <typename T>
-  void PublishSurvey(std::string_view path, const T& record);
+  void PublishSurvey(std::string_view path, const T& record) {
+    PublishRecord(path, record, nullptr);
+  }
+  // The same for the survey, whose free data the host is shown in place: it can be most of a
+  // large survey, and a copy of it would only live for the sends.
+  void PublishSurvey(std::string_view path, const PFTSurvey& survey);
+  // `shownData`, when given, holds values shown in place of the record's "data" members of the
+  // same names.
+  template <typename T>
+  void PublishRecord(std::string_view path, const T& record, const PFTSurveyData* shownData);
 
   // The older survey form: the same texts, and the url out of the survey's data (read as a
   // text; a survey without one gets none).
@@ -139,7 +149,8 @@ class PftPlugin final : public plugin::PluginBase {
 };
 
 template <typename T>
-void PftPlugin::PublishSurvey(std::string_view path, const T& record) {
+void PftPlugin::PublishRecord(std::string_view path, const T& record,
+                              const PFTSurveyData* shownData) {
   plugin::PluginResourceEvent event;
   event.uri = path;
   event.eventType = plugin::PluginResourceEventType::Update;
@@ -152,8 +163,16 @@ void PftPlugin::PublishSurvey(std::string_view path, const T& record) {
     return;
   }
   event.data.moveFrom(data);
+  std::vector<binding::HostValueGraft> grafts;
+  if (shownData != nullptr) {
+    const binding::BindingProperty& placeholders = event.data.member("data");
+    grafts.reserve(shownData->size());
+    for (const auto& [name, value] : *shownData) {
+      grafts.push_back({&placeholders.member(name), &value});
+    }
+  }
   // The survey stays what the caller asked for whether or not the host took the event.
-  (void)SendResourceEvent("OnJsonApiEvent", event, 0);
+  (void)SendResourceEvent("OnJsonApiEvent", event, 0, grafts);
 }
 
 template <typename T>

@@ -28,6 +28,9 @@ using vyn::binding::BindingTypeTag;
 
 // --- The survey -------------------------------------------------------------------------------
 
+// The free data of a survey, by name.
+using PFTSurveyData = std::unordered_map<std::string, BindingProperty>;
+
 struct PFTSurvey {
   uint64_t id = 0;
   std::string title;
@@ -35,7 +38,7 @@ struct PFTSurvey {
   // "external": a survey given by the url in `data`; any other non-empty text: by its questions.
   std::string type;
   std::string display;
-  std::unordered_map<std::string, BindingProperty> data;
+  PFTSurveyData data;
   // Whom the survey was fetched for; never registered, so it never leaves the plugin.
   std::string ownerPuuid;
 };

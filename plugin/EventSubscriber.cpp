@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "binding/HostValueConversion.h"
+#include "binding/HostValueView.h"
 #include "binding/RecordToValue.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Log.h"
@@ -226,25 +227,40 @@ void EventSubscriber::DispatchResource(const PluginResourceEvent& incoming) {
   }
 }
 
-binding::BindingResult EventSubscriber::SendResourceEvent(std::string_view baseEventName,
-                                                          const PluginResourceEvent& event,
-                                                          uint32_t word) {
+binding::BindingResult EventSubscriber::SendResourceEvent(
+    std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
+    std::span<const binding::HostValueGraft> grafts) {
   binding::BindingResult result;
   if (registry_ == nullptr) {
     result.SetError("No type registry to convert the event");
     return result;
   }
-  binding::BindingResult value = binding::NativeToValue(*registry_, event);
+  // The event is converted without its data, which the view then shows in place: the data can
+  // be a whole survey, and a copy of it would only live for the two sends.
+  PluginResourceEvent shell;
+  shell.uri = event.uri;
+  shell.eventType = event.eventType;
+  binding::BindingResult value = binding::NativeToValue(*registry_, shell);
   if (!value.ok()) return value;
+  const binding::BindingProperty* placeholder = &value.member("data");
+  if (placeholder == &binding::BindingProperty::EmptyNode()) {
+    // A registration that leaves the data out of the shell: convert the whole event after all.
+    value = binding::NativeToValue(*registry_, event);
+    if (!value.ok()) return value;
+  }
   if (!attached_) {
     result.SetError("The plugin is not connected to its host");
     return result;
   }
-  HostValue payload = binding::ToHostValue(value, registry_);
+  std::vector<binding::HostValueGraft> shown;
+  shown.reserve(grafts.size() + 1);
+  shown.push_back({placeholder, &event.data});
+  shown.insert(shown.end(), grafts.begin(), grafts.end());
+  const binding::HostValueView payload(value, registry_, shown);
   const std::string name = EventNameForPath(event.uri);
   EventRecord record{};
   record.name = name.c_str();
-  record.payload = payload;
+  record.payload = payload.value();
   record.word = word;
   PftTrace("%s: Sending event: %s", shortName_.c_str(), name.c_str());
   HostSendEvent(&record);
@@ -254,7 +270,6 @@ binding::BindingResult EventSubscriber::SendResourceEvent(std::string_view baseE
     PftTrace("%s: Sending event: %s", shortName_.c_str(), base.c_str());
     HostSendEvent(&record);
   }
-  binding::ReleaseHostValue(payload);
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +17,7 @@
 
 #include "binding/AssignValue.h"
 #include "binding/BindingProperty.h"
+#include "binding/HostValueView.h"
 #include "diagnostics/Trace.h"
 #include "plugin/FrameTypes.h"
 #include "plugin/HostAbi.h"
@@ -91,10 +93,12 @@ class EventSubscriber {
   void RegisterEventHandler(std::string_view eventName, ServiceProxyHandler handler, uint8_t flag);
 
   // Publishes a resource event under the name of its uri and, when it differs, again under the
-  // base name. Fails only when the event cannot be converted for the host.
-  [[nodiscard]] binding::BindingResult SendResourceEvent(std::string_view baseEventName,
-                                                         const PluginResourceEvent& event,
-                                                         uint32_t word);
+  // base name. Fails only when the event cannot be converted for the host. The host is shown the
+  // event's data in place, not a copy; `grafts` show other trees in place of nodes of that data
+  // (see HostValueView), so that a caller need not copy them into it first.
+  [[nodiscard]] binding::BindingResult SendResourceEvent(
+      std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
+      std::span<const binding::HostValueGraft> grafts = {});
 
   // Service-proxy bookkeeping: a request waiting for the response of a key ("uuid", or
   // "service.method"), and the handler of asynchronous responses of a key.

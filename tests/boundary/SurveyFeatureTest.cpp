@@ -156,7 +156,16 @@ TEST_F(SurveyFeature, AnInternalSurveyIsRequestedCompletedPublishedAndReturned) 
   ASSERT_EQ(published.size(), 1u);
   EXPECT_EQ(published[0]->payload.Member("uri")->bytes, "/vyn-pft/v2/survey");
   EXPECT_EQ(published[0]->payload.Member("eventType")->bytes, "Update");
-  EXPECT_EQ(published[0]->payload.Member("data")->Member("title")->bytes, "T");
+  const CopiedValue& publishedSurvey = *published[0]->payload.Member("data");
+  EXPECT_EQ(publishedSurvey.Member("title")->bytes, "T");
+  // The survey's free data is published whole, the rebuilt questions included.
+  const CopiedValue* publishedData = publishedSurvey.Member("data");
+  ASSERT_NE(publishedData, nullptr);
+  ASSERT_EQ(publishedData->members.size(), 2u);
+  EXPECT_EQ(publishedData->Member("theme")->bytes, "dark");
+  const CopiedValue* publishedQuestion = &publishedData->Member("questions")->elements.at(0);
+  EXPECT_EQ(publishedQuestion->Member("data")->Member("questionId")->unsignedValue, 7u);
+  EXPECT_EQ(publishedQuestion->Member("data")->Member("text")->bytes, "How?");
   EXPECT_EQ(scripted.SentUnder("OnJsonApiEvent").size(), 1u);
   EXPECT_TRUE(scripted.SentUnder(kV1).empty());
 }
