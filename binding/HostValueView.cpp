@@ -47,7 +47,8 @@ HostValueView::HostValueView(const BindingProperty& node, const BindingRegistry*
                              std::span<const HostValueGraft> grafts)
     : nextBlockBytes_(kFirstBlockBytes) {
   // A placeholder stands for its graft's value, which may be a placeholder itself; the bound on
-  // the steps keeps a graft table that points in a circle from looping.
+  // the steps keeps a graft table that points in a circle from looping. Only empty nodes are
+  // looked up, so that the other nodes of a large tree cost no search.
   auto resolve = [grafts](const BindingProperty* shown) {
     for (std::size_t step = 0; step < grafts.size(); ++step) {
       const auto found = std::find_if(grafts.begin(), grafts.end(), [shown](const auto& graft) {
@@ -55,13 +56,15 @@ HostValueView::HostValueView(const BindingProperty& node, const BindingRegistry*
       });
       if (found == grafts.end()) break;
       shown = found->value;
+      if (shown->kind() != BindingPropertyKind::Empty) break;
     }
     return shown;
   };
 
   std::vector<Frame> stack;
   auto convert = [&](const BindingProperty* shown) {
-    const BindingProperty& source = grafts.empty() ? *shown : *resolve(shown);
+    const BindingProperty& source =
+        grafts.empty() || shown->kind() != BindingPropertyKind::Empty ? *shown : *resolve(shown);
     HostValue out = Record(kHostValueEmpty, nullptr, 0);
     switch (source.kind()) {
       case BindingPropertyKind::Bool:

@@ -11,9 +11,9 @@ namespace vyn::binding {
 
 class BindingRegistry;
 
-// Where a view shows another tree's node in place of one of its own: the placeholder node is
-// replaced, wherever the walk meets it, by `value` (converted in its stead, with its own
-// placeholders honoured in turn). A record that holds a free value is thus shown without copying
+// Where a view shows another tree's node in place of one of its own: the placeholder, an empty
+// node, is replaced wherever the walk meets it by `value` (converted in its stead, with its own
+// placeholders honoured in turn). A graft whose placeholder is not empty is never used. A record that holds a free value is thus shown without copying
 // that value into the record's tree first.
 struct HostValueGraft {
   const BindingProperty* placeholder;

@@ -154,18 +154,19 @@ TEST(HostValueView, ShowsGraftedTreesInPlaceOfTheirPlaceholders) {
   twice.elementAt(1);
   const HostValueGraft both[] = {{&twice.element(0), &url}, {&twice.element(1), &url}};
   EXPECT_EQ(Describe(HostValueView(twice, nullptr, both).value()), "['https://x','https://x',]");
-  const HostValueGraft atRoot[] = {{&twice, &questions}};
-  EXPECT_EQ(Describe(HostValueView(twice, nullptr, atRoot).value()), "[-,-,7u,]");
+  BindingProperty root;
+  const HostValueGraft atRoot[] = {{&root, &questions}};
+  EXPECT_EQ(Describe(HostValueView(root, nullptr, atRoot).value()), "[-,-,7u,]");
+  // Only empty nodes are placeholders.
+  const HostValueGraft notEmpty[] = {{&twice, &questions}};
+  EXPECT_EQ(Describe(HostValueView(twice, nullptr, notEmpty).value()), "[-,-,]");
 }
 
 TEST(HostValueView, GraftsThatPointInACircleEnd) {
   BindingProperty a;
-  a.setString("a");
   BindingProperty b;
-  b.setString("b");
   const HostValueGraft circle[] = {{&a, &b}, {&b, &a}};
-  const std::string shown = Describe(HostValueView(a, nullptr, circle).value());
-  EXPECT_TRUE(shown == "'a'" || shown == "'b'") << shown;
+  EXPECT_EQ(Describe(HostValueView(a, nullptr, circle).value()), "-");
 }
 
 TEST(HostValueView, LargeTreesLeaveNothingBehind) {
