@@ -1,7 +1,8 @@
-// Host value records to and from generic values. All three walks keep their own stack of open
+// Host value records to and from generic values. All the walks keep their own stack of open
 // containers instead of recursing, so the depth of a tree never reaches the native stack.
 #include "binding/HostValueConversion.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -54,7 +55,8 @@ char* DuplicateText(std::string_view text) noexcept {
 }
 
 // ---------------------------------------------------------------------------------------------
-// ToHostValue
+// ToHostValue and HostValueView: one walk; a storage policy decides whether texts, bytes and names
+// are copied or borrowed, where arrays come from, and which node is shown for a node met.
 
 // A container whose array has been allocated and whose children are being converted.
 struct ToHostFrame {
@@ -66,82 +68,136 @@ struct ToHostFrame {
   bool structure;
 };
 
-// Converts one node. A container gets its (zeroed) array, and a frame is pushed for its children
-// when it has any; the caller fills the array as the frame is worked off.
-HostValue ConvertNode(const BindingProperty& node, const BindingRegistry* registry,
-                      std::vector<ToHostFrame>& stack) {
-  HostValue out = EmptyHostValue();
-  switch (node.kind()) {
-    case BindingPropertyKind::Bool:
-      out.kind = kHostValueBool;
-      out.payload.b = node.asBool() ? 1 : 0;
-      break;
-    case BindingPropertyKind::Signed:
-      out.kind = kHostValueSigned;
-      out.payload.i = node.asSigned();
-      break;
-    case BindingPropertyKind::Unsigned:
-      out.kind = kHostValueUnsigned;
-      out.payload.u = node.asUnsigned();
-      break;
-    case BindingPropertyKind::Float:
-      out.kind = kHostValueFloat;
-      out.payload.f = node.asFloat();
-      break;
-    case BindingPropertyKind::String: {
-      const std::string_view text = node.asString();
-      if (char* copy = DuplicateText(text)) {
-        out = RefHostValue(kHostValueStringOwned, copy, ClampCount(text.size()));
+template <class Storage>
+class ToHostWalk {
+ public:
+  ToHostWalk(const BindingRegistry* registry, Storage& storage)
+      : registry_(registry), storage_(storage) {}
+
+  HostValue Run(const BindingProperty& root) {
+    const HostValue converted = Convert(root);
+    while (!stack_.empty()) {
+      ToHostFrame& frame = stack_.back();
+      if (frame.index == frame.count) {
+        stack_.pop_back();
+        continue;
       }
-      break;
-    }
-    case BindingPropertyKind::Blob: {
-      const std::span<const uint8_t> bytes = node.asBlob();
-      const uint32_t count = ClampCount(bytes.size());
-      if (void* copy = PluginAlloc(count)) {
-        if (count != 0) std::memcpy(copy, bytes.data(), count);
-        out = RefHostValue(kHostValueBlobOwned, copy, count);
-      }
-      break;
-    }
-    case BindingPropertyKind::Enum: {
-      const BindingEnum value = node.asEnum();
-      const char* name = registry != nullptr && value.type != nullptr
-                             ? registry->EnumeratorName(value.type, value.number)
-                             : nullptr;
-      char* copy = name != nullptr ? DuplicateText(name) : nullptr;
-      if (copy != nullptr) {
-        out = RefHostValue(kHostValueStringOwned, copy, ClampCount(std::strlen(copy)));
+      // Everything needed from the frame is taken before Convert may push (and move) frames.
+      const uint32_t i = frame.index++;
+      if (!frame.structure) {
+        HostValue* slot = static_cast<HostValue*>(frame.array) + i;
+        const BindingProperty& element = frame.node->elements()[i];
+        *slot = Convert(element);
       } else {
-        out.kind = kHostValueSigned;
-        out.payload.i = value.number;
+        HostMember* slot = static_cast<HostMember*>(frame.array) + i;
+        const MemberView member = *frame.member;
+        ++frame.member;
+        HostMember out;
+        std::memset(&out, 0, sizeof out);
+        storage_.Name(out, member.name);
+        out.value = Convert(member.value);
+        *slot = out;
       }
-      break;
     }
-    case BindingPropertyKind::Collection: {
-      const uint32_t count = node.size();
-      void* array = PluginAlloc(std::size_t{count} * sizeof(HostValue));
-      if (array == nullptr) break;
-      std::memset(array, 0, std::size_t{count} * sizeof(HostValue));
-      out = RefHostValue(kHostValueCollection, array, count);
-      if (count != 0) stack.push_back({&node, array, count, 0, {}, false});
-      break;
-    }
-    case BindingPropertyKind::Structure: {
-      const MemberRange members = node.members();
-      const uint32_t count = ClampCount(members.size());
-      void* array = PluginAlloc(std::size_t{count} * sizeof(HostMember));
-      if (array == nullptr) break;
-      std::memset(array, 0, std::size_t{count} * sizeof(HostMember));
-      out = RefHostValue(kHostValueStructure, array, count);
-      if (count != 0) stack.push_back({&node, array, count, 0, members.begin(), true});
-      break;
-    }
-    default:
-      break;
+    return converted;
   }
-  return out;
-}
+
+ private:
+  // Converts one node. A container gets its array, and a frame is pushed for its children when
+  // it has any; Run fills the array as the frame is worked off.
+  HostValue Convert(const BindingProperty& met) {
+    const BindingProperty& node = storage_.Shown(met);
+    HostValue out = EmptyHostValue();
+    switch (node.kind()) {
+      case BindingPropertyKind::Bool:
+        out.kind = kHostValueBool;
+        out.payload.b = node.asBool() ? 1 : 0;
+        break;
+      case BindingPropertyKind::Signed:
+        out.kind = kHostValueSigned;
+        out.payload.i = node.asSigned();
+        break;
+      case BindingPropertyKind::Unsigned:
+        out.kind = kHostValueUnsigned;
+        out.payload.u = node.asUnsigned();
+        break;
+      case BindingPropertyKind::Float:
+        out.kind = kHostValueFloat;
+        out.payload.f = node.asFloat();
+        break;
+      case BindingPropertyKind::String:
+        out = storage_.Text(node.asString());
+        break;
+      case BindingPropertyKind::Blob:
+        out = storage_.Bytes(node.asBlob());
+        break;
+      case BindingPropertyKind::Enum: {
+        const BindingEnum value = node.asEnum();
+        const char* name = registry_ != nullptr && value.type != nullptr
+                               ? registry_->EnumeratorName(value.type, value.number)
+                               : nullptr;
+        if (name != nullptr) out = storage_.Text(name);
+        if (out.kind == kHostValueEmpty) {
+          out.kind = kHostValueSigned;
+          out.payload.i = value.number;
+        }
+        break;
+      }
+      case BindingPropertyKind::Collection: {
+        const uint32_t count = node.size();
+        void* array = storage_.Array(std::size_t{count} * sizeof(HostValue));
+        if (array == nullptr) break;
+        out = RefHostValue(kHostValueCollection, array, count);
+        if (count != 0) stack_.push_back({&node, array, count, 0, {}, false});
+        break;
+      }
+      case BindingPropertyKind::Structure: {
+        const MemberRange members = node.members();
+        const uint32_t count = ClampCount(members.size());
+        void* array = storage_.Array(std::size_t{count} * sizeof(HostMember));
+        if (array == nullptr) break;
+        out = RefHostValue(kHostValueStructure, array, count);
+        if (count != 0) stack_.push_back({&node, array, count, 0, members.begin(), true});
+        break;
+      }
+      default:
+        break;
+    }
+    return out;
+  }
+
+  const BindingRegistry* registry_;
+  Storage& storage_;
+  std::vector<ToHostFrame> stack_;
+};
+
+// ToHostValue's storage: owned copies from the counting allocator, each freed on its own by
+// ReleaseHostValue. A copy that cannot be allocated leaves its record empty.
+struct CopyingStorage {
+  static const BindingProperty& Shown(const BindingProperty& node) noexcept { return node; }
+  static HostValue Text(std::string_view text) noexcept {
+    char* copy = DuplicateText(text);
+    return copy != nullptr ? RefHostValue(kHostValueStringOwned, copy, ClampCount(text.size()))
+                           : EmptyHostValue();
+  }
+  static HostValue Bytes(std::span<const uint8_t> bytes) noexcept {
+    const uint32_t count = ClampCount(bytes.size());
+    void* copy = PluginAlloc(count);
+    if (copy == nullptr) return EmptyHostValue();
+    if (count != 0) std::memcpy(copy, bytes.data(), count);
+    return RefHostValue(kHostValueBlobOwned, copy, count);
+  }
+  static void* Array(std::size_t bytes) noexcept {
+    void* array = PluginAlloc(bytes);
+    if (array != nullptr) std::memset(array, 0, bytes);
+    return array;
+  }
+  static void Name(HostMember& member, std::string_view name) noexcept {
+    char* copy = DuplicateText(name);
+    member.name = copy != nullptr ? copy : "";
+    member.ownsName = copy != nullptr ? 1 : 0;
+  }
+};
 
 // ---------------------------------------------------------------------------------------------
 // FromHostValue
@@ -314,34 +370,8 @@ const char* HostValueKindName(uint32_t kind) noexcept {
 }
 
 HostValue ToHostValue(const BindingProperty& node, const BindingRegistry* registry) {
-  std::vector<ToHostFrame> stack;
-  const HostValue root = ConvertNode(node, registry, stack);
-  while (!stack.empty()) {
-    ToHostFrame& frame = stack.back();
-    if (frame.index == frame.count) {
-      stack.pop_back();
-      continue;
-    }
-    // Everything needed from the frame is taken before ConvertNode may push (and move) frames.
-    const uint32_t i = frame.index++;
-    if (!frame.structure) {
-      HostValue* slot = static_cast<HostValue*>(frame.array) + i;
-      const BindingProperty& element = frame.node->elements()[i];
-      *slot = ConvertNode(element, registry, stack);
-    } else {
-      HostMember* slot = static_cast<HostMember*>(frame.array) + i;
-      const MemberView member = *frame.member;
-      ++frame.member;
-      HostMember out;
-      std::memset(&out, 0, sizeof out);
-      char* name = DuplicateText(member.name);
-      out.name = name != nullptr ? name : "";
-      out.ownsName = name != nullptr ? 1 : 0;
-      out.value = ConvertNode(member.value, registry, stack);
-      *slot = out;
-    }
-  }
-  return root;
+  CopyingStorage storage;
+  return ToHostWalk<CopyingStorage>(registry, storage).Run(node);
 }
 
 bool FromHostValue(HostError& error, BindingProperty& node, const HostValue& value,
@@ -371,6 +401,101 @@ void ReleaseHostValue(HostValue& value) {
     }
   }
   value = EmptyHostValue();
+}
+
+// ---------------------------------------------------------------------------------------------
+// HostValueView
+
+namespace {
+
+constexpr std::size_t kFirstViewBlockBytes = 4096;
+constexpr std::size_t kLargestViewBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kViewArrayAlignment = 8;
+
+}  // namespace
+
+struct HostValueView::Block {
+  Block* next;
+  std::size_t bytes;  // usable bytes after the header, which keeps them 16-byte aligned
+};
+
+// The view's storage: texts, bytes and names borrowed from the trees, arrays from the view's
+// blocks, and grafted trees shown for their placeholders.
+struct HostValueView::Storage {
+  HostValueView& view;
+  std::span<const HostValueGraft> grafts;
+
+  // A placeholder stands for its graft's value, which may be a placeholder itself; the bound on
+  // the steps keeps a graft table that points in a circle from looping. Only empty nodes are
+  // looked up, so that the other nodes of a large tree cost no search.
+  const BindingProperty& Shown(const BindingProperty& node) const noexcept {
+    const BindingProperty* shown = &node;
+    for (std::size_t step = 0; step < grafts.size(); ++step) {
+      if (shown->kind() != BindingPropertyKind::Empty) break;
+      const auto found = std::find_if(grafts.begin(), grafts.end(), [shown](const auto& graft) {
+        return graft.placeholder == shown;
+      });
+      if (found == grafts.end()) break;
+      shown = found->value;
+    }
+    return *shown;
+  }
+  // Interned texts and enumerator names are NUL-terminated, as borrowed texts must be.
+  static HostValue Text(std::string_view text) noexcept {
+    return RefHostValue(kHostValueStringBorrowed, text.data(), ClampCount(text.size()));
+  }
+  static HostValue Bytes(std::span<const uint8_t> bytes) noexcept {
+    return RefHostValue(kHostValueBlobBorrowed, bytes.data(), ClampCount(bytes.size()));
+  }
+  void* Array(std::size_t bytes) noexcept { return view.TakeArray(bytes); }
+  static void Name(HostMember& member, std::string_view name) noexcept {
+    member.name = name.data();
+    member.ownsName = 0;
+  }
+};
+
+HostValueView::HostValueView(const BindingProperty& node, const BindingRegistry* registry,
+                             std::span<const HostValueGraft> grafts)
+    : nextBlockBytes_(kFirstViewBlockBytes) {
+  Storage storage{*this, grafts};
+  root_ = ToHostWalk<Storage>(registry, storage).Run(node);
+}
+
+HostValueView::~HostValueView() {
+  for (Block* block = blocks_; block != nullptr;) {
+    Block* next = block->next;
+    PluginFree(block);
+    block = next;
+  }
+}
+
+void* HostValueView::TakeArray(std::size_t bytes) noexcept {
+  bytes = (bytes + kViewArrayAlignment - 1) & ~(kViewArrayAlignment - 1);
+  if (bytes == 0) bytes = kViewArrayAlignment;  // an empty container still points somewhere
+  if (bytes > left_) {
+    // An array larger than half a fresh block gets a block of its own, behind the current one,
+    // so that the rest of the current block stays in use.
+    const bool ownBlock = bytes > nextBlockBytes_ / 2;
+    const std::size_t usable = ownBlock ? bytes : nextBlockBytes_;
+    auto* block = static_cast<Block*>(PluginAlloc(sizeof(Block) + usable));
+    if (block == nullptr) return nullptr;
+    block->bytes = usable;
+    auto* data = reinterpret_cast<unsigned char*>(block + 1);
+    if (ownBlock && blocks_ != nullptr) {
+      block->next = blocks_->next;
+      blocks_->next = block;
+      return data;
+    }
+    block->next = blocks_;
+    blocks_ = block;
+    cursor_ = data;
+    left_ = usable;
+    nextBlockBytes_ = std::min(nextBlockBytes_ * 2, kLargestViewBlockBytes);
+  }
+  void* array = cursor_;
+  cursor_ += bytes;
+  left_ -= bytes;
+  return array;
 }
 
 }  // namespace vyn::binding

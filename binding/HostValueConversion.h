@@ -1,8 +1,11 @@
-// Conversion between the host's value records (HostValue) and generic values, and release of the
-// records that the plugin allocates for the host.
+// Conversion between the host's value records (HostValue) and generic values, borrowing views of
+// trees for the length of a call, and release of the records that the plugin allocates for the
+// host.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "binding/BindingProperty.h"
 #include "plugin/HostAbi.h"
@@ -46,5 +49,46 @@ const char* HostValueKindName(uint32_t kind) noexcept;
 // and blobs, element and member arrays, and member names marked as owned. Borrowed strings and
 // blobs (kinds 5 and 7) are not freed. The record is zeroed afterwards (kind 0). Never fails.
 void ReleaseHostValue(HostValue& value);
+
+// Where a view shows another tree's node in place of one of its own: the placeholder, an empty
+// node, is replaced wherever the walk meets it by `value` (converted in its stead, with its own
+// placeholders honoured in turn). A record that holds a free value is thus shown without copying
+// that value into the record's tree first. A graft whose placeholder is not empty is never used.
+struct HostValueGraft {
+  const BindingProperty* placeholder;
+  const BindingProperty* value;
+};
+
+// The host records of a tree, as ToHostValue makes them, except that texts, member names and blob
+// bytes are the tree's own (borrowed kinds 5 and 7, names not owned) rather than copies: only the
+// element and member arrays are allocated, carved from a few large blocks of the counting
+// allocator, and all of them go with the view. Events are sent this way, since the host may read
+// what it is given only during the call, while the trees outlive it.
+//
+// The trees (the grafted ones included) must stay alive and unchanged while the view lives, and
+// no graft's value may contain its own placeholder. Never fails: an array that cannot be
+// allocated leaves its record empty (kind 0), as ToHostValue does.
+class HostValueView {
+ public:
+  HostValueView(const BindingProperty& node, const BindingRegistry* registry,
+                std::span<const HostValueGraft> grafts = {});
+  ~HostValueView();
+  HostValueView(const HostValueView&) = delete;
+  HostValueView& operator=(const HostValueView&) = delete;
+
+  const HostValue& value() const noexcept { return root_; }
+
+ private:
+  struct Block;
+  struct Storage;
+
+  void* TakeArray(std::size_t bytes) noexcept;
+
+  HostValue root_;
+  Block* blocks_ = nullptr;
+  unsigned char* cursor_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t nextBlockBytes_;
+};
 
 }  // namespace vyn::binding

@@ -3,7 +3,7 @@
 // (a kind outside the table, data missing for a count, a member without a name, nesting past the
 // limit), a failure sets the flag and one message, a success holds the host's values, and what
 // converted goes back into host records (ToHostValue) that read back as the same value and are
-// released to nothing.
+// released to nothing, as does a borrowing view of it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -193,6 +193,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Violated("made records read back as another value");
   }
   vyn::binding::ReleaseHostValue(made);
+
+  // A borrowing view of the same node reads back as the same value too.
+  {
+    const vyn::binding::HostValueView view(node, nullptr);
+    HostError viewError;
+    std::memset(&viewError, 0, sizeof viewError);
+    BindingProperty shown;
+    if (!vyn::binding::FromHostValue(viewError, shown, view.value(), "<view>")) {
+      Violated("a view does not convert");
+    }
+    if (!vyn::fuzz::SameTree(node, shown, vyn::fuzz::SameFloatBits)) {
+      Violated("a view reads back as another value");
+    }
+  }
+
   HostValue zero;
   std::memset(&zero, 0, sizeof zero);
   if (std::memcmp(&made, &zero, sizeof made) != 0) Violated("a released record is not zeroed");

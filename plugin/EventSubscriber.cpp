@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "binding/HostValueConversion.h"
-#include "binding/HostValueView.h"
 #include "binding/RecordToValue.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Log.h"

@@ -17,7 +17,7 @@
 
 #include "binding/AssignValue.h"
 #include "binding/BindingProperty.h"
-#include "binding/HostValueView.h"
+#include "binding/HostValueConversion.h"
 #include "diagnostics/Trace.h"
 #include "plugin/FrameTypes.h"
 #include "plugin/HostAbi.h"

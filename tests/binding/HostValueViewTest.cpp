@@ -9,7 +9,6 @@
 #include "binding/BindingRegistry.h"
 #include "binding/BindingTypeId.h"
 #include "binding/HostValueConversion.h"
-#include "binding/HostValueView.h"
 #include "plugin/PluginAllocator.h"
 
 namespace vyn::binding {
