@@ -2,6 +2,7 @@
 // members live in the tree's BindingArena.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -54,10 +55,29 @@ struct MemberKey {
 };
 
 inline uint64_t MemberNamePrefix(std::string_view name) noexcept {
-  if (name.size() >= 8) return text_order::BigEndianWord(name.data());
-  char padded[8] = {};
-  std::memcpy(padded, name.data(), name.size());
-  return text_order::BigEndianWord(padded);
+  const char* p = name.data();
+  const std::size_t n = name.size();
+  if (n >= 8) return text_order::BigEndianWord(p);
+  // Short names, the most common ones, are assembled from loads within the name: copying them
+  // into a padded word first stalls the load that reads the word back.
+  auto byte = [p](std::size_t i) {
+    return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
+  };
+  if (n >= 4) {
+    // Two overlapping four-byte loads; the bytes they share land on the same bits.
+    uint32_t head;
+    uint32_t tail;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + n - 4, sizeof tail);
+    if constexpr (std::endian::native == std::endian::little) {
+      head = __builtin_bswap32(head);
+      tail = __builtin_bswap32(tail);
+    }
+    return (uint64_t{head} << 32) | (uint64_t{tail} << (8 * (8 - n)));
+  }
+  if (n == 0) return 0;
+  return (byte(0) << 56) | (byte(n / 2) << (56 - 8 * (n / 2))) |
+         (byte(n - 1) << (56 - 8 * (n - 1)));
 }
 
 // A name looked up in a structure, with its prefix computed once per lookup.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -175,6 +176,32 @@ TEST(BindingPropertyWriting, MembersIterateInUnsignedByteOrder) {
       << "a proper prefix first; bytes above 0x7F after ASCII; names past a NUL stay distinct";
   EXPECT_EQ(q.member(nulB).asString(), nulB);
   EXPECT_EQ(&q.member(std::string_view("k\0c", 3)), &BindingProperty::EmptyNode());
+}
+
+TEST(BindingPropertyWriting, NamesOfEveryShortLengthSortAndAreFound) {
+  // Names up to ten bytes long from bytes that tell signed from unsigned and a NUL from the
+  // padding, inserted out of order: iteration must be std::string's unsigned byte order.
+  const char bytes[] = {'\0', '\x01', 'a', 'b', '\x7f', '\x80', '\xff'};
+  std::vector<std::string> names;
+  uint64_t seed = 7;
+  for (std::size_t length = 0; length <= 10; ++length) {
+    for (int variant = 0; variant < 24; ++variant) {
+      std::string name;
+      for (std::size_t i = 0; i < length; ++i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        name += bytes[(seed >> 33) % std::size(bytes)];
+      }
+      names.push_back(name);
+    }
+  }
+  BindingProperty p;
+  for (const std::string& name : names) p.memberAt(name).setString(name);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  EXPECT_EQ(MemberNames(p), names);
+  for (const std::string& name : names) {
+    EXPECT_EQ(p.member(name).asString(), name) << testing::PrintToString(name);
+  }
 }
 
 TEST(BindingPropertyWriting, EqualStringsShareOneRecord) {
