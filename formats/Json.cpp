@@ -74,6 +74,52 @@ using PrettyWriter =
     rapidjson::PrettyWriter<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
+// The pretty writer's stream for a newline text other than "\n". The writer puts each line break
+// with Put and all else through PutReserve, PutUnsafe and PutN (a JSON string escapes its own line
+// breaks), so Put alone writes the newline text: the output needs no second pass. The overloads
+// below are found by argument-dependent lookup from inside the writer. A line break that came
+// through PutUnsafe would still be expanded, through the checked Put.
+class NewlineBuffer {
+ public:
+  using Ch = char;
+
+  NewlineBuffer(JsonBuffer& buffer, std::string_view newline) noexcept
+      : buffer_(buffer), newline_(newline) {}
+
+  void Put(char c) {
+    if (c != '\n') {
+      buffer_.Put(c);
+      return;
+    }
+    std::memcpy(buffer_.Push(newline_.size()), newline_.data(), newline_.size());
+  }
+  void Flush() {}
+  JsonBuffer& buffer() noexcept { return buffer_; }
+
+ private:
+  JsonBuffer& buffer_;
+  std::string_view newline_;
+};
+
+inline void PutReserve(NewlineBuffer& stream, std::size_t count) { stream.buffer().Reserve(count); }
+inline void PutUnsafe(NewlineBuffer& stream, char c) {
+  if (c == '\n') {
+    stream.Put(c);
+  } else {
+    stream.buffer().PutUnsafe(c);
+  }
+}
+inline void PutN(NewlineBuffer& stream, char c, std::size_t n) {
+  if (c == '\n') {
+    for (std::size_t i = 0; i < n; ++i) stream.Put(c);
+  } else {
+    std::memset(stream.buffer().Push(n), c, n);
+  }
+}
+
+using NewlinePrettyWriter =
+    rapidjson::PrettyWriter<NewlineBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+
 uint32_t ClampCount(std::size_t count) noexcept {
   return count > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
                                                       : static_cast<uint32_t>(count);
@@ -223,27 +269,6 @@ class JsonWriterVisitor final : public ValueVisitor {
   Writer& writer_;
   const BindingRegistry* registry_;
 };
-
-// Replaces every "\n" of the pretty text by `newline` in one pass over a buffer sized up front.
-std::string ReplaceLineBreaks(const char* text, std::size_t size, std::string_view newline) {
-  std::size_t breaks = 0;
-  for (std::size_t i = 0; i < size; ++i) breaks += text[i] == '\n' ? 1 : 0;
-  std::string out;
-  out.reserve(size + breaks * newline.size() - breaks);
-  const char* end = text + size;
-  while (text != end) {
-    const char* lineEnd =
-        static_cast<const char*>(std::memchr(text, '\n', static_cast<std::size_t>(end - text)));
-    if (lineEnd == nullptr) {
-      out.append(text, end);
-      break;
-    }
-    out.append(text, lineEnd);
-    out.append(newline);
-    text = lineEnd + 1;
-  }
-  return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Reading
@@ -419,11 +444,17 @@ std::string ToJson(const BindingProperty& value, const BindingRegistry* registry
     Walk(value, visitor);
     return std::string(buffer.GetString(), buffer.GetSize());
   }
-  PrettyWriter writer(buffer, &allocator);
-  JsonWriterVisitor<PrettyWriter> visitor(writer, registry);
-  Walk(value, visitor);
-  if (std::strcmp(newline, "\n") == 0) return std::string(buffer.GetString(), buffer.GetSize());
-  return ReplaceLineBreaks(buffer.GetString(), buffer.GetSize(), newline);
+  if (std::strcmp(newline, "\n") == 0) {
+    PrettyWriter writer(buffer, &allocator);
+    JsonWriterVisitor<PrettyWriter> visitor(writer, registry);
+    Walk(value, visitor);
+  } else {
+    NewlineBuffer stream(buffer, newline);
+    NewlinePrettyWriter writer(stream, &allocator);
+    JsonWriterVisitor<NewlinePrettyWriter> visitor(writer, registry);
+    Walk(value, visitor);
+  }
+  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 BindingResult ParseJson(const char* text) {

@@ -189,6 +189,30 @@ TEST(JsonWriterPretty, KeepsEmptyContainersOnOneLineAndEscapedBreaksInStrings) {
   EXPECT_EQ(ToJson(scalar, nullptr, "\r\n"), "-4");
 }
 
+TEST(JsonWriterPretty, AnyNewlineTextStandsForEachLineBreak) {
+  BindingProperty value;
+  value.memberAt("text").setString("line\nbreak \"quoted\"");
+  value.memberAt("empty").makeStructure();
+  BindingProperty& list = value.memberAt("list");
+  for (std::size_t i = 0; i < 300; ++i) {
+    BindingProperty& element = list.elementAt(i);
+    element.memberAt("n").setFloat(0.5 * static_cast<double>(i));
+    element.memberAt("deep").elementAt(0).memberAt("s").setString(std::string(i % 40, 'x'));
+  }
+  const std::string plain = ToJson(value, nullptr, "\n");
+  for (const char* newline : {"\r\n", "\r", "\n\n", "<br/>", "--a newline text of some length--"}) {
+    std::string expected;
+    for (const char c : plain) {
+      if (c == '\n') {
+        expected += newline;
+      } else {
+        expected += c;
+      }
+    }
+    EXPECT_EQ(ToJson(value, nullptr, newline), expected) << newline;
+  }
+}
+
 // --- Reading -------------------------------------------------------------------------------
 
 TEST(JsonReaderValues, ReadsNumbersByTheirForm) {
