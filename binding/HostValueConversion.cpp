@@ -32,12 +32,12 @@ HostValue EmptyHostValue() noexcept {
   return value;
 }
 
-HostValue RefHostValue(uint32_t kind, const void* ptr, uint32_t count) noexcept {
-  HostValue value = EmptyHostValue();
-  value.kind = kind;
-  value.payload.ref.ptr = ptr;
-  value.payload.ref.count = count;
-  return value;
+// Fills a record in place (a record built on the stack and copied whole is read back across
+// stores of other widths, which stalls): every byte is written.
+void SetRef(HostValue& out, uint32_t kind, const void* ptr, uint32_t count) noexcept {
+  out.kind = kind;
+  out.payload.ref.ptr = ptr;
+  out.payload.ref.count = count;
 }
 
 uint32_t ClampCount(std::size_t count) noexcept {
@@ -75,7 +75,8 @@ class ToHostWalk {
       : registry_(registry), storage_(storage) {}
 
   HostValue Run(const BindingProperty& root) {
-    const HostValue converted = Convert(root);
+    HostValue converted;
+    Convert(root, converted);
     while (!stack_.empty()) {
       ToHostFrame& frame = stack_.back();
       if (frame.index == frame.count) {
@@ -87,27 +88,24 @@ class ToHostWalk {
       if (!frame.structure) {
         HostValue* slot = static_cast<HostValue*>(frame.array) + i;
         const BindingProperty& element = frame.node->elements()[i];
-        *slot = Convert(element);
+        Convert(element, *slot);
       } else {
         HostMember* slot = static_cast<HostMember*>(frame.array) + i;
         const MemberView member = *frame.member;
         ++frame.member;
-        HostMember out;
-        std::memset(&out, 0, sizeof out);
-        storage_.Name(out, member.name);
-        out.value = Convert(member.value);
-        *slot = out;
+        storage_.Name(*slot, member.name);
+        Convert(member.value, slot->value);
       }
     }
     return converted;
   }
 
  private:
-  // Converts one node. A container gets its array, and a frame is pushed for its children when
-  // it has any; Run fills the array as the frame is worked off.
-  HostValue Convert(const BindingProperty& met) {
+  // Converts one node into `out`, in place. A container gets its array, and a frame is pushed for
+  // its children when it has any; Run fills the array as the frame is worked off.
+  void Convert(const BindingProperty& met, HostValue& out) {
     const BindingProperty& node = storage_.Shown(met);
-    HostValue out = EmptyHostValue();
+    SetRef(out, kHostValueEmpty, nullptr, 0);
     switch (node.kind()) {
       case BindingPropertyKind::Bool:
         out.kind = kHostValueBool;
@@ -126,17 +124,17 @@ class ToHostWalk {
         out.payload.f = node.asFloat();
         break;
       case BindingPropertyKind::String:
-        out = storage_.Text(node.asString());
+        storage_.Text(out, node.asString());
         break;
       case BindingPropertyKind::Blob:
-        out = storage_.Bytes(node.asBlob());
+        storage_.Bytes(out, node.asBlob());
         break;
       case BindingPropertyKind::Enum: {
         const BindingEnum value = node.asEnum();
         const char* name = registry_ != nullptr && value.type != nullptr
                                ? registry_->EnumeratorName(value.type, value.number)
                                : nullptr;
-        if (name != nullptr) out = storage_.Text(name);
+        if (name != nullptr) storage_.Text(out, name);
         if (out.kind == kHostValueEmpty) {
           out.kind = kHostValueSigned;
           out.payload.i = value.number;
@@ -147,7 +145,7 @@ class ToHostWalk {
         const uint32_t count = node.size();
         void* array = storage_.Array(std::size_t{count} * sizeof(HostValue));
         if (array == nullptr) break;
-        out = RefHostValue(kHostValueCollection, array, count);
+        SetRef(out, kHostValueCollection, array, count);
         if (count != 0) stack_.push_back({&node, array, count, 0, {}, false});
         break;
       }
@@ -156,14 +154,13 @@ class ToHostWalk {
         const uint32_t count = ClampCount(members.size());
         void* array = storage_.Array(std::size_t{count} * sizeof(HostMember));
         if (array == nullptr) break;
-        out = RefHostValue(kHostValueStructure, array, count);
+        SetRef(out, kHostValueStructure, array, count);
         if (count != 0) stack_.push_back({&node, array, count, 0, members.begin(), true});
         break;
       }
       default:
         break;
     }
-    return out;
   }
 
   const BindingRegistry* registry_;
@@ -175,17 +172,17 @@ class ToHostWalk {
 // ReleaseHostValue. A copy that cannot be allocated leaves its record empty.
 struct CopyingStorage {
   static const BindingProperty& Shown(const BindingProperty& node) noexcept { return node; }
-  static HostValue Text(std::string_view text) noexcept {
-    char* copy = DuplicateText(text);
-    return copy != nullptr ? RefHostValue(kHostValueStringOwned, copy, ClampCount(text.size()))
-                           : EmptyHostValue();
+  static void Text(HostValue& out, std::string_view text) noexcept {
+    if (char* copy = DuplicateText(text)) {
+      SetRef(out, kHostValueStringOwned, copy, ClampCount(text.size()));
+    }
   }
-  static HostValue Bytes(std::span<const uint8_t> bytes) noexcept {
+  static void Bytes(HostValue& out, std::span<const uint8_t> bytes) noexcept {
     const uint32_t count = ClampCount(bytes.size());
     void* copy = PluginAlloc(count);
-    if (copy == nullptr) return EmptyHostValue();
+    if (copy == nullptr) return;
     if (count != 0) std::memcpy(copy, bytes.data(), count);
-    return RefHostValue(kHostValueBlobOwned, copy, count);
+    SetRef(out, kHostValueBlobOwned, copy, count);
   }
   static void* Array(std::size_t bytes) noexcept {
     void* array = PluginAlloc(bytes);
@@ -441,11 +438,11 @@ struct HostValueView::Storage {
     return *shown;
   }
   // Interned texts and enumerator names are NUL-terminated, as borrowed texts must be.
-  static HostValue Text(std::string_view text) noexcept {
-    return RefHostValue(kHostValueStringBorrowed, text.data(), ClampCount(text.size()));
+  static void Text(HostValue& out, std::string_view text) noexcept {
+    SetRef(out, kHostValueStringBorrowed, text.data(), ClampCount(text.size()));
   }
-  static HostValue Bytes(std::span<const uint8_t> bytes) noexcept {
-    return RefHostValue(kHostValueBlobBorrowed, bytes.data(), ClampCount(bytes.size()));
+  static void Bytes(HostValue& out, std::span<const uint8_t> bytes) noexcept {
+    SetRef(out, kHostValueBlobBorrowed, bytes.data(), ClampCount(bytes.size()));
   }
   void* Array(std::size_t bytes) noexcept { return view.TakeArray(bytes); }
   static void Name(HostMember& member, std::string_view name) noexcept {
