@@ -37,4 +37,16 @@ uint64_t LiveBytesNow();
 // error. Call it after the timed loop, before anything else allocates.
 void CheckLiveBytes(benchmark::State& state, uint64_t before, uint64_t after);
 
+// The timed loop of a benchmark: `step` once per iteration, returning false when the measured
+// operation failed (the run then ends with `failure`), and the live bytes checked afterwards.
+// A template, so that the step is inlined into the loop as if written there.
+template <class Step>
+void TimedSteps(benchmark::State& state, const char* failure, Step&& step) {
+  const uint64_t before = LiveBytesNow();
+  for (auto _ : state) {
+    if (!step()) state.SkipWithError(failure);
+  }
+  CheckLiveBytes(state, before, LiveBytesNow());
+}
+
 }  // namespace vyn::bench

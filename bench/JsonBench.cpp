@@ -30,23 +30,17 @@ void Describe(benchmark::State& state, const Corpus& corpus, std::size_t bytes) 
 void ParseJsonOurs(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   { const binding::BindingResult warm = formats::ParseJson(corpus.json); }
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "ParseJson failed", [&] {
     binding::BindingResult result = formats::ParseJson(corpus.json);
     benchmark::DoNotOptimize(result);
-    if (!result.ok()) state.SkipWithError("ParseJson failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return result.ok();
+  });
   Describe(state, corpus, corpus.json.size());
 }
 
 void RapidJsonDom(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
-    if (!RapidJsonDomParse(corpus.json)) state.SkipWithError("Document::Parse failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+  TimedSteps(state, "Document::Parse failed", [&] { return RapidJsonDomParse(corpus.json); });
   Describe(state, corpus, corpus.json.size());
 }
 
@@ -57,15 +51,12 @@ struct NullHandler : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, NullHandler
 
 void RapidJsonSaxNull(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "Reader::Parse failed", [&] {
     rapidjson::Reader reader;
     NullHandler handler;
     rapidjson::StringStream stream(corpus.json.c_str());
-    const rapidjson::ParseResult parsed = reader.Parse(stream, handler);
-    if (parsed.IsError()) state.SkipWithError("Reader::Parse failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return !reader.Parse(stream, handler).IsError();
+  });
   Describe(state, corpus, corpus.json.size());
 }
 
@@ -75,13 +66,12 @@ void ToJsonOurs(benchmark::State& state, const char* newline) {
   {
     const binding::BindingResult value = formats::ParseJson(corpus.json);
     { const std::string warm = formats::ToJson(value, nullptr, newline); }
-    const uint64_t before = LiveBytesNow();
-    for (auto _ : state) {
+    TimedSteps(state, "ToJson failed", [&] {
       std::string text = formats::ToJson(value, nullptr, newline);
       bytes = text.size();
       benchmark::DoNotOptimize(text);
-    }
-    CheckLiveBytes(state, before, LiveBytesNow());
+      return true;
+    });
   }
   Describe(state, corpus, bytes);
 }
@@ -95,15 +85,14 @@ void RapidJsonWrite(benchmark::State& state) {
   rapidjson::Document document;
   ParseDocument(corpus, document);
   std::size_t bytes = 0;
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "Accept failed", [&] {
     rapidjson::StringBuffer buffer;
     Writer writer(buffer);
-    document.Accept(writer);
+    const bool written = document.Accept(writer);
     bytes = buffer.GetSize();
     benchmark::DoNotOptimize(buffer.GetString());
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return written;
+  });
   Describe(state, corpus, bytes);
 }
 

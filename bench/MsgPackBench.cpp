@@ -24,25 +24,17 @@ void ParseMsgPackOurs(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   std::size_t consumed = 0;
   { const binding::BindingResult warm = formats::ParseMsgPack(corpus.msgPack, consumed); }
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "ParseMsgPack failed", [&] {
     binding::BindingResult result = formats::ParseMsgPack(corpus.msgPack, consumed);
     benchmark::DoNotOptimize(result);
-    if (!result.ok() || consumed != corpus.msgPack.size()) {
-      state.SkipWithError("ParseMsgPack failed");
-    }
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return result.ok() && consumed == corpus.msgPack.size();
+  });
   Describe(state, corpus);
 }
 
 void MsgPackCUnpackBaseline(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
-    if (!MsgPackCUnpack(corpus.msgPack)) state.SkipWithError("unpack failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+  TimedSteps(state, "unpack failed", [&] { return MsgPackCUnpack(corpus.msgPack); });
   Describe(state, corpus);
 }
 

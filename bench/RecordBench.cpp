@@ -351,25 +351,22 @@ void RecordToValueOurs(benchmark::State& state) {
     state.SkipWithError("the record is not registered");
     return;
   }
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "RecordToValue failed", [&] {
     BindingResult result;
     binding::RecordToValue(f.registry, result, &f.stats, f.type);
     benchmark::DoNotOptimize(result);
-    if (!result.ok()) state.SkipWithError("RecordToValue failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return result.ok();
+  });
 }
 
 void RecordToRapidJsonByHand(benchmark::State& state) {
   Fixture& f = Shared();
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "", [&] {
     rapidjson::Document document;
     Value value = Put(f.stats, document.GetAllocator());
     benchmark::DoNotOptimize(value);
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return true;
+  });
 }
 
 void AssignRecordOurs(benchmark::State& state) {
@@ -378,26 +375,23 @@ void AssignRecordOurs(benchmark::State& state) {
     state.SkipWithError("the record is not registered");
     return;
   }
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "AssignRecord failed", [&] {
     EoGStats out;
     BindingResult result;
     binding::AssignRecord(f.registry, result, &out, f.value, "stats", f.type);
     benchmark::DoNotOptimize(out);
-    if (!result.ok()) state.SkipWithError("AssignRecord failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return result.ok();
+  });
 }
 
 void AssignFromRapidJsonByHand(benchmark::State& state) {
   Fixture& f = Shared();
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "", [&] {
     EoGStats out;
     Get(f.document, out);
     benchmark::DoNotOptimize(out);
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return true;
+  });
 }
 
 BENCHMARK(RecordToValueOurs);

@@ -23,23 +23,17 @@ void Describe(benchmark::State& state, const Corpus& corpus) {
 void ParseYamlOurs(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   { const binding::BindingResult warm = formats::ParseYaml(corpus.yaml); }
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
+  TimedSteps(state, "ParseYaml failed", [&] {
     binding::BindingResult result = formats::ParseYaml(corpus.yaml);
     benchmark::DoNotOptimize(result);
-    if (!result.ok()) state.SkipWithError("ParseYaml failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+    return result.ok();
+  });
   Describe(state, corpus);
 }
 
 void LibYamlEvents(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
-  const uint64_t before = LiveBytesNow();
-  for (auto _ : state) {
-    if (!LibYamlEventLoop(corpus.yaml)) state.SkipWithError("yaml_parser_parse failed");
-  }
-  CheckLiveBytes(state, before, LiveBytesNow());
+  TimedSteps(state, "yaml_parser_parse failed", [&] { return LibYamlEventLoop(corpus.yaml); });
   Describe(state, corpus);
 }
 
