@@ -60,9 +60,6 @@ inline uint64_t MemberNamePrefix(std::string_view name) noexcept {
   if (n >= 8) return text_order::BigEndianWord(p);
   // Short names, the most common ones, are assembled from loads within the name: copying them
   // into a padded word first stalls the load that reads the word back.
-  auto byte = [p](std::size_t i) {
-    return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
-  };
   if (n >= 4) {
     // Two overlapping four-byte loads; the bytes they share land on the same bits.
     uint32_t head;
@@ -76,6 +73,10 @@ inline uint64_t MemberNamePrefix(std::string_view name) noexcept {
     return (uint64_t{head} << 32) | (uint64_t{tail} << (8 * (8 - n)));
   }
   if (n == 0) return 0;
+  // One to three bytes: the first, the middle and the last cover them all.
+  auto byte = [p](std::size_t i) {
+    return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
+  };
   return (byte(0) << 56) | (byte(n / 2) << (56 - 8 * (n / 2))) |
          (byte(n - 1) << (56 - 8 * (n - 1)));
 }
