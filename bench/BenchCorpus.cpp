@@ -468,6 +468,15 @@ const ServingRetention kServingRetention;
 
 }  // namespace
 
+const Corpus& CorpusOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? LargeSurvey() : SmallSurvey();
+}
+
+void Describe(benchmark::State& state, const Corpus& corpus, std::size_t bytes) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+  state.SetLabel(corpus.name);
+}
+
 uint64_t LiveBytesNow() { return plugin::LiveBytes(plugin::GetAllocationStats()); }
 
 void CheckLiveBytes(benchmark::State& state, uint64_t before, uint64_t after) {

@@ -27,6 +27,12 @@ const Corpus& LargeSurvey();  // about 1 MB of JSON
 const Corpus& SmallSurvey();  // about 10 KB of JSON
 const Corpus& TinySurvey();   // a survey with one short question
 
+// The corpus a benchmark's first argument names: 0 the 1 MB survey, 1 the 10 KB one.
+const Corpus& CorpusOf(const benchmark::State& state);
+
+// Reports `bytes` per iteration as the throughput and the corpus's name as the label.
+void Describe(benchmark::State& state, const Corpus& corpus, std::size_t bytes);
+
 // The document behind a corpus, rebuilt from its JSON text with RapidJSON's defaults.
 void ParseDocument(const Corpus& corpus, rapidjson::Document& document);
 

@@ -18,15 +18,6 @@
 namespace vyn::bench {
 namespace {
 
-const Corpus& CorpusOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? LargeSurvey() : SmallSurvey();
-}
-
-void Describe(benchmark::State& state, const Corpus& corpus, std::size_t bytes) {
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
-  state.SetLabel(corpus.name);
-}
-
 void ParseJsonOurs(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   { const binding::BindingResult warm = formats::ParseJson(corpus.json); }

@@ -10,16 +10,6 @@
 namespace vyn::bench {
 namespace {
 
-const Corpus& CorpusOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? LargeSurvey() : SmallSurvey();
-}
-
-void Describe(benchmark::State& state, const Corpus& corpus) {
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(corpus.msgPack.size()));
-  state.SetLabel(corpus.name);
-}
-
 void ParseMsgPackOurs(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   std::size_t consumed = 0;
@@ -29,13 +19,13 @@ void ParseMsgPackOurs(benchmark::State& state) {
     benchmark::DoNotOptimize(result);
     return result.ok() && consumed == corpus.msgPack.size();
   });
-  Describe(state, corpus);
+  Describe(state, corpus, corpus.msgPack.size());
 }
 
 void MsgPackCUnpackBaseline(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   TimedSteps(state, "unpack failed", [&] { return MsgPackCUnpack(corpus.msgPack); });
-  Describe(state, corpus);
+  Describe(state, corpus, corpus.msgPack.size());
 }
 
 // Argument 0: the 1 MB survey; 1: the 10 KB one.

@@ -10,16 +10,6 @@
 namespace vyn::bench {
 namespace {
 
-const Corpus& CorpusOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? LargeSurvey() : SmallSurvey();
-}
-
-void Describe(benchmark::State& state, const Corpus& corpus) {
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(corpus.yaml.size()));
-  state.SetLabel(corpus.name);
-}
-
 void ParseYamlOurs(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   { const binding::BindingResult warm = formats::ParseYaml(corpus.yaml); }
@@ -28,13 +18,13 @@ void ParseYamlOurs(benchmark::State& state) {
     benchmark::DoNotOptimize(result);
     return result.ok();
   });
-  Describe(state, corpus);
+  Describe(state, corpus, corpus.yaml.size());
 }
 
 void LibYamlEvents(benchmark::State& state) {
   const Corpus& corpus = CorpusOf(state);
   TimedSteps(state, "yaml_parser_parse failed", [&] { return LibYamlEventLoop(corpus.yaml); });
-  Describe(state, corpus);
+  Describe(state, corpus, corpus.yaml.size());
 }
 
 // Argument 0: the 1 MB survey; 1: the 10 KB one.
