@@ -152,7 +152,10 @@ NumberTextStatus ParseUnsignedText(std::string_view text, uint64_t max, uint64_t
   const IntegerScan scan = ScanInteger(text);
   if (scan.end != text.size()) return NumberTextStatus::IncorrectFormat;
   if (scan.overflow) return NumberTextStatus::OutOfRange;
-  const uint64_t value = scan.negative ? 0 - scan.magnitude : scan.magnitude;
+  // A negative number has no unsigned value: wrapping "-1" to 2^64 - 1 would turn a refused
+  // number into a valid-looking huge one. "-0" is zero.
+  if (scan.negative && scan.magnitude != 0) return NumberTextStatus::OutOfRange;
+  const uint64_t value = scan.magnitude;
   if (value > max) return NumberTextStatus::OutOfRange;
   out = value;
   return NumberTextStatus::Ok;

@@ -18,7 +18,7 @@ enum class NumberTextStatus : uint8_t {
 // An empty text parses as 0 and is accepted.
 [[nodiscard]] NumberTextStatus ParseSignedText(std::string_view text, int64_t min, int64_t max,
                                                int64_t& out);
-// A leading minus negates the number modulo 2^64 (so "-1" is 2^64 - 1).
+// A minus sign before a number other than zero is out of range.
 [[nodiscard]] NumberTextStatus ParseUnsignedText(std::string_view text, uint64_t max,
                                                  uint64_t& out);
 // Decimal or hexadecimal digits, fraction, exponent, and the infinity and NaN spellings; an
