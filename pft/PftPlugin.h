@@ -15,6 +15,7 @@
 #include "binding/RecordToValue.h"
 #include "diagnostics/Trace.h"
 #include "formats/Json.h"
+#include "pft/EventLog.h"
 #include "pft/PftTypes.h"
 #include "plugin/PluginBase.h"
 
@@ -118,7 +119,7 @@ class PftPlugin final : public plugin::PluginBase {
   HeaderList GetRequestHeaders() const;
 
   // The session state, for inspection.
-  const std::vector<PFTEvent>& eventLog() const noexcept { return eventLog_; }
+  const EventLog& eventLog() const noexcept { return eventLog_; }
   uint64_t summonerId() const noexcept { return summonerId_; }
   uint64_t accountId() const noexcept { return accountId_; }
   const std::string& puuid() const noexcept { return puuid_; }
@@ -138,7 +139,7 @@ class PftPlugin final : public plugin::PluginBase {
   bool ToPrettyJson(const T& record, std::string& text) const;
 
   // Events posted since the last successful upload, oldest first.
-  std::vector<PFTEvent> eventLog_;
+  EventLog eventLog_;
   uint64_t summonerId_ = 0;
   uint64_t accountId_ = 0;
   std::string puuid_;

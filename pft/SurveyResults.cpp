@@ -3,18 +3,15 @@
 #include <string>
 
 #include "diagnostics/FormatText.h"
+#include "diagnostics/Log.h"
 #include "pft/PftPlugin.h"
 #include "plugin/OutgoingRequests.h"
 #include "routing/FunctionDispatcher.h"
 
 namespace vyn::pft {
 
-using binding::BindingProperty;
-using binding::BindingPropertyKind;
 using diagnostics::PftTrace;
 using routing::CallResult;
-using Tarn::Client::Pft::Api::PFTQuestionResponse;
-using Tarn::Client::Pft::Api::SurveyResults;
 
 namespace {
 
@@ -25,15 +22,24 @@ bool IsUploadAction(std::string_view action) {
 }  // namespace
 
 void PftPlugin::HandlePFTEvent(CallResult& result, const PFTEvent& event) {
-  eventLog_.push_back(event);
-  if (!IsUploadAction(event.action)) return;
-
+  // The event is kept as the text it takes in the upload. One that cannot be written, or that
+  // alone would fill the log, could never be uploaded: it is refused rather than kept, since
+  // keeping it would fail every later upload.
   std::string input;
-  if (!ToPrettyJson(event, input)) {
+  std::size_t dropped = 0;
+  if (!ToPrettyJson(event, input) || !eventLog_.Append(input, dropped)) {
     result.InternalErrorResult("Error serializing event.");
     return;
   }
+  if (dropped != 0) {
+    diagnostics::LogPrintf(diagnostics::kLogError, diagnostics::kCategoryDbg,
+                           "HandlePFTEvent: event log full, dropped the %zu oldest events awaiting upload",
+                           dropped);
+  }
+  if (!IsUploadAction(event.action)) return;
+
   PftTrace("HandlePFTEvent: input %s", input.c_str());
+  input = std::string();  // the log holds it; an upload may be large
   const std::string backendUrl = GetBackendUrl();
   if (backendUrl.empty()) {
     result.NotFoundResult(kBackendUrlMissing);
@@ -49,23 +55,9 @@ void PftPlugin::HandlePFTEvent(CallResult& result, const PFTEvent& event) {
 
 void PftPlugin::SavePFTSurveyResults(CallResult& result, const PFTEvent& event,
                                      const std::string& backendUrl) {
-  SurveyResults results;
-  results.questionResponses.reserve(event.data.size());
-  for (const BindingProperty& answer : event.data) {
-    PFTQuestionResponse& response = results.questionResponses.emplace_back();
-    // A plain answer travels wrapped, so the service always reads a structure.
-    const BindingProperty& value = answer.member("value");
-    if (value.kind() == BindingPropertyKind::Structure) {
-      response.responseData.copyFrom(value);
-    } else {
-      response.responseData.memberAt("value").copyFrom(value);
-    }
-    response.questionId = answer.member("questionId").toUnsigned();
-  }
-  results.actions = eventLog_;
-
   plugin::ExternalHttpRequest request;
-  if (!ToPrettyJson(results, request.body)) {
+  if (!WriteResultsUpload(eventLog_, event.data, typeRegistry(), kMaxResultsUploadBytes,
+                          request.body)) {
     result.InternalErrorResult("Error serializing request payload.");
     return;
   }
@@ -84,9 +76,7 @@ void PftPlugin::SavePFTSurveyResults(CallResult& result, const PFTEvent& event,
     return;
   }
   if (response.status >= 200 && response.status <= 204) {
-    // The log's storage goes too: a long session between uploads must not keep its peak.
-    eventLog_.clear();
-    eventLog_.shrink_to_fit();
+    eventLog_.Clear();
     return;
   }
   result.InternalErrorResult("Failed to save survey results for puuid '%1': %2-'%3'", puuid_,

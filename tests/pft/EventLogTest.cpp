@@ -1,0 +1,141 @@
+// The event log's bounds and the one-pass results upload, which must write exactly what the
+// pretty writer makes of the same results record.
+#include "pft/EventLog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "binding/AssignValue.h"
+#include "binding/BindingRegistry.h"
+#include "binding/RecordToValue.h"
+#include "formats/Json.h"
+#include "pft/PftTypes.h"
+
+namespace vyn::pft {
+namespace {
+
+using binding::BindingProperty;
+using binding::BindingPropertyKind;
+using binding::BindingRegistry;
+using binding::BindingResult;
+using namespace Tarn::Client::Pft::Api;
+
+const std::vector<std::string> kTags{"Plugins"};
+
+class EventLogUpload : public ::testing::Test {
+ protected:
+  EventLogUpload() { RegisterPftTypes(registry_, "VynPft", kTags); }
+
+  PFTEvent Event(const char* json) {
+    const BindingResult parsed = formats::ParseJson(json);
+    EXPECT_TRUE(parsed.ok()) << json << ": " << parsed.ErrorText();
+    PFTEvent event;
+    const BindingResult assigned = binding::ValueToNative(registry_, parsed, event, "event");
+    EXPECT_TRUE(assigned.ok()) << json << ": " << assigned.ErrorText();
+    return event;
+  }
+  std::string Pretty(const auto& record) {
+    const BindingResult value = binding::NativeToValue(registry_, record);
+    EXPECT_TRUE(value.ok()) << value.ErrorText();
+    return formats::ToJson(value, &registry_, "\r\n");
+  }
+  // The upload as the results record, built the straightforward way, turns into text.
+  std::string ThroughTheRecord(const std::vector<PFTEvent>& logged, const PFTEvent& event) {
+    SurveyResults results;
+    for (const BindingProperty& answer : event.data) {
+      PFTQuestionResponse& response = results.questionResponses.emplace_back();
+      const BindingProperty& value = answer.member("value");
+      if (value.kind() == BindingPropertyKind::Structure) {
+        response.responseData.copyFrom(value);
+      } else {
+        response.responseData.memberAt("value").copyFrom(value);
+      }
+      response.questionId = answer.member("questionId").toUnsigned();
+    }
+    results.actions = logged;
+    return Pretty(results);
+  }
+
+  BindingRegistry registry_;
+};
+
+TEST_F(EventLogUpload, WritesWhatThePrettyWriterMakesOfTheResultsRecord) {
+  const char* const events[] = {
+      R"({"playerSurveyId": 1, "action": "open", "data": []})",
+      R"({"playerSurveyId": 2, "action": "view"})",
+      R"({"playerSurveyId": 3, "action": "submit", "data": [
+          {"questionId": 3, "value": "line\nbreak \u00e9"}, {"questionId": "0x1f", "value": {}},
+          {"value": [1, [2, {"a": null}], []]}, {"questionId": -4}, 7, [],
+          {"questionId": 1.9, "value": {"b": {"c": [true, false, -0.5, 1e300]}, "a": ""}}]})",
+  };
+  std::vector<PFTEvent> logged;
+  EventLog log;
+  for (const char* json : events) {
+    const PFTEvent event = Event(json);
+    logged.push_back(event);
+    std::size_t dropped = 9;
+    ASSERT_TRUE(log.Append(Pretty(event), dropped)) << json;
+    EXPECT_EQ(dropped, 0u);
+    std::string upload;
+    ASSERT_TRUE(WriteResultsUpload(log, event.data, &registry_, kMaxResultsUploadBytes, upload));
+    EXPECT_EQ(upload, ThroughTheRecord(logged, event)) << json;
+  }
+  std::string empty;
+  ASSERT_TRUE(WriteResultsUpload(EventLog(), {}, &registry_, kMaxResultsUploadBytes, empty));
+  EXPECT_EQ(empty, ThroughTheRecord({}, PFTEvent{}));
+}
+
+TEST_F(EventLogUpload, TheLogDropsItsOldestEventsAtEitherBound) {
+  EventLog log;
+  std::size_t dropped = 0;
+  for (std::size_t i = 0; i < EventLog::kMaxEvents; ++i) {
+    ASSERT_TRUE(log.Append(std::to_string(i), dropped));
+    ASSERT_EQ(dropped, 0u);
+  }
+  ASSERT_TRUE(log.Append("last", dropped));
+  EXPECT_EQ(dropped, 1u);
+  EXPECT_EQ(log.size(), EventLog::kMaxEvents);
+  EXPECT_EQ(log.entries().front(), "1");
+  EXPECT_EQ(log.entries().back(), "last");
+
+  ASSERT_TRUE(log.Append(std::string(EventLog::kMaxBytes / 2, 'x'), dropped));
+  EXPECT_EQ(dropped, 1u);
+  // The byte bound: everything older than the first large text goes.
+  ASSERT_TRUE(log.Append(std::string(EventLog::kMaxBytes / 2, 'y'), dropped));
+  EXPECT_EQ(dropped, EventLog::kMaxEvents - 1);
+  EXPECT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.bytes(), EventLog::kMaxBytes);
+
+  // Line breaks count with the indentation they take among the actions; a text that cannot fit
+  // even alone is refused and leaves the log as it was.
+  const std::string tooLarge = std::string(EventLog::kMaxBytes - 4, 'z') + "\r\n";
+  EXPECT_FALSE(log.Append(tooLarge, dropped));
+  EXPECT_EQ(log.size(), 2u);
+  ASSERT_TRUE(log.Append("{\r\n    \"a\": 1\r\n}", dropped));
+  EXPECT_EQ(log.entries().back(), "{\r\n            \"a\": 1\r\n        }");
+  EXPECT_EQ(dropped, 1u);
+
+  log.Clear();
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(log.bytes(), 0u);
+}
+
+TEST_F(EventLogUpload, StopsWritingAtTheBound) {
+  EventLog log;
+  std::size_t dropped = 0;
+  ASSERT_TRUE(log.Append(R"({"a": 1})", dropped));
+  const PFTEvent event = Event(R"({"data": [{"questionId": 1, "value": 2}, {"value": 3}]})");
+  std::string upload;
+  ASSERT_TRUE(WriteResultsUpload(log, event.data, &registry_, kMaxResultsUploadBytes, upload));
+  const std::size_t size = upload.size();
+  EXPECT_TRUE(WriteResultsUpload(log, event.data, &registry_, size, upload));
+  EXPECT_FALSE(WriteResultsUpload(log, event.data, &registry_, size - 1, upload));
+  // Within the actions already.
+  EXPECT_FALSE(WriteResultsUpload(log, event.data, &registry_, 10, upload));
+  EXPECT_LE(upload.size(), 10u + 32u);
+}
+
+}  // namespace
+}  // namespace vyn::pft
