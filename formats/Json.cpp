@@ -138,11 +138,16 @@ struct WalkFrame {
   bool structure;
 };
 
+// A visitor with a Stopped() operation ends the walk early once it says so: checked before each
+// node, so a writer that has passed its bound writes at most one more value.
 template <class Visitor>
 void Walk(const BindingProperty& root, Visitor& visitor) {
   std::vector<WalkFrame> stack;
   const BindingProperty* node = &root;
   for (;;) {
+    if constexpr (requires { visitor.Stopped(); }) {
+      if (visitor.Stopped()) return;
+    }
     switch (node->kind()) {
       case BindingPropertyKind::Empty:
         visitor.VisitEmpty();
@@ -230,8 +235,12 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
 template <class Writer>
 class JsonWriterVisitor final : public ValueVisitor {
  public:
-  JsonWriterVisitor(Writer& writer, const BindingRegistry* registry)
-      : writer_(writer), registry_(registry) {}
+  // The walk stops once `buffer` holds more than `maxBytes`.
+  JsonWriterVisitor(Writer& writer, const BindingRegistry* registry, const JsonBuffer& buffer,
+                    std::size_t maxBytes)
+      : writer_(writer), registry_(registry), buffer_(buffer), maxBytes_(maxBytes) {}
+
+  bool Stopped() const noexcept { return buffer_.GetSize() > maxBytes_; }
 
   bool VisitEmpty() override { return writer_.Null(); }
   bool VisitBool(bool value) override { return writer_.Bool(value); }
@@ -268,6 +277,8 @@ class JsonWriterVisitor final : public ValueVisitor {
  private:
   Writer& writer_;
   const BindingRegistry* registry_;
+  const JsonBuffer& buffer_;
+  std::size_t maxBytes_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -433,28 +444,36 @@ bool IsBlankText(const char* text, std::size_t length) noexcept {
 
 void VisitValue(const BindingProperty& value, ValueVisitor& visitor) { Walk(value, visitor); }
 
-std::string ToJson(const BindingProperty& value, const BindingRegistry* registry,
-                   const char* newline) {
-  if (value.kind() == BindingPropertyKind::Empty) return std::string();
+bool ToJson(const BindingProperty& value, const BindingRegistry* registry, const char* newline,
+            std::size_t maxBytes, std::string& out) {
+  out.clear();
+  if (value.kind() == BindingPropertyKind::Empty) return true;
   JsonAllocator allocator;
   JsonBuffer buffer(&allocator);
   if (newline == nullptr || *newline == '\0') {
     CompactWriter writer(buffer, &allocator);
-    JsonWriterVisitor<CompactWriter> visitor(writer, registry);
+    JsonWriterVisitor<CompactWriter> visitor(writer, registry, buffer, maxBytes);
     Walk(value, visitor);
-    return std::string(buffer.GetString(), buffer.GetSize());
-  }
-  if (std::strcmp(newline, "\n") == 0) {
+  } else if (std::strcmp(newline, "\n") == 0) {
     PrettyWriter writer(buffer, &allocator);
-    JsonWriterVisitor<PrettyWriter> visitor(writer, registry);
+    JsonWriterVisitor<PrettyWriter> visitor(writer, registry, buffer, maxBytes);
     Walk(value, visitor);
   } else {
     NewlineBuffer stream(buffer, newline);
     NewlinePrettyWriter writer(stream, &allocator);
-    JsonWriterVisitor<NewlinePrettyWriter> visitor(writer, registry);
+    JsonWriterVisitor<NewlinePrettyWriter> visitor(writer, registry, buffer, maxBytes);
     Walk(value, visitor);
   }
-  return std::string(buffer.GetString(), buffer.GetSize());
+  if (buffer.GetSize() > maxBytes) return false;
+  out.assign(buffer.GetString(), buffer.GetSize());
+  return true;
+}
+
+std::string ToJson(const BindingProperty& value, const BindingRegistry* registry,
+                   const char* newline) {
+  std::string text;
+  (void)ToJson(value, registry, newline, std::numeric_limits<std::size_t>::max(), text);
+  return text;
 }
 
 BindingResult ParseJson(const char* text) {

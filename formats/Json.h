@@ -56,6 +56,12 @@ void VisitValue(const binding::BindingProperty& value, ValueVisitor& visitor);
 // is written as null, so the text stays valid JSON.
 std::string ToJson(const binding::BindingProperty& value, const binding::BindingRegistry* registry,
                    const char* newline);
+// The same into `out`, giving up as soon as the text passes `maxBytes`: false, with `out`
+// unspecified. For trees from outside, whose pretty form outgrows them with every level of
+// nesting, so that writing one costs no more than the bound.
+[[nodiscard]] bool ToJson(const binding::BindingProperty& value,
+                          const binding::BindingRegistry* registry, const char* newline,
+                          std::size_t maxBytes, std::string& out);
 
 // The deepest nesting of arrays and objects ParseJson accepts (the root container is level 1).
 // The reader recurses once per level (a few hundred bytes of stack each in a debug build) and

@@ -30,17 +30,25 @@ void AppendLine(std::string& out, std::size_t indent) {
 }
 
 // A value as the pretty writer puts it inside a container at `indent`: an empty value is null.
-void AppendValue(std::string& out, const BindingProperty& value,
-                 const binding::BindingRegistry* registry, std::size_t indent) {
+// False when its text would take the upload past `maxBytes`.
+bool AppendValue(std::string& out, const BindingProperty& value,
+                 const binding::BindingRegistry* registry, std::size_t indent,
+                 std::size_t maxBytes) {
   if (value.kind() == BindingPropertyKind::Empty) {
     out.append("null");
-    return;
+    return true;
   }
-  AppendIndented(out, formats::ToJson(value, registry, "\r\n"), indent);
+  std::string text;
+  if (out.size() > maxBytes ||
+      !formats::ToJson(value, registry, "\r\n", maxBytes - out.size(), text)) {
+    return false;
+  }
+  AppendIndented(out, text, indent);
+  return true;
 }
 
-void AppendAnswer(std::string& out, const BindingProperty& answer,
-                  const binding::BindingRegistry* registry) {
+bool AppendAnswer(std::string& out, const BindingProperty& answer,
+                  const binding::BindingRegistry* registry, std::size_t maxBytes) {
   out.append("{");
   AppendLine(out, kAnswerMemberIndent);
   out.append("\"questionId\": ");
@@ -51,17 +59,18 @@ void AppendAnswer(std::string& out, const BindingProperty& answer,
   // A plain answer travels wrapped, so the service always reads a structure.
   const BindingProperty& value = answer.member("value");
   if (value.kind() == BindingPropertyKind::Structure) {
-    AppendValue(out, value, registry, kAnswerMemberIndent);
+    if (!AppendValue(out, value, registry, kAnswerMemberIndent, maxBytes)) return false;
   } else {
     out.append("{");
     AppendLine(out, kAnswerMemberIndent + 4);
     out.append("\"value\": ");
-    AppendValue(out, value, registry, kAnswerMemberIndent + 4);
+    if (!AppendValue(out, value, registry, kAnswerMemberIndent + 4, maxBytes)) return false;
     AppendLine(out, kAnswerMemberIndent);
     out.append("}");
   }
   AppendLine(out, kAnswerIndent);
   out.append("}");
+  return true;
 }
 
 }  // namespace
@@ -122,8 +131,7 @@ bool WriteResultsUpload(const EventLog& log, std::span<const BindingProperty> an
     if (!first) out.append(",");
     first = false;
     AppendLine(out, kAnswerIndent);
-    AppendAnswer(out, answer, registry);
-    if (out.size() > maxBytes) return false;
+    if (!AppendAnswer(out, answer, registry, maxBytes) || out.size() > maxBytes) return false;
   }
   if (!first) AppendLine(out, 4);
   out.append("]");

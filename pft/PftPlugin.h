@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -134,9 +135,11 @@ class PftPlugin final : public plugin::PluginBase {
   void ValidateSurveyResponse(routing::CallResult& result, PFTSurvey& survey,
                               const std::string& body, const RegionLocale& regionLocale,
                               const EoGStats& statistics, const AppInfo& appInfo);
-  // A record as pretty JSON text with "\r\n" line breaks; false when it cannot be converted.
+  // A record as pretty JSON text with "\r\n" line breaks; false when it cannot be converted or
+  // its text would pass `maxBytes`.
   template <typename T>
-  bool ToPrettyJson(const T& record, std::string& text) const;
+  bool ToPrettyJson(const T& record, std::string& text,
+                    std::size_t maxBytes = std::numeric_limits<std::size_t>::max()) const;
 
   // Events posted since the last successful upload, oldest first.
   EventLog eventLog_;
@@ -177,11 +180,10 @@ void PftPlugin::PublishRecord(std::string_view path, const T& record,
 }
 
 template <typename T>
-bool PftPlugin::ToPrettyJson(const T& record, std::string& text) const {
+bool PftPlugin::ToPrettyJson(const T& record, std::string& text, std::size_t maxBytes) const {
   const binding::BindingResult value = binding::NativeToValue(*typeRegistry(), record);
   if (!value.ok()) return false;
-  text = formats::ToJson(value, typeRegistry(), "\r\n");
-  return true;
+  return formats::ToJson(value, typeRegistry(), "\r\n", maxBytes, text);
 }
 
 }  // namespace vyn::pft

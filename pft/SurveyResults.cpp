@@ -27,7 +27,7 @@ void PftPlugin::HandlePFTEvent(CallResult& result, const PFTEvent& event) {
   // keeping it would fail every later upload.
   std::string input;
   std::size_t dropped = 0;
-  if (!ToPrettyJson(event, input) || !eventLog_.Append(input, dropped)) {
+  if (!ToPrettyJson(event, input, EventLog::kMaxBytes) || !eventLog_.Append(input, dropped)) {
     result.InternalErrorResult("Error serializing event.");
     return;
   }

@@ -213,6 +213,31 @@ TEST(JsonWriterPretty, AnyNewlineTextStandsForEachLineBreak) {
   }
 }
 
+TEST(JsonWriterBounded, WritesWithinTheBoundAndGivesUpPastIt) {
+  BindingProperty value;
+  value.memberAt("a").elementAt(2).memberAt("b").setString("text");
+  value.memberAt("c").setFloat(1.5);
+  for (const char* newline : {"", "\n", "\r\n"}) {
+    const std::string whole = ToJson(value, nullptr, newline);
+    std::string out;
+    EXPECT_TRUE(ToJson(value, nullptr, newline, whole.size(), out)) << newline;
+    EXPECT_EQ(out, whole) << newline;
+    EXPECT_FALSE(ToJson(value, nullptr, newline, whole.size() - 1, out)) << newline;
+  }
+  std::string out = "old";
+  EXPECT_TRUE(ToJson(BindingProperty(), nullptr, "\n", 0, out));
+  EXPECT_EQ(out, "");
+
+  // A pretty text grows with the square of the nesting; the bound ends the walk near it, long
+  // before the whole text (megabytes here) exists.
+  BindingProperty nested;
+  BindingProperty* node = &nested;
+  for (int i = 0; i < 1000; ++i) node = &node->elementAt(0);
+  node->setSigned(1);
+  EXPECT_GT(ToJson(nested, nullptr, "\r\n").size(), std::size_t{3} << 20);
+  EXPECT_FALSE(ToJson(nested, nullptr, "\r\n", 4096, out));
+}
+
 // --- Reading -------------------------------------------------------------------------------
 
 TEST(JsonReaderValues, ReadsNumbersByTheirForm) {
