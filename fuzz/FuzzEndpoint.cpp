@@ -336,8 +336,8 @@ const char* ContentType(vyn::fuzz::FuzzInput& in,
   return Keep(store, in.Text());
 }
 
-// The plugin keeps every posted event until an upload succeeds; in a run of millions of inputs that
-// log would grow without end, so every so often the host lets one "close" upload through.
+// The plugin keeps posted events until an upload succeeds, up to its log's bound; every upload
+// carries them all, so every so often the host lets one "close" upload through to keep runs fast.
 void FlushEventLog() {
   for (const EndpointDescriptor& endpoint : gEndpoints) {
     if (std::string_view(endpoint.pathTemplate) != "/vyn-pft/v2/events") continue;
