@@ -13,6 +13,7 @@
 
 #include "binding/BindingRegistry.h"
 #include "diagnostics/FormatText.h"
+#include "diagnostics/Utf8Text.h"
 #include "plugin/PluginAllocator.h"
 
 namespace vyn::binding {
@@ -236,7 +237,15 @@ class HostValueReader {
                          "of the input has no name.",
                          path_, i));
         }
-        if (!Assign(target.memberAt(member.name), member.value)) return false;
+        const std::string_view name(member.name);
+        const std::size_t bad = diagnostics::FindInvalidUtf8(name);
+        if (bad != std::string_view::npos) {
+          return Fail(
+              FormatText("Couldn't assign value to '%1' of type object because the name of "
+                         "member %2 of the input is not valid UTF-8 at byte %3.",
+                         path_, i, bad));
+        }
+        if (!Assign(target.memberAt(name), member.value)) return false;
       }
     }
     return true;
@@ -280,9 +289,19 @@ class HostValueReader {
     }
     switch (kind) {
       case kHostValueStringBorrowed:
-      case kHostValueStringOwned:
-        node.setString(static_cast<const char*>(ref.ptr));  // null reads as ""
+      case kHostValueStringOwned: {
+        const std::string_view text =
+            ref.ptr != nullptr ? std::string_view(static_cast<const char*>(ref.ptr)) : "";
+        const std::size_t bad = diagnostics::FindInvalidUtf8(text);
+        if (bad != std::string_view::npos) {
+          return Fail(
+              FormatText("Couldn't assign value to '%1' of type object because the input "
+                         "string is not valid UTF-8 at byte %2.",
+                         path_, bad));
+        }
+        node.setString(text);
         return true;
+      }
       case kHostValueBlobBorrowed:
       case kHostValueBlobOwned:
         node.setBlob(std::span<const uint8_t>(static_cast<const uint8_t*>(ref.ptr), ref.count));

@@ -40,6 +40,8 @@ const char* HostValueKindName(uint32_t kind) noexcept;
 //  - a null data pointer with a non-zero count (strings, blobs, collections, structures; a null
 //    pointer with a zero count reads as an empty string, blob, collection or structure);
 //  - a structure member without a name, or a collection longer than a value can hold;
+//  - a string or member name that is not well-formed UTF-8, so that every text in a tree is (the
+//    message names the offset of the first bad byte, and for a name its member's index);
 //  - nesting deeper than kMaxHostValueDepth (this also ends cycles in hostile input).
 // A string is read up to its NUL terminator. `path` names the target in messages (null: "").
 [[nodiscard]] bool FromHostValue(HostError& error, BindingProperty& node, const HostValue& value,

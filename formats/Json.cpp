@@ -27,6 +27,7 @@
 
 #include "binding/BindingRegistry.h"
 #include "diagnostics/FormatText.h"
+#include "diagnostics/Utf8Text.h"
 #include "formats/Base64.h"
 #include "plugin/PluginAllocator.h"
 
@@ -325,6 +326,7 @@ class JsonValueBuilder {
     return true;
   }
   bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+    if (!IsText(text, length)) return false;
     Slot().setString(std::string_view(text, length));
     return true;
   }
@@ -337,6 +339,7 @@ class JsonValueBuilder {
     return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+    if (!IsText(text, length)) return false;
     member_ = &open_.back()->memberAt(std::string_view(text, length));
     return true;
   }
@@ -357,7 +360,21 @@ class JsonValueBuilder {
     return true;
   }
 
+  // After a string or member name was refused for not being UTF-8 (the reader then fails as a
+  // handler error at the offset just after its closing quote): the offset of the first bad byte
+  // in the decoded text; npos otherwise.
+  std::size_t invalidText() const noexcept { return invalidText_; }
+
  private:
+  // Every decoded text is checked once, in one pass over bytes that were just written: both what
+  // the input held as it is and what an escape produced. RapidJSON refuses a \u escape of a high
+  // surrogate without a low one, but encodes a lone low surrogate (\uDC00 to \uDFFF) on its own,
+  // as ED B0..BF xx, which is not UTF-8; that is caught here too.
+  bool IsText(const char* text, std::size_t length) noexcept {
+    invalidText_ = diagnostics::FindInvalidUtf8(text, length);
+    return invalidText_ == std::string_view::npos;
+  }
+
   // An open collection does not grow while a child of it is open, so the pointers on the stack
   // stay valid; structure members never move.
   BindingProperty& Slot() {
@@ -370,6 +387,7 @@ class JsonValueBuilder {
   BindingProperty& root_;
   std::vector<BindingProperty*> open_;
   BindingProperty* member_ = nullptr;
+  std::size_t invalidText_ = std::string_view::npos;
 };
 
 constexpr const char* kParseErrorTexts[] = {
@@ -403,6 +421,65 @@ void SetParseError(BindingResult& result, unsigned code, std::size_t offset) {
 
 bool IsJsonBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+unsigned HexDigitValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  return static_cast<unsigned>(c - 'A' + 10);
+}
+
+struct TextError {
+  unsigned code;
+  std::size_t offset;
+};
+
+// Where in the input the byte at `decoded` of a refused text came from. The text is the string
+// whose closing quote is the byte before `end`, and the reader has accepted everything up to
+// there, escapes included. Its opening quote is the nearest quote before that is not escaped, that
+// is not preceded by an odd number of backslashes. A byte the input held as it is fails as
+// "Invalid encoding in string." (code 12) at its own offset, as RapidJSON's encoding check would
+// report it; a byte an escape produced can only be a lone low surrogate's, and fails as "The
+// surrogate pair in string is invalid." (code 9) at the offset of its backslash, as RapidJSON
+// reports a high surrogate without a low one.
+TextError LocateTextError(const char* text, std::size_t end, std::size_t decoded) noexcept {
+  const std::size_t close = end - 1;
+  std::size_t open = close;
+  while (open > 0) {
+    --open;
+    if (text[open] != '"') continue;
+    std::size_t backslashes = 0;
+    while (backslashes < open && text[open - 1 - backslashes] == '\\') ++backslashes;
+    if (backslashes % 2 == 0) break;
+  }
+  std::size_t written = 0;
+  for (std::size_t i = open + 1; i < close;) {
+    if (text[i] != '\\') {
+      if (written == decoded) return {rapidjson::kParseErrorStringInvalidEncoding, i};
+      ++written;
+      ++i;
+      continue;
+    }
+    std::size_t produced = 1;  // \" \\ \/ \b \f \n \r \t
+    std::size_t consumed = 2;
+    if (text[i + 1] == 'u') {
+      unsigned unit = 0;
+      for (std::size_t k = 2; k < 6; ++k) unit = unit * 16 + HexDigitValue(text[i + k]);
+      consumed = 6;
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        produced = 4;  // a pair: the reader checked its low half
+        consumed = 12;
+      } else {
+        produced = unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+      }
+    }
+    if (decoded < written + produced) {
+      return {rapidjson::kParseErrorStringUnicodeSurrogateInvalid, i};
+    }
+    written += produced;
+    i += consumed;
+  }
+  return {rapidjson::kParseErrorStringInvalidEncoding, close};  // not reached for a refused text
+}
+
 bool OnlyNulBytes(const char* from, const char* end) noexcept {
   for (; from != end; ++from) {
     if (*from != '\0') return false;
@@ -421,6 +498,12 @@ BindingResult ParseStream(Stream& stream, const char* text, std::size_t length) 
   const rapidjson::ParseResult parsed =
       reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
   if (parsed.IsError()) {
+    if (parsed.Code() == rapidjson::kParseErrorTermination &&
+        builder.invalidText() != std::string_view::npos) {
+      const TextError error = LocateTextError(text, parsed.Offset(), builder.invalidText());
+      SetParseError(result, error.code, error.offset);
+      return result;
+    }
     SetParseError(result, static_cast<unsigned>(parsed.Code()), parsed.Offset());
     return result;
   }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "diagnostics/FormatText.h"
+#include "diagnostics/Utf8Text.h"
+#include "formats/Json.h"
 
 namespace vyn::formats {
 namespace {
@@ -19,6 +21,8 @@ using binding::BindingProperty;
 using binding::BindingPropertyKind;
 using binding::BindingResult;
 using diagnostics::FormatText;
+
+static_assert(kMaxMsgPackDepth == kMaxJsonDepth, "both readers nest equally deep");
 
 // One open array or map. Scalars never get a frame: they are complete once read.
 struct MsgPackFrame {
@@ -41,6 +45,7 @@ class FrameStack {
   FrameStack& operator=(const FrameStack&) = delete;
 
   bool Empty() const noexcept { return size_ == 0; }
+  std::size_t Size() const noexcept { return size_; }
   MsgPackFrame& Top() noexcept { return data_[size_ - 1]; }
   void Pop() noexcept { --size_; }
   void Push(const MsgPackFrame& frame) {
@@ -76,6 +81,8 @@ constexpr const char* kKeyNotStringMessage =
     "Invalid MessagePack data at position %1. Map keys must be strings.";
 constexpr const char* kTruncatedStringMessage =
     "Invalid MessagePack data. String of size %1 at position %2 is truncated.";
+constexpr const char* kInvalidStringMessage =
+    "Invalid MessagePack data. String of size %1 at position %2 is not valid UTF-8.";
 constexpr const char* kTruncatedBlobMessage =
     "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.";
 constexpr const char* kTruncatedCollectionMessage =
@@ -84,6 +91,8 @@ constexpr const char* kTruncatedMapMessage =
     "Invalid MessagePack data. Map of size %1 at position %2 is truncated.";
 constexpr const char* kCollectionTooLargeMessage =
     "Invalid MessagePack data. Collection of size %1 at position %2 is too large.";
+constexpr const char* kTooDeepMessage =
+    "Invalid MessagePack data. Nesting deeper than %1 levels at position %2.";
 
 template <std::size_t N>
 inline uint64_t LoadBigEndian(const uint8_t* at) noexcept {
@@ -170,13 +179,15 @@ class MsgPackReader {
     } else {
       return Fail(FormatText(kKeyNotStringMessage, position_));
     }
-    if (!HasBody(size, kTruncatedStringMessage)) return false;
+    if (!HasText(size)) return false;
     key = std::string_view(reinterpret_cast<const char*>(bytes_ + position_), size);
     position_ += size;
     return true;
   }
 
+  // `type` is the byte before position_: the value's header starts there.
   bool ReadValue(uint8_t type, BindingProperty& slot) {
+    const std::size_t header = position_ - 1;
     if (type < 0x80) {
       slot.setSigned(type);
       return true;
@@ -185,8 +196,8 @@ class MsgPackReader {
       slot.setSigned(static_cast<int8_t>(type));
       return true;
     }
-    if (type < 0x90) return Open(slot, type & 0x0Fu, true);
-    if (type < 0xA0) return Open(slot, type & 0x0Fu, false);
+    if (type < 0x90) return Open(slot, type & 0x0Fu, true, header);
+    if (type < 0xA0) return Open(slot, type & 0x0Fu, false, header);
     if (type < 0xC0) return ReadString(slot, type & 0x1Fu);
 
     uint64_t n;
@@ -246,13 +257,13 @@ class MsgPackReader {
       case 0xDB:
         return ReadNumber<4>(n) && ReadString(slot, n);
       case 0xDC:
-        return ReadNumber<2>(n) && Open(slot, static_cast<uint32_t>(n), false);
+        return ReadNumber<2>(n) && Open(slot, static_cast<uint32_t>(n), false, header);
       case 0xDD:
-        return ReadNumber<4>(n) && Open(slot, static_cast<uint32_t>(n), false);
+        return ReadNumber<4>(n) && Open(slot, static_cast<uint32_t>(n), false, header);
       case 0xDE:
-        return ReadNumber<2>(n) && Open(slot, static_cast<uint32_t>(n), true);
+        return ReadNumber<2>(n) && Open(slot, static_cast<uint32_t>(n), true, header);
       case 0xDF:
-        return ReadNumber<4>(n) && Open(slot, static_cast<uint32_t>(n), true);
+        return ReadNumber<4>(n) && Open(slot, static_cast<uint32_t>(n), true, header);
       default:
         // 0xC1 (never used) and the extension types 0xC7 to 0xC9 and 0xD4 to 0xD8.
         return Fail(FormatText(kInvalidTypeMessage, position_));
@@ -277,11 +288,26 @@ class MsgPackReader {
 
   bool HasBody(uint64_t size, const char* message) {
     if (size <= length_ - position_) return true;
+    return FailSized(message, size);
+  }
+
+  // The string's bytes are all in the buffer and form well-formed UTF-8.
+  bool HasText(uint64_t size) {
+    if (!HasBody(size, kTruncatedStringMessage)) return false;
+    const std::size_t bad =
+        diagnostics::FindInvalidUtf8(reinterpret_cast<const char*>(bytes_ + position_), size);
+    if (bad == std::string_view::npos) [[likely]]
+      return true;
+    return FailSized(kInvalidStringMessage, size);
+  }
+
+  // Out of line, so that the checks that call it on every string need no frame for the message.
+  [[gnu::noinline, gnu::cold]] bool FailSized(const char* message, uint64_t size) {
     return Fail(FormatText(message, static_cast<unsigned long long>(size), position_));
   }
 
   bool ReadString(BindingProperty& slot, uint64_t size) {
-    if (!HasBody(size, kTruncatedStringMessage)) return false;
+    if (!HasText(size)) return false;
     slot.setString(std::string_view(reinterpret_cast<const char*>(bytes_ + position_), size));
     position_ += size;
     return true;
@@ -295,7 +321,12 @@ class MsgPackReader {
   }
 
   // Turns the slot into an empty container and, unless it is empty, opens a frame for its items.
-  bool Open(BindingProperty& slot, uint32_t count, bool isMap) {
+  // The frames are the open containers around the slot, so the new one is at level Size() + 1;
+  // `header` is the offset of its type byte.
+  bool Open(BindingProperty& slot, uint32_t count, bool isMap, std::size_t header) {
+    if (frames_.Size() >= kMaxMsgPackDepth) {
+      return Fail(FormatText(kTooDeepMessage, kMaxMsgPackDepth, header));
+    }
     if (slot.kind() != BindingPropertyKind::Empty) slot.reset();
     if (isMap) {
       slot.makeStructure();

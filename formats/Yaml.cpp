@@ -18,6 +18,7 @@
 
 #include "binding/NumberText.h"
 #include "diagnostics/FormatText.h"
+#include "diagnostics/Utf8Text.h"
 
 namespace vyn::formats {
 
@@ -116,6 +117,20 @@ bool ResolvePlainNumber(std::string_view text, BindingProperty& slot) {
 }
 
 const char* Text(const yaml_char_t* text) { return reinterpret_cast<const char*>(text); }
+
+// The tag of a scalar, sequence or mapping event; null for none and for other events.
+const yaml_char_t* TagOf(const yaml_event_t& event) {
+  switch (event.type) {
+    case YAML_SCALAR_EVENT:
+      return event.data.scalar.tag;
+    case YAML_SEQUENCE_START_EVENT:
+      return event.data.sequence_start.tag;
+    case YAML_MAPPING_START_EVENT:
+      return event.data.mapping_start.tag;
+    default:
+      return nullptr;
+  }
+}
 
 // 1-based, as people count lines and columns.
 std::size_t Line(const yaml_event_t& event) { return event.start_mark.line + 1; }
@@ -234,6 +249,18 @@ void YamlWalker::Handle(const yaml_event_t& event) {
       break;
     default:
       return;  // stream start and end, document end
+  }
+  // The library checks that the input is UTF-8, but decodes a tag's %-escapes checking only the
+  // shape of each sequence, so "!x%C0%80" and "!<%ED%A0%80>" get through, and an unsupported tag
+  // would reach an error message as it is. The check is completed here and reported as the
+  // library reports an escape of the wrong shape ("found an incorrect leading UTF-8 octet"),
+  // with the library's numbering from 0, at the node that carries the tag.
+  const yaml_char_t* tag = TagOf(event);
+  if (tag != nullptr && !diagnostics::IsValidUtf8(Text(tag))) {
+    result_.SetError(
+        FormatText("YAML parser error: found a tag that is not valid UTF-8. At line: %1 col: %2",
+                   event.start_mark.line, event.start_mark.column));
+    return;
   }
   Slot slot;
   if (!ChooseSlot(event, slot)) return;
@@ -494,6 +521,40 @@ void YamlWalker::FailAlias(const char* format, const yaml_event_t& event) {
   result_.SetError(FormatText(format, Text(event.data.alias.anchor), Line(event), Column(event)));
 }
 
+// Where the library's reader refused the input (not UTF-8, or a control character): it names only
+// the byte offset, so the line and column are counted here, from 0 and in characters as the
+// library counts them, over the text before that offset, which the reader has found well-formed.
+// A byte order mark at the start counts for nothing, and line breaks are those of YAML 1.1: LF,
+// CR, CR LF, NEL (C2 85), LS (E2 80 A8) and PS (E2 80 A9).
+void ReaderErrorPosition(std::string_view text, std::size_t offset, std::size_t& line,
+                         std::size_t& column) {
+  const std::string_view before = text.substr(0, std::min(offset, text.size()));
+  std::size_t i = before.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  line = 0;
+  column = 0;
+  while (i < before.size()) {
+    const std::string_view rest = before.substr(i);
+    std::size_t breakSize = 0;
+    if (rest.starts_with("\r\n")) {
+      breakSize = 2;
+    } else if (rest[0] == '\n' || rest[0] == '\r') {
+      breakSize = 1;
+    } else if (rest.starts_with("\xC2\x85")) {
+      breakSize = 2;
+    } else if (rest.starts_with("\xE2\x80\xA8") || rest.starts_with("\xE2\x80\xA9")) {
+      breakSize = 3;
+    }
+    if (breakSize != 0) {
+      ++line;
+      column = 0;
+      i += breakSize;
+      continue;
+    }
+    if ((static_cast<unsigned char>(rest[0]) & 0xC0) != 0x80) ++column;  // a character's lead
+    ++i;
+  }
+}
+
 }  // namespace
 
 BindingResult ParseYaml(std::string_view text) {
@@ -525,8 +586,13 @@ BindingResult ParseYaml(std::string_view text) {
     const char* problem = state.problem != nullptr           ? state.problem
                           : state.error == YAML_MEMORY_ERROR ? "out of memory"
                                                              : "unknown error";
-    result.SetError(FormatText("YAML parser error: %1. At line: %2 col: %3", problem,
-                               state.problem_mark.line, state.problem_mark.column));
+    std::size_t line = state.problem_mark.line;
+    std::size_t column = state.problem_mark.column;
+    if (state.error == YAML_READER_ERROR) {
+      ReaderErrorPosition(text, state.problem_offset, line, column);
+    }
+    result.SetError(
+        FormatText("YAML parser error: %1. At line: %2 col: %3", problem, line, column));
   }
   return result;
 }

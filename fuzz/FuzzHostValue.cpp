@@ -1,9 +1,10 @@
 // Fuzzes the conversion of host record trees into generic values. Besides crashes, leaks and
 // undefined behaviour it checks the contracts: a tree converts exactly when it holds no bad record
-// (a kind outside the table, data missing for a count, a member without a name, nesting past the
-// limit), a failure sets the flag and one message, a success holds the host's values, and what
-// converted goes back into host records (ToHostValue) that read back as the same value and are
-// released to nothing, as does a borrowing view of it.
+// (a kind outside the table, data missing for a count, a member without a name, a string or a
+// member name that is not UTF-8, nesting past the limit), a failure sets the flag and one
+// message, a success holds the host's values, and what converted goes back into host records
+// (ToHostValue) that read back as the same value and are released to nothing, as does a borrowing
+// view of it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "binding/BindingProperty.h"
 #include "binding/HostValueConversion.h"
 #include "binding/PageCache.h"
+#include "diagnostics/Utf8Text.h"
 #include "fuzz/FuzzSupport.h"
 #include "plugin/HostAbi.h"
 #include "plugin/PluginAllocator.h"
@@ -34,6 +36,10 @@ bool Convertible(const HostValue& value, std::size_t openContainers) {
   if (kind < kHostValueStringBorrowed) return true;
   const HostValueRef ref = value.payload.ref;
   if (ref.ptr == nullptr && ref.count != 0) return false;
+  if ((kind == kHostValueStringBorrowed || kind == kHostValueStringOwned) && ref.ptr != nullptr &&
+      !vyn::diagnostics::IsValidUtf8(static_cast<const char*>(ref.ptr))) {
+    return false;
+  }
   if (kind < kHostValueCollection) return true;
   if (openContainers >= kMaxHostValueDepth) return false;
   for (uint32_t i = 0; i < ref.count; ++i) {
@@ -42,7 +48,7 @@ bool Convertible(const HostValue& value, std::size_t openContainers) {
       if (!Convertible(element, openContainers + 1)) return false;
     } else {
       const HostMember member = static_cast<const HostMember*>(ref.ptr)[i];
-      if (member.name == nullptr) return false;
+      if (member.name == nullptr || !vyn::diagnostics::IsValidUtf8(member.name)) return false;
       if (!Convertible(member.value, openContainers + 1)) return false;
     }
   }

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "binding/HostValueConversion.h"
+#include "diagnostics/Utf8Text.h"
 #include "formats/Json.h"
 #include "formats/MsgPack.h"
 #include "formats/Yaml.h"
@@ -391,6 +392,13 @@ class RequestBinder {
     if (!query.empty() && ok()) {
       for (const auto& [name, value] : ParseQuery(query)) {
         if (!ok()) return;
+        // A decoded name becomes member names of the argument and appears in messages.
+        const std::size_t bad = diagnostics::FindInvalidUtf8(name);
+        if (bad != std::string_view::npos) {
+          Fail(FormatText("Query argument name for '%1' is not valid UTF-8 at byte %2.",
+                          function_.name, bad));
+          return;
+        }
         BindOne(name, value, ArgumentLocation::Query);
       }
     }
@@ -598,7 +606,8 @@ class RequestBinder {
   }
 
   // The value decoder: the content type (or, when sniffing without one, the text's first bytes)
-  // picks the format; anything else is a blob for octet streams and a string otherwise.
+  // picks the format; anything else is a blob for octet streams and a string otherwise, which
+  // must be well-formed UTF-8 (the formats check their own strings).
   void Decode(BindingProperty& out, std::string_view text, std::string_view contentType, bool sniff,
               std::string_view parameter) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -623,6 +632,12 @@ class RequestBinder {
       out.setBlob(std::span<const uint8_t>(bytes, text.size()));
       return;
     } else {
+      // Path and query text is percent-decoded, and header text is the host's: any byte may come.
+      const std::size_t bad = diagnostics::FindInvalidUtf8(text);
+      if (bad != std::string_view::npos) {
+        Fail(FormatText("Value for argument '%1' is not valid UTF-8 at byte %2.", parameter, bad));
+        return;
+      }
       out.setString(text);
       return;
     }

@@ -282,6 +282,10 @@ TEST(HostValueToTree, RoundTripsAMixedTree) {
 TEST(HostValueToTree, ReadsEachKind) {
   static const char kText[] = "text";
   static const uint8_t kBytes[] = {9, 8};
+  static const char kUtf8[] = "\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF";
+  static const char kCut[] = "x\0\xFF";
+  static const uint8_t kNotText[] = {0xFF, 0xFE};
+  static const HostMember kNamed[] = {Member("\xC3\xA9", Unsigned(1))};
   HostValue flag = Record(kHostValueBool);
   flag.payload.b = 2;  // any non-zero byte is true
   HostValue negative = Record(kHostValueSigned);
@@ -306,6 +310,11 @@ TEST(HostValueToTree, ReadsEachKind) {
       {"null blob with no bytes", Ref(kHostValueBlobBorrowed, nullptr, 0), "b"},
       {"null array with no elements", Ref(kHostValueCollection, nullptr, 0), "[]"},
       {"null array with no members", Ref(kHostValueStructure, nullptr, 0), "{}"},
+      {"multi-byte UTF-8", Ref(kHostValueStringBorrowed, kUtf8, 9),
+       "'\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF'"},
+      {"bytes after the terminator are not read", Ref(kHostValueStringOwned, kCut, 3), "'x'"},
+      {"blob bytes are not text", Ref(kHostValueBlobBorrowed, kNotText, 2), "b255.254."},
+      {"member names in UTF-8", Ref(kHostValueStructure, kNamed, 1), "{\xC3\xA9:u1,}"},
   };
   for (const auto& c : cases) {
     ErrorRecord error;
@@ -333,10 +342,18 @@ TEST(HostValueToTree, ReplacesWhatTheNodeHeld) {
 TEST(HostValueToTree, RefusesBadRecordsWithAMessage) {
   HostValue unknown = Record(11);
   const HostMember unnamed[] = {Member("a", Unsigned(1)), Member(nullptr, Unsigned(2))};
+  const std::string notText =
+      "Couldn't assign value to 'args.x' of type object because the input string is not valid "
+      "UTF-8 at byte ";
+  const HostValue badElements[] = {Ref(kHostValueStringBorrowed, "ok", 2),
+                                   Ref(kHostValueStringBorrowed, "a\xC3\xC3", 3)};
+  const HostMember badName[] = {Member("ok", Unsigned(1)), Member("a\x80", Unsigned(2))};
+  const HostMember innerBadName[] = {Member("\xFF", Unsigned(1))};
+  const HostValue nestedBadName[] = {Ref(kHostValueStructure, innerBadName, 1)};
   const struct {
     const char* desc;
     HostValue value;
-    const char* message;
+    std::string message;
   } cases[] = {
       {"kind 11", unknown,
        "Couldn't assign value to 'args.x' of type object because the input is of an "
@@ -362,6 +379,22 @@ TEST(HostValueToTree, RefusesBadRecordsWithAMessage) {
       {"member without a name", Ref(kHostValueStructure, unnamed, 2),
        "Couldn't assign value to 'args.x' of type object because member 1 of the input has no "
        "name."},
+      // Texts must be well-formed UTF-8; the offset is that of the first bad byte.
+      {"string FF FE", Ref(kHostValueStringBorrowed, "\xFF\xFE", 2), notText + "0."},
+      {"owned string with an overlong form", Ref(kHostValueStringOwned, "ok\xC0\x80", 4),
+       notText + "2."},
+      {"string with a surrogate", Ref(kHostValueStringBorrowed, "a\xED\xA0\x80", 4),
+       notText + "1."},
+      {"string above U+10FFFF", Ref(kHostValueStringBorrowed, "\xF4\x90\x80\x80", 4),
+       notText + "0."},
+      {"string cut short", Ref(kHostValueStringBorrowed, "abc\xE2\x82", 5), notText + "3."},
+      {"string inside a collection", Ref(kHostValueCollection, badElements, 2), notText + "1."},
+      {"member name", Ref(kHostValueStructure, badName, 2),
+       "Couldn't assign value to 'args.x' of type object because the name of member 1 of the "
+       "input is not valid UTF-8 at byte 1."},
+      {"member name of a nested structure", Ref(kHostValueCollection, nestedBadName, 1),
+       "Couldn't assign value to 'args.x' of type object because the name of member 0 of the "
+       "input is not valid UTF-8 at byte 0."},
   };
   for (const auto& c : cases) {
     ErrorRecord error;

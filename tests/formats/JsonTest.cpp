@@ -1,12 +1,15 @@
-// JSON writing, reading, error texts and the value walk.
+// JSON writing, reading, error texts (text that is not UTF-8 among them) and the value walk.
 #include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/BindingRegistry.h"
@@ -295,6 +298,34 @@ TEST(JsonReaderValues, BuildsTreesWithStringsAndEscapes) {
   EXPECT_EQ(result.member("o").member("x").asSigned(), -1);
 }
 
+TEST(JsonReaderValues, KeepsWellFormedUtf8AndWhatEscapesEncode) {
+  const struct {
+    const char* desc;
+    const char* text;
+    std::string_view value;
+  } cases[] = {
+      {"two, three and four bytes", "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
+       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {"largest code point", "\"\xF4\x8F\xBF\xBF\"", "\xF4\x8F\xBF\xBF"},
+      {"last before the surrogates, raw", "\"\xED\x9F\xBF\"", "\xED\x9F\xBF"},
+      {"last before the surrogates, escaped", R"("\uD7FF")", "\xED\x9F\xBF"},
+      {"first after the surrogates", R"("\uE000")", "\xEE\x80\x80"},
+      {"largest BMP code point", R"("\uFFFF")", "\xEF\xBF\xBF"},
+      {"largest pair", R"("\uDBFF\uDFFF")", "\xF4\x8F\xBF\xBF"},
+      {"NUL", R"("a\u0000b")", std::string_view("a\0b", 3)},
+      {"an escaped backslash before u is no escape", R"("\\uDC00")", "\\uDC00"},
+      {"pair after an escaped quote", R"("\"\uD83D\uDE00")", "\"\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    const BindingResult result = ParseJson(c.text);
+    ASSERT_TRUE(result.ok()) << c.desc << ": " << result.ErrorText();
+    EXPECT_EQ(result.asString(), c.value) << c.desc;
+    const BindingResult key = ParseJson("{" + std::string(c.text) + ":1}");
+    ASSERT_TRUE(key.ok()) << c.desc << ": " << key.ErrorText();
+    EXPECT_EQ(key.member(c.value).asUnsigned(), 1u) << c.desc;
+  }
+}
+
 TEST(JsonReaderValues, LastDuplicateMemberWinsWhole) {
   const struct {
     const char* text;
@@ -372,6 +403,33 @@ TEST(JsonReaderErrors, ReportsRapidJsonTextAndOffset) {
       {"// c\n1", "Error: Invalid value. at offset 0."},
       {"[NaN]", "Error: Invalid value. at offset 1."},
       {"{", "Error: Missing a name for object member. at offset 1."},
+      // Strings and member names must be well-formed UTF-8: the offset is that of the first byte
+      // of the sequence that is not.
+      {"\"\xFF\xFE\"", "Error: Invalid encoding in string. at offset 1."},
+      {"[\"ok\",\"ab\xFF\"]", "Error: Invalid encoding in string. at offset 9."},
+      {"\"\xC0\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\xE0\x80\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\xF0\x80\x80\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\xED\xA0\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\xF4\x90\x80\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\xC3\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"a\xE2\x82\"", "Error: Invalid encoding in string. at offset 2."},
+      {"\"\xF1\x80\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\xC3\\u00e9\"", "Error: Invalid encoding in string. at offset 1."},
+      {"\"\\u00e9\x80\"", "Error: Invalid encoding in string. at offset 7."},
+      {"\"\\n\\t\\u0041\\uD83D\\uDE00\\u20AC\xFF\"",
+       "Error: Invalid encoding in string. at offset 29."},
+      {"{\"a\":1,\"\xFF\":2}", "Error: Invalid encoding in string. at offset 8."},
+      {"[1,\xFF]", "Error: Invalid value. at offset 3."},
+      // A low surrogate escape that follows no high one is refused like a high one that has no
+      // low one after it, at the offset of its backslash.
+      {R"("\udc00")", "Error: The surrogate pair in string is invalid. at offset 1."},
+      {R"(["x","a\\\"\uDFFF"])", "Error: The surrogate pair in string is invalid. at offset 11."},
+      {R"("\uD83D\uDE00\uDC00")", "Error: The surrogate pair in string is invalid. at offset 13."},
+      {R"({"a":1,"\uDC00":2})", "Error: The surrogate pair in string is invalid. at offset 8."},
+      {R"([[{"\\":"\uDC00b"}]])", "Error: The surrogate pair in string is invalid. at offset 9."},
+      {R"("\uD800\uD800")", "Error: The surrogate pair in string is invalid. at offset 1."},
   };
   for (const auto& c : cases) {
     const BindingResult result = ParseJson(c.text);
@@ -380,6 +438,22 @@ TEST(JsonReaderErrors, ReportsRapidJsonTextAndOffset) {
     // The failed result holds only the message: nothing built so far survives.
     EXPECT_EQ(result.size(), 1u) << c.text;
     EXPECT_EQ(ParseJson(std::string(c.text)).ErrorText(), c.message) << c.text << " (string)";
+  }
+}
+
+TEST(JsonReaderErrors, TextEndingInsideASequenceIsNotReadPastItsEnd) {
+  // Heap buffers of exactly the text and its terminator, so that a read beyond is caught. The
+  // string is not closed, and that is what is reported.
+  for (const std::string text : {"\"\xC3", "\"\xE1", "\"\xF1", "\"\xF1\x80", "\"\xF1\x80\x80"}) {
+    const std::string message = "Error: Missing a closing quotation mark in string. at offset " +
+                                std::to_string(text.size()) + ".";
+    const std::unique_ptr<char[]> terminated(new char[text.size() + 1]);
+    std::memcpy(terminated.get(), text.c_str(), text.size() + 1);
+    EXPECT_EQ(ParseJson(terminated.get()).ErrorText(), message);
+    const std::unique_ptr<char[]> exact(new char[text.size()]);
+    std::memcpy(exact.get(), text.data(), text.size());
+    EXPECT_EQ(ParseJson(exact.get(), text.size()).ErrorText(), message);
+    EXPECT_EQ(ParseJson(text).ErrorText(), message);
   }
 }
 

@@ -1,5 +1,6 @@
-// The MessagePack reader: every type byte, every error text and position, open containers at the
-// end of the input, hostile counts, deep nesting and the body sniffing test.
+// The MessagePack reader: every type byte, every error text and position, texts that are not
+// UTF-8, open containers at the end of the input, hostile counts, the nesting limit and the body
+// sniffing test.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -116,9 +117,15 @@ TEST(MsgPackReaderValues, DecodesEveryTypeByte) {
       {"str 8", Concat({0xD9, 0x03}, "abc"), "\"abc\""},
       {"str 16", Concat({0xDA, 0x00, 0x03}, "abc"), "\"abc\""},
       {"str 32", Concat({0xDB, 0x00, 0x00, 0x00, 0x03}, "abc"), "\"abc\""},
+      {"UTF-8 of two, three and four bytes", Concat({0xA9}, "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
+       "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},
+      {"largest code point U+10FFFF", Concat({0xD9, 0x04}, "\xF4\x8F\xBF\xBF"),
+       "\"\xF4\x8F\xBF\xBF\""},
+      {"multi-byte key", Concat({0x81, 0xA2}, "\xC3\xA9\x01"), "{\xC3\xA9:s:1}"},
       {"bin 8", {0xC4, 0x02, 0x0A, 0x0B}, "blob:0a0b"},
       {"bin 16", {0xC5, 0x00, 0x01, 0xFF}, "blob:ff"},
       {"bin 32", {0xC6, 0x00, 0x00, 0x00, 0x01, 0x00}, "blob:00"},
+      {"bin bytes are not text", {0xC4, 0x02, 0xFF, 0xFE}, "blob:fffe"},
       {"fixarray", {0x93, 0x01, 0xC3, 0xA1, 'x'}, "[s:1,true,\"x\"]"},
       {"empty fixarray", {0x90}, "[]"},
       {"array 16", {0xDC, 0x00, 0x02, 0x01, 0x02}, "[s:1,s:2]"},
@@ -147,11 +154,14 @@ TEST(MsgPackReaderValues, DecodesEveryTypeByte) {
 }
 
 TEST(MsgPackReaderValues, KeepsEveryByteOfTextsAndBlobs) {
-  const std::string text("a\0\xFF\xC3", 4);
-  const Parsed value = Parse(Concat({0xA4}, text));
+  // NUL bytes and multi-byte sequences are kept in texts; blobs keep any byte.
+  const std::string text("a\0\xC3\xA9\xF4\x8F\xBF\xBF", 8);
+  const Parsed value = Parse(Concat({0xA8}, text));
   EXPECT_EQ(value.result.asString(), text);
-  const Parsed key = Parse(Concat(Concat({0x81, 0xA4}, text), "\x01"));
+  const Parsed key = Parse(Concat(Concat({0x81, 0xA8}, text), "\x01"));
   EXPECT_EQ(key.result.member(text).asSigned(), 1);
+  const Parsed bytes = Parse({0xC4, 0x04, 'a', 0x00, 0xFF, 0xC3});
+  EXPECT_EQ(Render(bytes.result), "blob:6100ffc3");
   const Parsed blob = Parse({0xC4, 0x00});
   EXPECT_EQ(blob.result.kind(), BindingPropertyKind::Blob);
   EXPECT_EQ(blob.result.size(), 0u);
@@ -237,6 +247,7 @@ TEST(MsgPackReaderErrors, ReportsTheExactTextAndPosition) {
   const std::string invalid = "Invalid MessagePack data at position ";
   const std::string keys = ". Map keys must be strings.";
   const std::string truncated = "Invalid MessagePack data. ";
+  const std::string utf8 = " is not valid UTF-8.";
   const Case cases[] = {
       {"never-used type byte", {0xC1}, invalid + "1."},
       {"fixext 1", {0xD4, 0x00, 0x00}, invalid + "1."},
@@ -315,6 +326,37 @@ TEST(MsgPackReaderErrors, ReportsTheExactTextAndPosition) {
       {"array beyond the element limit",
        {0xDD, 0x10, 0x00, 0x00, 0x00, 0x01},
        truncated + "Collection of size 268435456 at position 5 is too large."},
+      // Texts must be well-formed UTF-8; the string is named by its size and the position of its
+      // first byte, as a truncated one is.
+      {"fixstr FF FE", {0xA2, 0xFF, 0xFE}, truncated + "String of size 2 at position 1" + utf8},
+      {"str 8 overlong C0 80",
+       {0xD9, 0x02, 0xC0, 0x80},
+       truncated + "String of size 2 at position 2" + utf8},
+      {"str 16 surrogate ED A0 80",
+       {0xDA, 0x00, 0x03, 0xED, 0xA0, 0x80},
+       truncated + "String of size 3 at position 3" + utf8},
+      {"str 32 sequence cut short by the string's end",
+       {0xDB, 0x00, 0x00, 0x00, 0x02, 'a', 0xC3, 'b'},
+       truncated + "String of size 2 at position 5" + utf8},
+      {"above U+10FFFF",
+       {0xA4, 0xF4, 0x90, 0x80, 0x80},
+       truncated + "String of size 4 at position 1" + utf8},
+      {"stray continuation byte after valid text",
+       {0xA3, 0xC3, 0xA9, 0xA9},
+       truncated + "String of size 3 at position 1" + utf8},
+      {"string inside an array",
+       {0x92, 0xA1, 'a', 0xA1, 0xFE},
+       truncated + "String of size 1 at position 4" + utf8},
+      {"fixstr key", {0x81, 0xA1, 0xFF, 0x01}, truncated + "String of size 1 at position 2" + utf8},
+      {"str 8 key",
+       {0x81, 0xD9, 0x01, 0x80, 0x01},
+       truncated + "String of size 1 at position 3" + utf8},
+      {"key of a nested map",
+       {0x91, 0x81, 0xA2, 0xED, 0xB0, 0x01},
+       truncated + "String of size 2 at position 3" + utf8},
+      {"truncation is found before the text is checked",
+       {0xA3, 0xFF},
+       truncated + "String of size 3 at position 1 is truncated."},
   };
   for (const Case& c : cases) {
     const Parsed p = Parse(c.bytes);
@@ -363,31 +405,119 @@ TEST(MsgPackReaderHostileInput, LongArraysGrowPastAClampedReserve) {
   EXPECT_TRUE(p.result.element(255).asBool());
 }
 
-TEST(MsgPackReaderDepth, HundredThousandNestedArrays) {
-  constexpr std::size_t kDepth = 100000;
-  Bytes bytes(kDepth, 0x91);
-  bytes.push_back(0x2A);
+// `levels` copies of the container header `open`, each holding the next, around `inner`.
+Bytes Nest(std::size_t levels, const Bytes& open, const Bytes& inner) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < levels; ++i) bytes.insert(bytes.end(), open.begin(), open.end());
+  bytes.insert(bytes.end(), inner.begin(), inner.end());
+  return bytes;
+}
+
+std::size_t DepthOf(const BindingProperty& root) {
+  const BindingProperty* node = &root;
+  std::size_t depth = 0;
+  for (;;) {
+    if (node->kind() == BindingPropertyKind::Collection && node->size() == 1) {
+      node = &node->element(0);
+    } else if (node->kind() == BindingPropertyKind::Structure && node->size() == 1) {
+      node = &(*node->members().begin()).value;
+    } else {
+      return depth + (node->kind() == BindingPropertyKind::Collection ||
+                      node->kind() == BindingPropertyKind::Structure);
+    }
+    ++depth;
+  }
+}
+
+TEST(MsgPackReaderDepth, AcceptsTheLimitAndNamesTheHeaderBeyondIt) {
+  const std::string tooDeep = "Invalid MessagePack data. Nesting deeper than " +
+                              std::to_string(kMaxMsgPackDepth) + " levels at position ";
+  const std::size_t limit = kMaxMsgPackDepth;
+  const Bytes mapLevel{0x81, 0xA1, 'k'};
+  struct Case {
+    const char* desc;
+    Bytes bytes;
+    std::size_t depth;  // of the value read; 0 when it fails
+    std::size_t position;
+  };
+  const Case cases[] = {
+      {"fixarrays to the limit", Nest(limit, {0x91}, {0x2A}), limit, 0},
+      {"fixarrays one beyond", Nest(limit + 1, {0x91}, {0x2A}), 0, limit},
+      {"fixmaps to the limit", Nest(limit, mapLevel, {0x01}), limit, 0},
+      {"fixmaps one beyond", Nest(limit + 1, mapLevel, {0x01}), 0, 3 * limit},
+      {"empty array as the deepest level", Nest(limit - 1, {0x91}, {0x90}), limit, 0},
+      {"empty array one beyond", Nest(limit, {0x91}, {0x90}), 0, limit},
+      {"empty map one beyond", Nest(limit, {0x91}, {0x80}), 0, limit},
+      {"array 16 one beyond", Nest(limit, {0x91}, {0xDC, 0x00, 0x01, 0x01}), 0, limit},
+      {"array 32 one beyond", Nest(limit, {0x91}, {0xDD, 0x00, 0x00, 0x00, 0x01, 0x01}), 0, limit},
+      {"map 16 one beyond", Nest(limit, mapLevel, {0xDE, 0x00, 0x00}), 0, 3 * limit},
+      {"map 32 one beyond", Nest(limit, {0x91}, {0xDF, 0x00, 0x00, 0x00, 0x00}), 0, limit},
+      {"array 16 levels to the limit", Nest(limit, {0xDC, 0x00, 0x01}, {0xC3}), limit, 0},
+      {"array 16 levels one beyond", Nest(limit + 1, {0xDC, 0x00, 0x01}, {0xC3}), 0, 3 * limit},
+  };
+  for (const Case& c : cases) {
+    const Parsed p = Parse(c.bytes);
+    if (c.depth != 0) {
+      ASSERT_TRUE(p.result.ok()) << c.desc << ": " << p.result.ErrorText();
+      EXPECT_EQ(DepthOf(p.result), c.depth) << c.desc;
+      EXPECT_EQ(p.consumed, c.bytes.size()) << c.desc;
+    } else {
+      EXPECT_EQ(p.result.ErrorText(), tooDeep + std::to_string(c.position) + ".") << c.desc;
+      EXPECT_EQ(p.result.size(), 1u) << c.desc << ": only the error member remains";
+    }
+  }
+}
+
+TEST(MsgPackReaderDepth, ClosedLevelsDoNotCount) {
+  // Two chains side by side, each exactly at the limit: only the open containers count.
+  Bytes bytes{0x92};
+  for (int chain = 0; chain < 2; ++chain) {
+    const Bytes one = Nest(kMaxMsgPackDepth - 1, {0x91}, {0x01});
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
   const Parsed p = Parse(bytes);
   ASSERT_TRUE(p.result.ok()) << p.result.ErrorText();
   EXPECT_EQ(p.consumed, bytes.size());
-  const BindingProperty* node = &p.result;
-  std::size_t depth = 0;
-  while (node->kind() == BindingPropertyKind::Collection) {
-    ASSERT_EQ(node->size(), 1u) << depth;
-    node = &node->element(0);
-    ++depth;
-  }
-  EXPECT_EQ(depth, kDepth);
-  EXPECT_EQ(node->asSigned(), 42);
+  EXPECT_EQ(p.result.size(), 2u);
 }
 
-TEST(MsgPackReaderDepth, HundredThousandNestedMapsCutShort) {
+TEST(MsgPackReaderDepth, ANestedKeyIsRefusedAsAKeyAtAnyDepth) {
+  const std::string keys = ". Map keys must be strings.";
+  for (const uint8_t key : {uint8_t{0x91}, uint8_t{0x81}, uint8_t{0xDC}, uint8_t{0xDF}}) {
+    // The map is at the deepest level allowed; its key would open the level beyond.
+    const Parsed atLimit = Parse(Nest(kMaxMsgPackDepth - 1, {0x91}, {0x81, key, 0x01, 0x01}));
+    EXPECT_EQ(atLimit.result.ErrorText(),
+              "Invalid MessagePack data at position " + std::to_string(kMaxMsgPackDepth + 1) + keys)
+        << int{key};
+    const Parsed shallow = Parse({0x81, key, 0x01, 0x01});
+    EXPECT_EQ(shallow.result.ErrorText(), "Invalid MessagePack data at position 2" + keys)
+        << int{key};
+  }
+}
+
+TEST(MsgPackReaderDepth, HundredThousandNestedArraysStopAtTheLimit) {
+  constexpr std::size_t kDepth = 100000;
+  Bytes bytes(kDepth, 0x91);
+  bytes.push_back(0x2A);
+  const uint64_t before = plugin::GetAllocationStats().bytesAllocated;
+  const Parsed p = Parse(bytes);
+  const uint64_t allocated = plugin::GetAllocationStats().bytesAllocated - before;
+  EXPECT_EQ(p.result.ErrorText(),
+            "Invalid MessagePack data. Nesting deeper than 1000 levels at "
+            "position 1000.");
+  EXPECT_EQ(p.consumed, kMaxMsgPackDepth + 1) << "reading stops after the refused header";
+  EXPECT_LT(allocated, 1024u * 1024) << "nothing beyond the limit was built";
+}
+
+TEST(MsgPackReaderDepth, HundredThousandNestedMapsStopAtTheLimit) {
   constexpr std::size_t kDepth = 100000;
   Bytes bytes;
   for (std::size_t i = 0; i < kDepth; ++i) bytes.insert(bytes.end(), {0x81, 0xA1, 'k'});
   const Parsed p = Parse(bytes);
-  EXPECT_EQ(p.result.ErrorText(), "Invalid MessagePack data. Map of size 1 at position " +
-                                      std::to_string(3 * kDepth - 2) + " is truncated.");
+  EXPECT_EQ(p.result.ErrorText(),
+            "Invalid MessagePack data. Nesting deeper than 1000 levels at "
+            "position " +
+                std::to_string(3 * kMaxMsgPackDepth) + ".");
 }
 
 TEST(LooksLikeMsgPackTest, AcceptsOnlyMapAndArrayHeaders) {

@@ -1,4 +1,5 @@
-// The YAML reader: scalar typing, trees, empty and aliased keys, anchors, limits and errors.
+// The YAML reader: scalar typing, trees, empty and aliased keys, anchors, limits, errors and text
+// that is not UTF-8.
 #include "formats/Yaml.h"
 
 #include <cmath>
@@ -335,6 +336,87 @@ TEST(YamlParserErrors, ReportTheLibrarysProblemAtItsPosition) {
       {"mapping inside a plain value", "key: value: x",
        "error: YAML parser error: mapping values are not allowed in this context. "
        "At line: 0 col: 10"},
+  };
+  RunCases(std::begin(cases), std::end(cases));
+}
+
+TEST(YamlUtf8, InputThatIsNotUtf8IsRefusedWhereItStops) {
+  // The library's reader refuses it and names only a byte offset; the line and column are
+  // counted from there, from 0 and in characters as in the library's other messages.
+  const std::string refused = "error: YAML parser error: ";
+  const std::string leading = refused + "invalid leading UTF-8 octet. At line: ";
+  const struct {
+    const char* desc;
+    std::string_view yaml;
+    std::string expected;
+  } cases[] = {
+      {"FF FE", "\xFF\xFE", leading + "0 col: 0"},
+      {"in a plain value on a later line", "a: 1\nb: x\xFF", leading + "1 col: 4"},
+      {"after multi-byte characters", "a: \xC3\xA9\xE2\x82\xAC\xFF", leading + "0 col: 5"},
+      {"after CR LF", "a: 1\r\nb: \xFE", leading + "1 col: 3"},
+      {"after a byte order mark", "\xEF\xBB\xBF" "a: \xFF", leading + "0 col: 3"},
+      {"in a double-quoted value", "a: \"\xFF\"", leading + "0 col: 4"},
+      {"in a key", "\xFF: 1", leading + "0 col: 0"},
+      {"in a comment", "a: 1 # \xFF", leading + "0 col: 7"},
+      {"stray continuation byte", "a: \x80", leading + "0 col: 3"},
+      {"overlong C0 80", "a: \xC0\x80",
+       refused + "invalid length of a UTF-8 sequence. At line: 0 col: 3"},
+      {"overlong E0 80 80", "a: \xE0\x80\x80",
+       refused + "invalid length of a UTF-8 sequence. At line: 0 col: 3"},
+      {"overlong F0 80 80 80", "a: \xF0\x80\x80\x80",
+       refused + "invalid length of a UTF-8 sequence. At line: 0 col: 3"},
+      {"surrogate ED A0 80", "a: \xED\xA0\x80",
+       refused + "invalid Unicode character. At line: 0 col: 3"},
+      {"above U+10FFFF", "a: \xF4\x90\x80\x80",
+       refused + "invalid Unicode character. At line: 0 col: 3"},
+      {"cut short by the end", "a: \xE2\x82",
+       refused + "incomplete UTF-8 octet sequence. At line: 0 col: 3"},
+      // The library names the byte that breaks the sequence.
+      {"cut short by a blank", "a: \xE2\x82 b",
+       refused + "invalid trailing UTF-8 octet. At line: 0 col: 4"},
+      {"control character", "a: 1\nb: \x01",
+       refused + "control characters are not allowed. At line: 1 col: 3"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseToText(c.yaml), c.expected) << c.desc;
+}
+
+TEST(YamlUtf8, EscapesYieldUtf8OrAreRefused) {
+  const Case cases[] = {
+      {"\\x names a code point, not a byte", "\"\\xFF\"", "\"\xC3\xBF\""},
+      {"largest code point", "\"\\U0010FFFF\"", "\"\xF4\x8F\xBF\xBF\""},
+      {"last before the surrogates", "\"\\uD7FF\"", "\"\xED\x9F\xBF\""},
+      {"high surrogate", "a: \"\\uD800\"",
+       "error: YAML parser error: found invalid Unicode character escape code. At line: 0 col: 6"},
+      {"low surrogate", "a: \"\\uDC00\"",
+       "error: YAML parser error: found invalid Unicode character escape code. At line: 0 col: 6"},
+      {"above U+10FFFF", "a: \"\\U00110000\"",
+       "error: YAML parser error: found invalid Unicode character escape code. At line: 0 col: 6"},
+      {"YAML has no escaped surrogate pairs", "\"\\uD83D\\uDE00\"",
+       "error: YAML parser error: found invalid Unicode character escape code. At line: 0 col: 3"},
+  };
+  RunCases(std::begin(cases), std::end(cases));
+}
+
+TEST(YamlUtf8, TagsThatAreNotUtf8AreRefused) {
+  // The library decodes a tag's %-escapes but checks only the shape of the sequences; the rest of
+  // the check is reported in the library's form, at the node that carries the tag.
+  const Case cases[] = {
+      {"overlong in a tag's suffix", "a: !x%C0%80 v",
+       "error: YAML parser error: found a tag that is not valid UTF-8. At line: 0 col: 3"},
+      {"surrogate in a verbatim tag", "a: !<%ED%A0%80> v",
+       "error: YAML parser error: found a tag that is not valid UTF-8. At line: 0 col: 3"},
+      {"on a mapping", "!x%C0%80 {a: 1}",
+       "error: YAML parser error: found a tag that is not valid UTF-8. At line: 0 col: 0"},
+      {"on a sequence", "a:\n  - 1\n  - !x%F4%90%80%80 [2]",
+       "error: YAML parser error: found a tag that is not valid UTF-8. At line: 2 col: 4"},
+      {"on a key", "? !x%C0%80 k\n: v",
+       "error: YAML parser error: found a tag that is not valid UTF-8. At line: 0 col: 2"},
+      {"from a directive's prefix", "%TAG !e! tag:%C0%80,2000:\n---\n!e!x v",
+       "error: YAML parser error: found a tag that is not valid UTF-8. At line: 2 col: 0"},
+      {"not even the shape of UTF-8", "a: !x%FF v",
+       "error: YAML parser error: found an incorrect leading UTF-8 octet. At line: 0 col: 5"},
+      {"well-formed escapes name the tag", "a: !x%C3%A9 v",
+       "error: Unsupported YAML tag '!x\xC3\xA9'."},
   };
   RunCases(std::begin(cases), std::end(cases));
 }

@@ -457,13 +457,105 @@ TEST_F(DispatcherTest, HostileRequestsGetClearErrors) {
     EXPECT_TRUE(response.failed()) << c.desc;
     EXPECT_FALSE(response.ErrorText().empty()) << c.desc;
   }
-  // Invalid UTF-8 in JSON strings passes through as bytes; it is no reason to fail.
-  RequestBuilder request(kPost, "/items");
-  request.Body("application/json", "{\"name\":\"\xFF\xC0\"}");
+  EXPECT_EQ(seen.calls, 0);
+}
+
+TEST_F(DispatcherTest, BodyTextsMustBeUtf8) {
+  struct Case {
+    const char* desc;
+    const char* contentType;
+    std::string body;
+    const char* message;  // empty: the handler receives the name "\xC3\xA9"
+  };
+  const Case cases[] = {
+      {"JSON", "application/json", "{\"name\":\"\xC3\xA9\"}", ""},
+      {"JSON escape", "application/json", R"({"name":"\u00e9"})", ""},
+      {"MessagePack", "application/x-msgpack", "\x81\xA4name\xA2\xC3\xA9", ""},
+      {"YAML", "application/x-yaml", "name: \xC3\xA9\n", ""},
+      {"JSON FF C0", "application/json", "{\"name\":\"\xFF\xC0\"}",
+       "Error: Invalid encoding in string. at offset 9."},
+      {"JSON lone low surrogate", "application/json", R"({"name":"\udc00"})",
+       "Error: The surrogate pair in string is invalid. at offset 9."},
+      {"JSON member name", "application/json", "{\"\xC0\x80\":1}",
+       "Error: Invalid encoding in string. at offset 2."},
+      {"MessagePack FF FE", "application/x-msgpack", "\x81\xA4name\xA2\xFF\xFE",
+       "Invalid MessagePack data. String of size 2 at position 7 is not valid UTF-8."},
+      {"MessagePack key", "application/x-msgpack", "\x81\xA2\xED\xA0\x01",
+       "Invalid MessagePack data. String of size 2 at position 2 is not valid UTF-8."},
+      {"YAML", "application/x-yaml", "name: \xFF\xFE\n",
+       "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 6"},
+  };
+  for (const Case& c : cases) {
+    seen = Seen{};
+    RequestBuilder request(kPost, "/items");
+    request.Body(c.contentType, c.body);
+    HostResponse response;
+    Call("PostItems", request, response);
+    EXPECT_EQ(response.ErrorText(), c.message) << c.desc;
+    EXPECT_EQ(response.Status(), 0u) << c.desc;
+    if (c.message[0] == '\0') {
+      EXPECT_EQ(seen.item.name, "\xC3\xA9") << c.desc;
+    } else {
+      EXPECT_EQ(seen.calls, 0) << c.desc;
+    }
+  }
+}
+
+TEST_F(DispatcherTest, DecodedArgumentTextsMustBeUtf8) {
+  struct Case {
+    const char* desc;
+    const char* path;
+    const char* header;   // a value for the header "name", or null
+    const char* message;  // empty: the call succeeds
+  };
+  const Case cases[] = {
+      {"encoded UTF-8 in the query", "/items/1?name=%C3%A9%E2%82%AC", nullptr, ""},
+      {"encoded UTF-8 in a query name", "/items/1?filter.%C3%A9=1", nullptr, ""},
+      {"UTF-8 in a header", "/items/1", "\xC3\xA9", ""},
+      {"path value %FF", "/items/%FF", nullptr,
+       "Value for argument 'id' is not valid UTF-8 at byte 0."},
+      {"path value cut short", "/items/1%E2%82", nullptr,
+       "Value for argument 'id' is not valid UTF-8 at byte 1."},
+      {"query value with an overlong form", "/items/1?name=a%C0%80", nullptr,
+       "Value for argument 'name' is not valid UTF-8 at byte 1."},
+      {"query value with a surrogate", "/items/1?name=%ED%A0%80", nullptr,
+       "Value for argument 'name' is not valid UTF-8 at byte 0."},
+      {"index path value", "/items/1?labels.1=ok%F4%90%80%80", nullptr,
+       "Value for argument 'labels' is not valid UTF-8 at byte 2."},
+      {"member path value", "/items/1?filter.name=%FE", nullptr,
+       "Value for argument 'filter' is not valid UTF-8 at byte 0."},
+      {"query name", "/items/1?%FF=1", nullptr,
+       "Query argument name for 'GetItemsById' is not valid UTF-8 at byte 0."},
+      {"query name of an index path", "/items/1?filter.%C3=1", nullptr,
+       "Query argument name for 'GetItemsById' is not valid UTF-8 at byte 7."},
+      {"header value", "/items/1", "a\xFF",
+       "Value for argument 'name' is not valid UTF-8 at byte 1."},
+      {"sniffed JSON query value", "/items/1?filter=%7B%22name%22%3A%22%FF%22%7D", nullptr,
+       "Couldn't deserialize JSON value for parameter 'filter' of 'GetItemsById': Error: Invalid "
+       "encoding in string. at offset 9."},
+      {"sniffed MessagePack query value", "/items/1?filter=%81%A4name%A1%FF", nullptr,
+       "Couldn't deserialize MessagePack value for parameter 'filter' of 'GetItemsById': Invalid "
+       "MessagePack data. String of size 1 at position 7 is not valid UTF-8."},
+  };
+  for (const Case& c : cases) {
+    seen = Seen{};
+    RequestBuilder request(kGet, c.path);
+    if (c.header != nullptr) request.Header("name", c.header);
+    HostResponse response;
+    Call("GetItemsById", request, response);
+    EXPECT_EQ(response.ErrorText(), c.message) << c.desc;
+    EXPECT_EQ(response.Status(), 0u) << c.desc << ": binding leaves the status as it is";
+    EXPECT_EQ(seen.calls, c.message[0] == '\0' ? 1 : 0) << c.desc;
+  }
+
+  // A typed string argument is checked where the host's record is read.
+  RequestBuilder typed(kGet, "/items/1");
+  typed.StringArg("name", "ok\xC3");
   HostResponse response;
-  Call("PostItems", request, response);
-  EXPECT_FALSE(response.failed()) << response.ErrorText();
-  EXPECT_EQ(seen.item.name, "\xFF\xC0");
+  Call("GetItemsById", typed, response);
+  EXPECT_EQ(response.ErrorText(),
+            "Couldn't assign value to 'name' of type object because the input string is not "
+            "valid UTF-8 at byte 2.");
 }
 
 TEST_F(DispatcherTest, ResponseCarriesTheCallResultAndCleanupFreesIt) {
