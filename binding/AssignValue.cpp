@@ -325,6 +325,34 @@ bool StoreEnumNumber(void* out, uint32_t size, int32_t number) noexcept {
   }
 }
 
+// Whether a value has at most kSmallValueNodes nodes (itself included), found without looking at
+// more of them than that.
+constexpr std::size_t kSmallValueNodes = 64;
+bool IsSmallValue(const BindingProperty& value) noexcept {
+  const BindingProperty* pending[kSmallValueNodes];
+  std::size_t depth = 0;
+  std::size_t count = 1;
+  const auto see = [&](const BindingProperty& child) {
+    if (++count > kSmallValueNodes) return false;
+    pending[depth++] = &child;
+    return true;
+  };
+  const BindingProperty* node = &value;
+  for (;;) {
+    if (node->kind() == BindingPropertyKind::Collection) {
+      for (const BindingProperty& element : node->elements()) {
+        if (!see(element)) return false;
+      }
+    } else if (node->kind() == BindingPropertyKind::Structure) {
+      for (const MemberView member : node->members()) {
+        if (!see(member.value)) return false;
+      }
+    }
+    if (depth == 0) return true;
+    node = pending[--depth];
+  }
+}
+
 }  // namespace
 
 namespace assign_internal {
@@ -339,6 +367,18 @@ void FailVectorInput(BindingResult& result, const char* path) {
 
 void FailMapInput(BindingResult& result, const char* path) {
   result.SetError(FormatText(kMapInput, path));
+}
+
+void AssignSharedObject(BindingResult& result, BindingProperty& out, const BindingProperty& input,
+                        BindingProperty*& sharedWith) {
+  if (!result.ok()) return;
+  // Scalars need no arena, so they neither join one nor start one. A large value keeps an arena
+  // of its own: sharing saves it next to nothing, and alone it is freed at once when it goes
+  // rather than record by record.
+  const bool shares = input.kind() > BindingPropertyKind::Float && IsSmallValue(input);
+  if (shares && sharedWith != nullptr) out.shareArenaWith(*sharedWith);
+  AssignObject(result, out, input);
+  if (shares && sharedWith == nullptr) sharedWith = &out;
 }
 
 }  // namespace assign_internal

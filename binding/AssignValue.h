@@ -73,6 +73,12 @@ namespace assign_internal {
 void FailRequired(BindingResult& result, const char* path);
 void FailVectorInput(BindingResult& result, const char* path);
 void FailMapInput(BindingResult& result, const char* path);
+// One value of a vector or map of values, as AssignObject. The values that need storage share the
+// arena of the first one that did (`sharedWith`, null until then): a record holding many small
+// trees would otherwise pay for an arena per tree. The elements stay apart from each other in
+// every other respect; only their thread rule is shared (see BindingProperty::shareArenaWith).
+void AssignSharedObject(BindingResult& result, BindingProperty& out, const BindingProperty& input,
+                        BindingProperty*& sharedWith);
 }  // namespace assign_internal
 
 template <typename T>
@@ -87,7 +93,7 @@ using FixedWidthOf =
                        T>;
 
 // A vector: emptied, then sized to the input collection; "empty" elements keep their default.
-// `elementType` describes records and enumerations.
+// `elementType` describes records and enumerations. Values (BindingProperty) share one arena.
 template <typename T, typename A>
 void AssignVector(const BindingRegistry& registry, BindingResult& result, std::vector<T, A>& out,
                   const BindingProperty& input, const char* path, const BindingType* elementType) {
@@ -103,12 +109,15 @@ void AssignVector(const BindingRegistry& registry, BindingResult& result, std::v
   }
   const std::span<const BindingProperty> elements = input.elements();
   out.resize(elements.size());
+  [[maybe_unused]] BindingProperty* sharedWith = nullptr;
   for (std::size_t i = 0; i < elements.size() && result.ok(); ++i) {
     if (elements[i].kind() == BindingPropertyKind::Empty) continue;
     if constexpr (std::is_same_v<T, bool>) {
       bool value = false;
       AssignBool(result, value, elements[i], path);
       out[i] = value;
+    } else if constexpr (std::is_same_v<T, BindingProperty>) {
+      assign_internal::AssignSharedObject(result, out[i], elements[i], sharedWith);
     } else {
       AssignNative(registry, result, out[i], elements[i], path, elementType);
     }
@@ -116,7 +125,7 @@ void AssignVector(const BindingRegistry& registry, BindingResult& result, std::v
 }
 
 // A map from text: cleared, then one key per non-empty member of the input structure, in name
-// order.
+// order. Values (BindingProperty) share one arena.
 template <typename T>
 void AssignMap(const BindingRegistry& registry, BindingResult& result,
                std::unordered_map<std::string, T>& out, const BindingProperty& input,
@@ -128,11 +137,16 @@ void AssignMap(const BindingRegistry& registry, BindingResult& result,
     return;
   }
   out.reserve(input.size());
+  [[maybe_unused]] BindingProperty* sharedWith = nullptr;  // map nodes stay put
   for (const MemberView member : input.members()) {
     if (!result.ok()) return;
     if (member.value.kind() == BindingPropertyKind::Empty) continue;
     T& slot = out.try_emplace(std::string(member.name)).first->second;
-    AssignNative(registry, result, slot, member.value, path, elementType);
+    if constexpr (std::is_same_v<T, BindingProperty>) {
+      assign_internal::AssignSharedObject(result, slot, member.value, sharedWith);
+    } else {
+      AssignNative(registry, result, slot, member.value, path, elementType);
+    }
   }
 }
 

@@ -1,7 +1,8 @@
-// Interning and slab pools of the value arena. Pools live inside the arena object (each class
-// keeps an inline first page); further pages come from the PageCache.
+// Interning and slab pools of the value arena: nursery slots carved on demand, then 4096-byte
+// pages from the PageCache.
 #include "binding/BindingArena.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -24,9 +25,15 @@ bool IsPooled(std::size_t recordBytes) noexcept {
   return recordBytes <= BindingArena::kMaxSlotSize;
 }
 
+// The alignment a slot of `size` bytes promises: the largest power of two dividing it, at most 8
+// (what every pooled record needs), so that nursery slots of mixed sizes pack without gaps.
+std::size_t SlotAlignment(std::size_t size) noexcept {
+  return std::min<std::size_t>(size & (~size + 1), 8);
+}
+
 // Threads every slot of a fresh page on its free list, in address order.
-void LayOutPage(BindingArena::PageHeader* page, std::size_t pageSize,
-                std::size_t slotSize) noexcept {
+void LayOutPage(BindingArena::PageHeader* page, std::size_t slotSize) noexcept {
+  constexpr std::size_t pageSize = BindingArena::kPageSize;
   const std::size_t first =
       (BindingArena::kPageHeaderSize + slotSize - 1) / slotSize;  // first slot index
   const std::size_t count = pageSize / slotSize;                  // one past the last index
@@ -47,6 +54,8 @@ void LayOutPage(BindingArena::PageHeader* page, std::size_t pageSize,
 
 }  // namespace
 
+BindingArena::PagePools BindingArena::noPages_{};
+
 uint32_t HashText(std::string_view text) noexcept {
   uint32_t hash = 0x811c9dc5u;
   for (const char c : text) {
@@ -56,31 +65,47 @@ uint32_t HashText(std::string_view text) noexcept {
   return hash;
 }
 
-BindingArena::BindingArena() noexcept
-    : buckets_(inlineBuckets_), bucketMask_(kInlineBuckets - 1), inlineBuckets_{} {
-  // Empty chains send the first allocation of every class to the slow path, which lays out the
-  // inline pages of all classes together.
-  for (SizeClass& sizeClass : classes_) sizeClass.head = nullptr;
+BindingArena::BindingArena() noexcept : buckets_(&firstBucket_) {}
+
+BindingArena::BindingArena(unsigned char* firstNursery) noexcept : buckets_(&firstBucket_) {
+  nurseries_[0] = firstNursery;
+  nurseryCount_ = 1;
+  firstNurseryInBlock_ = 1;
+  PoisonFree(firstNursery, kNurseryBytes[0]);
 }
 
 BindingArena::~BindingArena() {
-  // Pooled records die with their pages and long ones with the heap blocks, so the intern table
-  // needs no walk.
-  if (buckets_ != inlineBuckets_) ::operator delete(buckets_);
+  // Pooled records die with their nurseries and pages, long ones with the heap blocks, so the
+  // intern table needs no walk.
+  if (buckets_ != &firstBucket_) {
+    const std::size_t count = std::size_t{bucketMask_} + 1;
+    if (count * sizeof(InternedString*) > kMaxSlotSize) ::operator delete(buckets_);
+  }
   FreeAllHeap();
   ReturnAllPages();
-  for (SizeClass& sizeClass : classes_) UnpoisonUsed(sizeClass.inlinePage, kInlinePageSize);
+  for (std::size_t k = 0; k < nurseryCount_; ++k) {
+    UnpoisonUsed(nurseries_[k], kNurseryBytes[k]);
+    if (k != 0 || firstNurseryInBlock_ == 0) ::operator delete(nurseries_[k]);
+  }
 }
 
-BindingArena* BindingArena::Create() { return new BindingArena(); }
+BindingArena* BindingArena::Create() {
+  // One heap block for the arena and its first nursery: a small tree costs a single allocation.
+  void* block = ::operator new(sizeof(BindingArena) + kNurseryBytes[0]);
+  return ::new (block) BindingArena(static_cast<unsigned char*>(block) + sizeof(BindingArena));
+}
 
-void BindingArena::Destroy(BindingArena* arena) noexcept { delete arena; }
+void BindingArena::DropRoot(BindingArena* arena) noexcept {
+  if (--arena->roots_ != 0) return;
+  arena->~BindingArena();
+  ::operator delete(arena);
+}
 
 const InternedString* BindingArena::InternNew(std::string_view text, uint32_t hash) {
-  InternedString** bucket = &buckets_[hash & bucketMask_];
   const std::size_t bytes = RecordBytes(text.size());
   void* memory = IsPooled(bytes) ? AllocateOrThrow(bytes) : AllocateHeap(bytes);
   auto* record = static_cast<InternedString*>(memory);
+  InternedString** bucket = &buckets_[hash & bucketMask_];
   record->next = *bucket;
   record->hash = hash;
   record->refCount = 1;
@@ -89,7 +114,9 @@ const InternedString* BindingArena::InternNew(std::string_view text, uint32_t ha
   std::memcpy(textBytes, text.data(), text.size());
   textBytes[text.size()] = '\0';
   *bucket = record;
-  if (++internCount_ > bucketMask_ + std::size_t{1}) GrowTable();
+  // The arena's own bucket takes two texts: a small tree's names cost no table.
+  const std::size_t buckets = std::size_t{bucketMask_} + 1;
+  if (++internCount_ > (buckets == 1 ? 2 : buckets)) GrowTable();
   return record;
 }
 
@@ -107,12 +134,15 @@ void BindingArena::Remove(InternedString* owned) noexcept {
 }
 
 void BindingArena::GrowTable() {
-  const std::size_t count = (std::size_t{bucketMask_} + 1) * 2;
+  const std::size_t oldCount = std::size_t{bucketMask_} + 1;
+  const std::size_t count = oldCount == 1 ? 4 : oldCount * 2;
   if (count > (std::size_t{1} << 31)) return;  // long chains beat a mask that cannot grow
-  auto** grown = static_cast<InternedString**>(::operator new(count * sizeof(InternedString*)));
-  std::memset(static_cast<void*>(grown), 0, count * sizeof(InternedString*));
+  const std::size_t bytes = count * sizeof(InternedString*);
+  void* memory = bytes <= kMaxSlotSize ? AllocateOrThrow(bytes) : ::operator new(bytes);
+  auto** grown = static_cast<InternedString**>(memory);
+  std::memset(static_cast<void*>(grown), 0, bytes);
   const auto mask = static_cast<uint32_t>(count - 1);
-  for (std::size_t b = 0; b <= bucketMask_; ++b) {
+  for (std::size_t b = 0; b < oldCount; ++b) {
     InternedString* record = buckets_[b];
     while (record != nullptr) {
       InternedString* next = record->next;
@@ -122,18 +152,19 @@ void BindingArena::GrowTable() {
       record = next;
     }
   }
-  if (buckets_ != inlineBuckets_) ::operator delete(buckets_);
+  FreeTable(buckets_, oldCount);
   buckets_ = grown;
   bucketMask_ = mask;
 }
 
-void BindingArena::InitPools() noexcept {
-  for (std::size_t i = 0; i < kClassCount; ++i) {
-    auto* page = reinterpret_cast<PageHeader*>(classes_[i].inlinePage);
-    LayOutPage(page, kInlinePageSize, SlotSize(i));
-    classes_[i].head = page;
+void BindingArena::FreeTable(InternedString** table, std::size_t count) noexcept {
+  if (table == &firstBucket_) return;
+  const std::size_t bytes = count * sizeof(InternedString*);
+  if (bytes <= kMaxSlotSize) {
+    Free(bytes, table);
+  } else {
+    ::operator delete(table);
   }
-  poolsReady_ = true;
 }
 
 void BindingArena::ThrowBadAlloc() { throw std::bad_alloc(); }
@@ -145,7 +176,6 @@ void* BindingArena::AllocateHeap(std::size_t size) {
   link->next = heapHead_;
   if (heapHead_ != nullptr) heapHead_->previous = link;
   heapHead_ = link;
-  ++heapBlocks_;
   return link + 1;
 }
 
@@ -158,7 +188,6 @@ void BindingArena::FreeHeap(void* block) noexcept {
     heapHead_ = link->next;
   }
   if (link->next != nullptr) link->next->previous = link->previous;
-  --heapBlocks_;
   ::operator delete(link);
 }
 
@@ -170,94 +199,119 @@ void BindingArena::FreeAllHeap() noexcept {
     link = next;
   }
   heapHead_ = nullptr;
-  heapBlocks_ = 0;
+}
+
+std::size_t BindingArena::HeapBlocksHeld() const noexcept {
+  std::size_t count = 0;
+  for (const HeapLink* link = heapHead_; link != nullptr; link = link->next) ++count;
+  return count;
 }
 
 void* BindingArena::AllocateSlow(std::size_t index) noexcept {
-  if (!poolsReady_) {
-    InitPools();
-  } else {
-    void* memory = PageCache::Instance().TakePage();
-    if (memory == nullptr) return nullptr;
-    auto* page = static_cast<PageHeader*>(memory);
-    LayOutPage(page, kPageSize, SlotSize(index));
-    classes_[index].head = page;
-    ++pagesHeld_;
+  const std::size_t size = SlotSize(index);
+  if (void* slot = CarveNursery(size)) return slot;
+  if (pages_ == &noPages_) {
+    auto* pools = new (std::nothrow) PagePools{};
+    if (pools == nullptr) return nullptr;
+    pages_ = pools;
   }
-  return Allocate(SlotSize(index));
+  void* memory = PageCache::Instance().TakePage();
+  if (memory == nullptr) return nullptr;
+  auto* page = static_cast<PageHeader*>(memory);
+  LayOutPage(page, size);
+  pages_->heads[index] = page;
+  ++pages_->held;
+  return Allocate(size);
+}
+
+void* BindingArena::CarveNursery(std::size_t size) noexcept {
+  const std::size_t alignment = SlotAlignment(size);
+  if (nurseryCount_ != 0) {
+    const std::size_t k = nurseryCount_ - 1;
+    const auto base = reinterpret_cast<uintptr_t>(nurseries_[k]);
+    const uintptr_t start = (base + nurseryTop_ + alignment - 1) & ~uintptr_t{alignment - 1};
+    const std::size_t offset = static_cast<std::size_t>(start - base);
+    if (offset + size <= kNurseryBytes[k]) {
+      nurseryTop_ = static_cast<uint16_t>(offset + size);
+      UnpoisonUsed(nurseries_[k] + offset, size);
+      return nurseries_[k] + offset;
+    }
+    // The rest of a used-up nursery stays unused: too little to be worth a list.
+  }
+  if (nurseryCount_ == kNurseryCount) return nullptr;
+  const std::size_t bytes = kNurseryBytes[nurseryCount_];
+  auto* nursery = static_cast<unsigned char*>(::operator new(bytes, std::nothrow));
+  if (nursery == nullptr) return nullptr;
+  PoisonFree(nursery, bytes);
+  nurseries_[nurseryCount_++] = nursery;
+  nurseryTop_ = 0;
+  // Every nursery holds the largest slot at its start (the heap aligns it to at least 8).
+  return CarveNursery(size);
 }
 
 void BindingArena::PageFilled(std::size_t index, PageHeader* page) noexcept {
-  // Off the chain (it is always the head); 4096-byte pages wait on the full list so that
-  // destruction finds them.
-  classes_[index].head = page->next;
+  // Off the chain (it is always the head) and onto the full list, so that destruction finds it.
+  pages_->heads[index] = page->next;
   if (page->next != nullptr) page->next->previous = nullptr;
   page->previous = nullptr;
-  if (page->pageSize == kPageSize) {
-    page->next = fullPages_;
-    if (fullPages_ != nullptr) fullPages_->previous = page;
-    fullPages_ = page;
-  } else {
-    page->next = nullptr;
-  }
+  page->next = pages_->full;
+  if (pages_->full != nullptr) pages_->full->previous = page;
+  pages_->full = page;
 }
 
 void BindingArena::FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept {
-  SizeClass& sizeClass = classes_[index];
+  PageHeader*& head = pages_->heads[index];
   if (page->firstFree == 0) {
-    // It was full: back on the chain, at its head.
-    if (page->pageSize == kPageSize) {
-      if (page->previous != nullptr) {
-        page->previous->next = page->next;
-      } else {
-        fullPages_ = page->next;
-      }
-      if (page->next != nullptr) page->next->previous = page->previous;
+    // It was full: off the full list and back on the chain, at its head.
+    if (page->previous != nullptr) {
+      page->previous->next = page->next;
+    } else {
+      pages_->full = page->next;
     }
+    if (page->next != nullptr) page->next->previous = page->previous;
     page->previous = nullptr;
-    page->next = sizeClass.head;
-    if (sizeClass.head != nullptr) sizeClass.head->previous = page;
-    sizeClass.head = page;
+    page->next = head;
+    if (head != nullptr) head->previous = page;
+    head = page;
   }
   StoreIndex(slot, page->firstFree);
   PoisonFree(slot, SlotSize(index));
   page->firstFree = SlotIndex(index, page, slot);
-  if (--page->used == 0 && page->pageSize == kPageSize) {
+  if (--page->used == 0) {
     if (page->previous != nullptr) {
       page->previous->next = page->next;
     } else {
-      sizeClass.head = page->next;
+      head = page->next;
     }
     if (page->next != nullptr) page->next->previous = page->previous;
-    --pagesHeld_;
+    --pages_->held;
     UnpoisonUsed(page, kPageSize);
     PageCache::Instance().ReturnPage(page);
   }
 }
 
 void BindingArena::ReturnAllPages() noexcept {
-  if (!poolsReady_) return;
+  if (pages_ == &noPages_) return;
   PageCache& cache = PageCache::Instance();
   void* batch[64];
   std::size_t count = 0;
   auto collect = [&](PageHeader* page) {
     while (page != nullptr) {
       PageHeader* next = page->next;
-      if (page->pageSize == kPageSize) {
-        UnpoisonUsed(page, kPageSize);
-        batch[count++] = page;
-        if (count == std::size(batch)) {
-          cache.ReturnPages(batch, count);
-          count = 0;
-        }
+      UnpoisonUsed(page, kPageSize);
+      batch[count++] = page;
+      if (count == std::size(batch)) {
+        cache.ReturnPages(batch, count);
+        count = 0;
       }
       page = next;
     }
   };
-  for (SizeClass& sizeClass : classes_) collect(sizeClass.head);
-  collect(fullPages_);
+  for (PageHeader* head : pages_->heads) collect(head);
+  collect(pages_->full);
   cache.ReturnPages(batch, count);
-  pagesHeld_ = 0;
+  delete pages_;
+  pages_ = &noPages_;
 }
 
 }  // namespace vyn::binding

@@ -1,5 +1,5 @@
-// Per-tree storage of value trees: the string intern table and the slab pools of small records.
-// Pool pages come from the process-wide PageCache.
+// The storage of value trees: the string intern table and the slab pools of small records, carved
+// from small nurseries first and from pages of the process-wide PageCache once a tree grows.
 #pragma once
 
 #include <bit>
@@ -108,28 +108,39 @@ inline bool TextEqual(const char* a, const char* b, std::size_t length) noexcept
   return true;
 }
 
-// The storage of one value tree: interned strings, pooled fixed-size records and the tree's
-// larger heap blocks (element arrays, blob bytes, long strings).
+// The storage of one value tree (or of a group of sibling trees): interned strings, pooled
+// fixed-size records and the trees' larger heap blocks (element arrays, blob bytes, long strings).
 //
-// Threads: an arena belongs to one tree and is used by one thread at a time, without locking;
-// only the page cache behind the pools is shared (and locked). Lifetime: every record and heap
-// block handed out dies with the arena; destroying the arena returns all of its pages to the page
-// cache, even those whose slots were never freed, frees every heap block still held and every
-// interned string, so that a tree is destroyed without a walk over its nodes. Copy is deleted: an
-// arena has identity.
+// An arena costs what its trees use. The first slots are carved on demand from up to three small
+// heap blocks ("nurseries", the first one allocated together with the arena), so that a tree of a
+// few records takes one heap block of some hundred bytes; only when the nurseries are used up do
+// 4096-byte pages of the PageCache come in, one size class per page. A freed slot goes back to the
+// free list of its class: nursery slots on one list per class (told apart from page slots by their
+// address), page slots on their page, which returns to the cache when its last slot comes back.
+//
+// Threads: an arena is used by one thread at a time, without locking; only the page cache behind
+// the pools is shared (and locked). Roots that share an arena (see AddRoot) are therefore used by
+// one thread at a time, together. Lifetime: every record and heap block handed out dies with the
+// arena; destroying the arena returns all of its pages to the page cache, even those whose slots
+// were never freed, and frees every heap block and nursery still held and every interned string,
+// so that a tree is destroyed without a walk over its nodes. Copy is deleted: an arena has
+// identity.
 class BindingArena {
  public:
   static constexpr std::size_t kClassCount = 18;
   static constexpr std::size_t kSizeStep = 4;
   static constexpr std::size_t kMaxSlotSize = kClassCount * kSizeStep;  // 72
-  static constexpr std::size_t kInlinePageSize = 144;
   static constexpr std::size_t kPageSize = 4096;
+  // Nursery sizes in the order they are taken. The first holds a structure of two members with
+  // their names; each later one is three times the one before. Sizes of 8 modulo 16 (for the
+  // first, with the arena's own bytes) fill a block of the heap without rounding.
+  static constexpr std::size_t kNurseryCount = 3;
+  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {280, 840, 2520};
 
   // Page header: next and previous page, then three 16-bit fields (page size, slots in use,
   // first free slot): 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the
   // first multiple of the slot size not below the header; free slots hold the 16-bit index of
-  // the next free slot. A page is the 144-byte inline page of its class or a 4096-byte page
-  // (4096-aligned) from the PageCache.
+  // the next free slot. Pages are 4096 bytes, 4096-aligned, from the PageCache.
   struct PageHeader {
     PageHeader* next;
     PageHeader* previous;
@@ -139,14 +150,21 @@ class BindingArena {
   };
   static constexpr std::size_t kPageHeaderSize = sizeof(PageHeader);
 
+  // An arena of its own, for tests and scratch use; it dies with its scope (never DropRoot it).
   BindingArena() noexcept;
   ~BindingArena();
   BindingArena(const BindingArena&) = delete;
   BindingArena& operator=(const BindingArena&) = delete;
 
-  // Heap-allocated arenas for value trees (a root creates one lazily and destroys it).
+  // A heap-allocated arena for value trees, held by one root, with its first nursery in the same
+  // heap block. Throws std::bad_alloc like operator new.
   static BindingArena* Create();
-  static void Destroy(BindingArena* arena) noexcept;
+  // One more root holds the arena (a sibling tree joins it).
+  void AddRoot() noexcept { ++roots_; }
+  // A root lets go of an arena from Create; the last one destroys it. The trees of the other
+  // roots are untouched, so a root that leaves a shared arena must have released its tree first.
+  static void DropRoot(BindingArena* arena) noexcept;
+  uint32_t RootCount() const noexcept { return roots_; }
 
   // The process-wide record of the empty text: never in a table, never counted or freed.
   static const InternedString* EmptyString() noexcept { return &kEmptyTextRecord.record; }
@@ -169,13 +187,13 @@ class BindingArena {
   }
 
   // A slot of the class for `size` (rounded up to a multiple of 4; 0 counts as 1; at most 72).
-  // The slot is aligned to the largest power of two (at most 16) dividing the rounded size. Null
-  // when the size is too large or no page can be had.
+  // The slot is aligned to the largest power of two (at most 8) dividing the rounded size. Null
+  // when the size is too large or no memory can be had.
   void* Allocate(std::size_t size) noexcept {
     if (size > kMaxSlotSize) return nullptr;
     const std::size_t index = ClassIndex(size);
-    PageHeader* page = classes_[index].head;
-    if (page == nullptr) return AllocateSlow(index);
+    PageHeader* page = pages_->heads[index];
+    if (page == nullptr) return AllocateSmall(index);
     auto* slot = reinterpret_cast<unsigned char*>(page) +
                  std::size_t{page->firstFree} * SlotSize(index);
     UnpoisonUsed(slot, SlotSize(index));
@@ -195,15 +213,20 @@ class BindingArena {
     if (address == nullptr) return;
     const std::size_t index = ClassIndex(size);
     auto* slot = static_cast<unsigned char*>(address);
-    unsigned char* const inlinePage = classes_[index].inlinePage;
-    PageHeader* page;
-    if (slot >= inlinePage && slot < inlinePage + kInlinePageSize) {
-      page = reinterpret_cast<PageHeader*>(inlinePage);
-    } else {
-      page = reinterpret_cast<PageHeader*>(reinterpret_cast<uintptr_t>(slot) &
-                                           ~static_cast<uintptr_t>(kPageSize - 1));
+    const auto at = reinterpret_cast<uintptr_t>(slot);
+    // A nursery not taken yet is null, and no slot lies in the first pages of the address space,
+    // so all of them can be tested without a count: a loop the compiler unrolls.
+    for (std::size_t k = 0; k < kNurseryCount; ++k) {
+      const uintptr_t offset = at - reinterpret_cast<uintptr_t>(nurseries_[k]);
+      if (offset < kNurseryBytes[k]) {
+        StoreIndex(slot, nurseryFree_[index]);
+        PoisonFree(slot, SlotSize(index));
+        nurseryFree_[index] = NurseryLink(k, offset);
+        return;
+      }
     }
-    if (page->firstFree == 0 || (page->used == 1 && page->pageSize == kPageSize)) {
+    auto* page = reinterpret_cast<PageHeader*>(at & ~static_cast<uintptr_t>(kPageSize - 1));
+    if (page->firstFree == 0 || page->used == 1) {
       FreeSlow(index, page, slot);
       return;
     }
@@ -221,14 +244,28 @@ class BindingArena {
 
   // Observability (tests, diagnostics).
   std::size_t InternedCount() const noexcept { return internCount_; }
-  std::size_t PagesHeld() const noexcept { return pagesHeld_; }
-  std::size_t HeapBlocksHeld() const noexcept { return heapBlocks_; }
+  std::size_t PagesHeld() const noexcept { return pages_->held; }
+  std::size_t NurseriesHeld() const noexcept { return nurseryCount_; }
+  std::size_t HeapBlocksHeld() const noexcept;  // counts the list: for tests only
 
  private:
-  struct SizeClass {
-    PageHeader* head;  // pages of this class with at least one free slot
-    alignas(16) unsigned char inlinePage[kInlinePageSize];
+  // The page chains, created with the first page: most trees never need one.
+  struct PagePools {
+    PageHeader* heads[kClassCount];  // pages of each class with at least one free slot
+    PageHeader* full;                // pages without a free slot
+    std::size_t held;
   };
+  // Stands for the pools of an arena without pages: every chain empty. Never written.
+  static PagePools noPages_;
+
+  // A nursery slot on a free list: the nursery's number above kLinkShift, below it the slot's
+  // offset in steps of 4, plus one so that 0 can end the list.
+  static constexpr unsigned kLinkShift = 12;
+  static_assert(kNurseryBytes[kNurseryCount - 1] / kSizeStep < (1u << kLinkShift) - 1 &&
+                    kNurseryCount <= (1u << (16 - kLinkShift)),
+                "nursery slots must be numbered in 16 bits");
+
+  explicit BindingArena(unsigned char* firstNursery) noexcept;
 
   static std::size_t ClassIndex(std::size_t size) noexcept {
     return size == 0 ? 0 : (size - 1) / kSizeStep;
@@ -247,7 +284,24 @@ class BindingArena {
     const auto offset = static_cast<std::size_t>(slot - reinterpret_cast<const unsigned char*>(page));
     return static_cast<uint16_t>(offset / SlotSize(index));
   }
+  static uint16_t NurseryLink(std::size_t nursery, uintptr_t offset) noexcept {
+    return static_cast<uint16_t>((nursery << kLinkShift) | (offset / kSizeStep + 1));
+  }
+  unsigned char* NurserySlot(uint16_t link) const noexcept {
+    const std::size_t steps = std::size_t{link} & ((std::size_t{1} << kLinkShift) - 1);
+    return nurseries_[link >> kLinkShift] + (steps - 1) * kSizeStep;
+  }
   [[noreturn]] static void ThrowBadAlloc();
+
+  // Without a page of its class: a freed nursery slot, else the slow path.
+  void* AllocateSmall(std::size_t index) noexcept {
+    const uint16_t link = nurseryFree_[index];
+    if (link == 0) return AllocateSlow(index);
+    unsigned char* slot = NurserySlot(link);
+    UnpoisonUsed(slot, SlotSize(index));
+    nurseryFree_[index] = LoadIndex(slot);
+    return slot;
+  }
 
   const InternedString* Intern(std::string_view text, uint32_t hash) {
     if (text.empty()) return EmptyString();
@@ -263,11 +317,12 @@ class BindingArena {
   }
   const InternedString* InternNew(std::string_view text, uint32_t hash);
   void Remove(InternedString* record) noexcept;
-  void InitPools() noexcept;
+  void GrowTable();
+  void FreeTable(InternedString** table, std::size_t count) noexcept;
   void* AllocateSlow(std::size_t index) noexcept;
+  void* CarveNursery(std::size_t size) noexcept;
   void PageFilled(std::size_t index, PageHeader* page) noexcept;
   void FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept;
-  void GrowTable();
   void ReturnAllPages() noexcept;
   void FreeAllHeap() noexcept;
 
@@ -277,18 +332,21 @@ class BindingArena {
     HeapLink* previous;
   };
 
-  static constexpr std::size_t kInlineBuckets = 16;
-
+  // Hot in Allocate and Free first.
+  PagePools* pages_ = &noPages_;
+  unsigned char* nurseries_[kNurseryCount] = {};
+  // The intern table: one bucket in the arena while it holds at most two texts, then 4, 8, ...
+  // buckets, in a slot while they fit one.
   InternedString** buckets_;
-  uint32_t bucketMask_;
+  InternedString* firstBucket_ = nullptr;
+  HeapLink* heapHead_ = nullptr;  // blocks from AllocateHeap not yet freed
   std::size_t internCount_ = 0;
-  std::size_t pagesHeld_ = 0;
-  bool poolsReady_ = false;
-  PageHeader* fullPages_ = nullptr;  // 4096-byte pages without a free slot
-  HeapLink* heapHead_ = nullptr;     // blocks from AllocateHeap not yet freed
-  std::size_t heapBlocks_ = 0;
-  InternedString* inlineBuckets_[kInlineBuckets];
-  SizeClass classes_[kClassCount];
+  uint32_t bucketMask_ = 0;
+  uint32_t roots_ = 1;
+  uint16_t nurseryFree_[kClassCount] = {};  // per class: the first free nursery slot (0: none)
+  uint16_t nurseryTop_ = 0;                 // bytes carved from the newest nursery
+  uint8_t nurseryCount_ = 0;
+  uint8_t firstNurseryInBlock_ = 0;  // the first nursery came with the arena's block
 };
 
 // An allocator over the arena's slots for node-based containers (the members of a structure).

@@ -146,9 +146,11 @@ const BindingProperty& BindingProperty::EmptyNode() noexcept { return kEmptyNode
 
 BindingProperty::~BindingProperty() {
   if (owns_ == 0 || arena_ == nullptr) return;
-  // Every slot, string and heap block of the tree belongs to the arena, which frees them all at
-  // once: no walk over the nodes.
-  BindingArena::Destroy(arena_);
+  // A sole owner leaves every slot, string and heap block of the tree to the arena, which frees
+  // them all at once: no walk over the nodes. A root sharing its arena gives its own records back
+  // so that its siblings' storage can reuse them.
+  if (arena_->RootCount() > 1) reset();
+  BindingArena::DropRoot(arena_);
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
@@ -286,6 +288,27 @@ void BindingProperty::freeContainer() noexcept {
   for (const auto& member : *map) arena_->Release(member.first.name);
   map->~StructureMap();  // member destructors are no-ops: their payloads are gone
   arena_->Free(sizeof(StructureMap), map);
+}
+
+void BindingProperty::shareArenaWith(BindingProperty& other) {
+  assert(owns_ != 0);  // a child lives in its root's arena
+  if (owns_ == 0 || &other == this) return;
+  if (arena_ != nullptr && arena_ == other.arena_) return;
+  BindingArena& shared = other.ensureArena();
+  // The value moves aside (a swap between roots), so that it can be copied into the joined arena
+  // and the old arena goes with the aside root.
+  BindingProperty aside;
+  aside.moveFrom(*this);
+  shared.AddRoot();
+  arena_ = &shared;
+  if (aside.kind_ != kEmpty) copyInto(aside);
+}
+
+// Lets go of this empty root's arena.
+void BindingProperty::leaveArena() noexcept {
+  assert(owns_ != 0 && kind_ == kEmpty);
+  BindingArena::DropRoot(arena_);
+  arena_ = nullptr;
 }
 
 BindingArena& BindingProperty::ensureArena() {
@@ -478,8 +501,10 @@ void BindingProperty::copyFrom(const BindingProperty& other) {
   }
   if (arena_ != nullptr && arena_ == other.arena_) {
     // Same tree: the source may lie below this node (resetting would free it) or above it
-    // (copying would read what is being written), so go through a tree of its own.
+    // (copying would read what is being written), so go through a tree of its own. A root's
+    // detour shares the root's arena, which the swap below then keeps.
     BindingProperty copy;
+    if (owns_ != 0) copy.shareArenaWith(*this);
     copy.copyInto(other);
     if (owns_ != 0) {
       moveFrom(copy);
@@ -584,6 +609,9 @@ void BindingProperty::moveFrom(BindingProperty& other) {
     std::swap(arena_, other.arena_);
     std::swap(kind_, other.kind_);
     other.reset();
+    // The source keeps an arena of its own for reuse, but never a hold on a shared one: an empty
+    // root must not keep its former siblings' storage alive.
+    if (other.arena_ != nullptr && other.arena_->RootCount() > 1) other.leaveArena();
     return;
   }
   if (arena_ != nullptr && arena_ == other.arena_ && contains(other)) {

@@ -139,11 +139,15 @@ class MemberAllocator : public ArenaSlotAllocator<T> {
 
 // A generic value: empty, scalar, string, blob, enum, collection or structure.
 //
-// A root node owns its tree's arena, created on the first string, blob, enum, collection or
-// structure stored anywhere in the tree. Child nodes (elements, members) share the root's arena.
+// A root node holds its tree's arena, created on the first string, blob, enum, collection or
+// structure stored anywhere in the tree. Child nodes (elements, members) use the root's arena.
+// Several roots may share one arena (shareArenaWith), so that many small sibling trees share
+// storage: each root holds a reference, a root gives its own records back when it is reset or
+// destroyed, and the last one destroys the arena (without a walk over its tree).
 // References returned by elementAt/memberAt/element/member stay valid until the containing
 // collection grows or the node holding them is reset; structure members stay put while other
-// members are added. One thread uses a tree at a time.
+// members are added. One thread uses a tree at a time; roots sharing an arena are used by one
+// thread at a time, together.
 class BindingProperty {
  public:
   // Collections hold at most this many elements; asking for more is a length error (see reserve).
@@ -256,12 +260,19 @@ class BindingProperty {
   // Deep copy into this node's tree. Copying a node onto itself does nothing; copying a node of
   // this node's own subtree (or an ancestor) is safe.
   void copyFrom(const BindingProperty& other);
-  // Swap when both own their arenas, else deep copy; the source is reset afterwards.
+  // Between roots a swap of value and arena; else a deep copy. The source is reset afterwards; a
+  // source root left holding a shared arena lets go of it.
   void moveFrom(BindingProperty& other);
+  // Makes this root's tree use the arena of `other`'s tree (created for `other` when it has none
+  // yet), keeping this root's value: it is copied over when it held storage. Meant for an empty
+  // root joining a sibling. Nothing happens when both already use one arena, or (a programmer
+  // error) when this is not a root.
+  void shareArenaWith(BindingProperty& other);
 
   // The arena of this node's tree, or null before the tree needed one.
   BindingArena* arena() const noexcept { return arena_; }
-  // Whether this node is a root that owns (or will create) its tree's arena.
+  // Whether this node is a root, which holds (alone or with the roots sharing it) or will create
+  // its tree's arena.
   bool ownsArena() const noexcept { return owns_ != 0; }
 
  private:
@@ -309,6 +320,7 @@ class BindingProperty {
   struct Walk;
 
   BindingArena& ensureArena();
+  void leaveArena() noexcept;
   BindingProperty& elementAtSlow(std::size_t index);
   void growCollection(std::size_t capacity);
   void releasePayload() noexcept;

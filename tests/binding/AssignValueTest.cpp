@@ -11,7 +11,9 @@
 
 #include "binding/AssignValue.h"
 #include "binding/BindingRegistry.h"
+#include "binding/PageCache.h"
 #include "binding/TypeBuilder.h"
+#include "plugin/PluginAllocator.h"
 
 namespace vyn::binding::assign_test {
 namespace {
@@ -705,6 +707,75 @@ TEST_F(AssignCollections, MapsAssignMembersInNameOrder) {
   EXPECT_EQ(counts.count("b"), 0u);
   EXPECT_EQ(Fails(Collection(), counts, "m"),
             "Couldn't assign value to 'm' of type map because the input not a structure.");
+}
+
+TEST_F(AssignCollections, ValuesOfVectorsAndMapsShareOneArena) {
+  BindingProperty input;
+  for (uint64_t i = 0; i < 3; ++i) {
+    BindingProperty& answer = input.appendElement();
+    answer.memberAt("questionId").setUnsigned(i);
+    answer.memberAt("value").setString(i == 1 ? "other" : "same");
+  }
+  input.appendElement().setSigned(7);
+  input.appendElement();
+  input.appendElement().setString("same");
+  std::vector<BindingProperty> answers;
+  ASSERT_TRUE(ValueToNative(registry_, input, answers, "v").ok());
+  ASSERT_EQ(answers.size(), 6u);
+  BindingArena* const shared = answers[0].arena();
+  ASSERT_NE(shared, nullptr);
+  for (std::size_t i : {1u, 2u, 5u}) EXPECT_EQ(answers[i].arena(), shared) << i;
+  EXPECT_EQ(answers[3].arena(), nullptr) << "a scalar needs no arena";
+  EXPECT_EQ(answers[3].asSigned(), 7);
+  EXPECT_EQ(answers[4].kind(), BindingPropertyKind::Empty);
+  EXPECT_EQ(shared->RootCount(), 4u);
+  EXPECT_EQ(answers[2].member("value").asString().data(), answers[5].asString().data());
+  answers[1].reset();
+  for (uint64_t i : {0u, 2u}) {
+    EXPECT_EQ(answers[i].member("questionId").asUnsigned(), i);
+    EXPECT_EQ(answers[i].member("value").asString(), "same");
+  }
+
+  // In a map as well; a large value (more than 64 nodes) keeps an arena of its own, so that it
+  // is freed at once rather than record by record.
+  BindingProperty members;
+  members.memberAt("b").memberAt("deep").setString("text");
+  members.memberAt("a").setString("text");
+  members.memberAt("n").setFloat(0.5);
+  for (int i = 0; i < 64; ++i) members.memberAt("large").appendElement().setSigned(i);
+  std::unordered_map<std::string, BindingProperty> data;
+  ASSERT_TRUE(ValueToNative(registry_, members, data, "m").ok());
+  ASSERT_EQ(data.size(), 4u);
+  EXPECT_EQ(data["a"].arena(), data["b"].arena());
+  EXPECT_EQ(data["a"].asString().data(), data["b"].member("deep").asString().data());
+  EXPECT_EQ(data["a"].arena()->RootCount(), 2u);
+  EXPECT_EQ(data["n"].asFloat(), 0.5);
+  EXPECT_EQ(data["large"].arena()->RootCount(), 1u);
+  EXPECT_EQ(data["large"].element(63).asSigned(), 63);
+}
+
+TEST_F(AssignCollections, ManySmallValuesCostTheirRecordsNotAnArenaEach) {
+  constexpr uint64_t kAnswers = 2000;
+  BindingProperty input;
+  for (uint64_t i = 0; i < kAnswers; ++i) {
+    BindingProperty& answer = input.appendElement();
+    answer.memberAt("questionId").setUnsigned(i);
+    answer.memberAt("value").setUnsigned(i % 5);
+  }
+  const uint64_t liveBefore = plugin::LiveBytes(plugin::GetAllocationStats());
+  const std::size_t pagesBefore = PageCache::Instance().GetStats().pagesInUse;
+  {
+    std::vector<BindingProperty> answers;
+    ASSERT_TRUE(ValueToNative(registry_, input, answers, "v").ok());
+    const uint64_t bytes =
+        plugin::LiveBytes(plugin::GetAllocationStats()) - liveBefore +
+        (PageCache::Instance().GetStats().pagesInUse - pagesBefore) * PageCache::kPageSize;
+    // An answer's node in the vector, its map and two members: some 240 bytes.
+    EXPECT_LT(bytes / kAnswers, 300u);
+    EXPECT_EQ(answers[kAnswers - 1].member("questionId").asUnsigned(), kAnswers - 1);
+  }
+  EXPECT_EQ(plugin::LiveBytes(plugin::GetAllocationStats()), liveBefore);
+  EXPECT_EQ(PageCache::Instance().GetStats().pagesInUse, pagesBefore);
 }
 
 // --- Members routed through converters -------------------------------------------------------

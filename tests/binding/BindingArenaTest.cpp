@@ -1,5 +1,5 @@
-// The value arena: interning with shared records and counts, size classes, inline and 4096-byte
-// pages, and their return to the page cache.
+// The value arena: interning with shared records and counts, size classes, nurseries and 4096-byte
+// pages, their return to the page cache, and arenas held by several roots.
 #include "binding/BindingArena.h"
 
 #include <gtest/gtest.h>
@@ -9,18 +9,27 @@
 #include <vector>
 
 #include "binding/PageCache.h"
+#include "plugin/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
 
 constexpr std::size_t kHeader = BindingArena::kPageHeaderSize;
 
-// Slots per page of a class, as the page layout puts them.
-std::size_t SlotsPerPage(std::size_t pageSize, std::size_t slotSize) {
-  return pageSize / slotSize - (kHeader + slotSize - 1) / slotSize;
+// Slots per 4096-byte page of a class, as the page layout puts them.
+std::size_t SlotsPerPage(std::size_t slotSize) {
+  return BindingArena::kPageSize / slotSize - (kHeader + slotSize - 1) / slotSize;
+}
+
+// Slots of a class the nurseries hold before pages come in (slots follow each other without gaps).
+std::size_t NurserySlots(std::size_t slotSize) {
+  std::size_t count = 0;
+  for (std::size_t bytes : BindingArena::kNurseryBytes) count += bytes / slotSize;
+  return count;
 }
 
 std::size_t PagesInUse() { return PageCache::Instance().GetStats().pagesInUse; }
+uint64_t LiveBytes() { return plugin::LiveBytes(plugin::GetAllocationStats()); }
 
 TEST(BindingArenaInterning, EqualTextsShareOneCountedRecord) {
   BindingArena arena;
@@ -104,71 +113,77 @@ TEST(BindingArenaPools, SizesRoundUpToTheirClass) {
   BindingArena arena;
   auto* nine = static_cast<unsigned char*>(arena.Allocate(9));
   auto* twelve = static_cast<unsigned char*>(arena.Allocate(12));
-  auto* thirteen = static_cast<unsigned char*>(arena.Allocate(13));
+  void* thirteen = arena.Allocate(13);
   ASSERT_NE(nine, nullptr);
   EXPECT_EQ(twelve - nine, 12) << "9 bytes take a slot of the 12-byte class";
-  EXPECT_NE(thirteen - twelve, 12) << "13 bytes belong to the 16-byte class";
-  EXPECT_EQ(arena.Allocate(73), nullptr);
-  EXPECT_EQ(arena.PagesHeld(), 0u) << "the first slots come from the inline pages";
+  arena.Free(13, thirteen);
   arena.Free(9, nine);
-  EXPECT_EQ(arena.Allocate(10), nine) << "a freed slot is the next one handed out";
+  EXPECT_EQ(arena.Allocate(16), thirteen) << "13 bytes belong to the 16-byte class";
+  EXPECT_EQ(arena.Allocate(10), nine) << "a freed slot is the next one of its class handed out";
+  EXPECT_EQ(arena.Allocate(73), nullptr);
+  EXPECT_EQ(arena.PagesHeld(), 0u) << "the first slots come from the nursery";
+  EXPECT_EQ(arena.NurseriesHeld(), 1u);
 }
 
 TEST(BindingArenaPools, SlotsAreAlignedToTheirSize) {
+  // Enough of each size to pass through all nurseries into pages.
   BindingArena arena;
-  for (std::size_t size : {8u, 16u, 24u, 56u, 64u, 72u}) {
+  for (std::size_t size : {8u, 12u, 16u, 20u, 56u, 64u, 72u, 4u}) {
     for (int i = 0; i < 100; ++i) {
       const auto address = reinterpret_cast<uintptr_t>(arena.Allocate(size));
-      ASSERT_EQ(address % (size % 16 == 0 ? 16 : 8), 0u) << "size " << size;
+      ASSERT_EQ(address % (size % 8 == 0 ? 8 : 4), 0u) << "size " << size;
     }
   }
+  EXPECT_EQ(arena.NurseriesHeld(), BindingArena::kNurseryCount);
+  EXPECT_GT(arena.PagesHeld(), 0u);
 }
 
-TEST(BindingArenaPools, PagesChainAndGoBackToTheCache) {
+TEST(BindingArenaPools, NurseriesThenPagesChainAndGoBackToTheCache) {
   const std::size_t before = PagesInUse();
   constexpr std::size_t kSize = 40;
-  const std::size_t inlineSlots = SlotsPerPage(BindingArena::kInlinePageSize, kSize);
-  const std::size_t pageSlots = SlotsPerPage(BindingArena::kPageSize, kSize);
-  ASSERT_EQ(inlineSlots, 2u);
-  {
-    BindingArena arena;
-    std::vector<void*> slots;
-    for (std::size_t i = 0; i < inlineSlots + pageSlots; ++i) slots.push_back(arena.Allocate(kSize));
-    EXPECT_EQ(arena.PagesHeld(), 1u);
-    EXPECT_EQ(PagesInUse(), before + 1);
-    const auto firstPage = reinterpret_cast<uintptr_t>(slots.back()) & ~uintptr_t{4095};
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(slots[inlineSlots]) & ~uintptr_t{4095}, firstPage);
+  const std::size_t nurserySlots = NurserySlots(kSize);
+  const std::size_t pageSlots = SlotsPerPage(kSize);
+  BindingArena arena;
+  std::vector<void*> slots;
+  for (std::size_t i = 0; i < nurserySlots; ++i) slots.push_back(arena.Allocate(kSize));
+  EXPECT_EQ(arena.PagesHeld(), 0u) << "no page while the nurseries have room";
+  EXPECT_EQ(arena.NurseriesHeld(), BindingArena::kNurseryCount);
+  for (std::size_t i = 0; i < pageSlots; ++i) slots.push_back(arena.Allocate(kSize));
+  EXPECT_EQ(arena.PagesHeld(), 1u);
+  EXPECT_EQ(PagesInUse(), before + 1);
+  const auto firstPage = reinterpret_cast<uintptr_t>(slots.back()) & ~uintptr_t{4095};
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(slots[nurserySlots]) & ~uintptr_t{4095}, firstPage);
 
-    // Both pages are full: the next slot chains a second page.
-    void* chained = arena.Allocate(kSize);
-    EXPECT_EQ(arena.PagesHeld(), 2u);
-    EXPECT_EQ(PagesInUse(), before + 2);
-    EXPECT_NE(reinterpret_cast<uintptr_t>(chained) & ~uintptr_t{4095}, firstPage);
+  // The nurseries and the page are full: the next slot chains a second page.
+  void* chained = arena.Allocate(kSize);
+  EXPECT_EQ(arena.PagesHeld(), 2u);
+  EXPECT_EQ(PagesInUse(), before + 2);
+  EXPECT_NE(reinterpret_cast<uintptr_t>(chained) & ~uintptr_t{4095}, firstPage);
 
-    // A slot freed on the full first page puts it back at the head of the chain.
-    void* freed = slots[inlineSlots + 3];
-    arena.Free(kSize, freed);
-    EXPECT_EQ(arena.Allocate(kSize), freed);
+  // A slot freed on the full first page puts it back at the head of the chain.
+  void* freed = slots[nurserySlots + 3];
+  arena.Free(kSize, freed);
+  EXPECT_EQ(arena.Allocate(kSize), freed);
 
-    // Emptying the second page hands it back at once; the inline page never leaves.
-    arena.Free(kSize, chained);
-    EXPECT_EQ(arena.PagesHeld(), 1u);
-    EXPECT_EQ(PagesInUse(), before + 1);
-    for (std::size_t i = 0; i < inlineSlots; ++i) arena.Free(kSize, slots[i]);
-    EXPECT_EQ(arena.PagesHeld(), 1u);
-    for (std::size_t i = inlineSlots; i < slots.size(); ++i) arena.Free(kSize, slots[i]);
-    EXPECT_EQ(arena.PagesHeld(), 0u);
-    EXPECT_EQ(PagesInUse(), before);
-    EXPECT_EQ(arena.Allocate(kSize), slots[inlineSlots - 1]) << "the inline page serves again";
-  }
+  // Emptying a page hands it back at once; nursery slots stay with the arena and serve again.
+  arena.Free(kSize, chained);
+  EXPECT_EQ(arena.PagesHeld(), 1u);
+  EXPECT_EQ(PagesInUse(), before + 1);
+  for (std::size_t i = 0; i < nurserySlots; ++i) arena.Free(kSize, slots[i]);
+  EXPECT_EQ(arena.PagesHeld(), 1u);
+  for (std::size_t i = nurserySlots; i < slots.size(); ++i) arena.Free(kSize, slots[i]);
+  EXPECT_EQ(arena.PagesHeld(), 0u);
+  EXPECT_EQ(PagesInUse(), before);
+  EXPECT_EQ(arena.Allocate(kSize), slots[nurserySlots - 1]) << "the last nursery slot freed";
+  EXPECT_EQ(arena.Allocate(kSize), slots[nurserySlots - 2]);
+  EXPECT_EQ(arena.PagesHeld(), 0u);
 }
 
 TEST(BindingArenaPools, FreeingAllSixteenPagesOfARegionReleasesIt) {
   const PageCache::Stats start = PageCache::Instance().GetStats();
   ASSERT_EQ(start.regions, 0u) << "an earlier test kept a region";
   constexpr std::size_t kSize = 72;
-  const std::size_t count = SlotsPerPage(BindingArena::kInlinePageSize, kSize) +
-                            PageCache::kPagesPerRegion * SlotsPerPage(BindingArena::kPageSize, kSize);
+  const std::size_t count = NurserySlots(kSize) + PageCache::kPagesPerRegion * SlotsPerPage(kSize);
   BindingArena arena;
   std::vector<void*> slots;
   for (std::size_t i = 0; i < count; ++i) slots.push_back(arena.Allocate(kSize));
@@ -183,6 +198,7 @@ TEST(BindingArenaPools, FreeingAllSixteenPagesOfARegionReleasesIt) {
 
 TEST(BindingArenaPools, DestroyingTheArenaReturnsFullAndPartialPages) {
   const std::size_t before = PagesInUse();
+  const uint64_t liveBefore = LiveBytes();
   {
     BindingArena arena;
     for (int i = 0; i < 3000; ++i) (void)arena.Allocate(static_cast<std::size_t>(4 + 4 * (i % 18)));
@@ -190,6 +206,27 @@ TEST(BindingArenaPools, DestroyingTheArenaReturnsFullAndPartialPages) {
     EXPECT_GT(PagesInUse(), before + 10);
   }
   EXPECT_EQ(PagesInUse(), before);
+  EXPECT_EQ(LiveBytes(), liveBefore) << "nurseries, page chains and heap records all go";
+}
+
+TEST(BindingArenaRoots, TheLastRootDestroysTheArena) {
+  EXPECT_LE(sizeof(BindingArena), 128u) << "every tree that stores anything pays for one";
+  const uint64_t before = LiveBytes();
+  const std::size_t pagesBefore = PagesInUse();
+  BindingArena* arena = BindingArena::Create();
+  EXPECT_LE(LiveBytes() - before, sizeof(BindingArena) + BindingArena::kNurseryBytes[0] + 16)
+      << "the first nursery comes in the arena's own heap block";
+  const InternedString* text = arena->Intern("kept");
+  for (int i = 0; i < 200; ++i) ASSERT_NE(arena->Allocate(72), nullptr);  // into pages
+  EXPECT_GT(arena->PagesHeld(), 0u);
+  arena->AddRoot();
+  EXPECT_EQ(arena->RootCount(), 2u);
+  BindingArena::DropRoot(arena);
+  EXPECT_EQ(arena->RootCount(), 1u);
+  EXPECT_EQ(text->View(), "kept") << "a remaining root keeps the arena whole";
+  BindingArena::DropRoot(arena);
+  EXPECT_EQ(LiveBytes(), before);
+  EXPECT_EQ(PagesInUse(), pagesBefore);
 }
 
 }  // namespace
