@@ -219,8 +219,9 @@ TEST_F(HostileBody, ANegativeSurveyIdInTextIsOutOfRange) {
             "Value -1 for 'playerSurveyId' of type uint64 is out of range");
   EXPECT_TRUE(scripted.host.externalRequests.empty());
   scripted.Answer(0, 204, "");
-  scripted.PostEvent(R"({"playerSurveyId": "0x10", "action": "submit"})", response);
-  ASSERT_FALSE(response.failed()) << response.ErrorText();
+  HostResponse hexadecimal;
+  scripted.PostEvent(R"({"playerSurveyId": "0x10", "action": "submit"})", hexadecimal);
+  ASSERT_FALSE(hexadecimal.failed()) << hexadecimal.ErrorText();
   EXPECT_TRUE(Contains(scripted.host.externalRequests.back().url, "/surveys/16/results"));
 }
 
