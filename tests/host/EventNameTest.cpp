@@ -7,14 +7,9 @@ namespace vyn::host {
 namespace {
 
 TEST(EventNameForPath, KeepsFourPiecesOrSixForPlatformConfiguration) {
-  struct Case {
-    const char* path;
-    const char* name;
-  };
-  const Case cases[] = {
-      {"/vyn-gameflow/v1/session", "OnJsonApiEvent_vyn-gameflow_v1_session"},
-      {"/vyn-a/v1/b/c", "OnJsonApiEvent_vyn-a_v1_b"},
+  const std::pair<const char*, const char*> cases[] = {
       {"/vyn-end-of-game/v1/eog-stats-block", "OnJsonApiEvent_vyn-end-of-game_v1_eog-stats-block"},
+      {"/vyn-a/v1/b/c", "OnJsonApiEvent_vyn-a_v1_b"},
       {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool",
        "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool"},
       {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl/x",
@@ -24,7 +19,7 @@ TEST(EventNameForPath, KeepsFourPiecesOrSixForPlatformConfiguration) {
       {"/", "OnJsonApiEvent"},
       {"", "OnJsonApiEvent"},
   };
-  for (const Case& c : cases) EXPECT_EQ(EventNameForPath(c.path), c.name) << c.path;
+  for (const auto& [path, name] : cases) EXPECT_EQ(EventNameForPath(path), name) << path;
 }
 
 }  // namespace
