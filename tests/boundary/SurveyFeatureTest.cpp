@@ -3,22 +3,25 @@
 // subscriptions, endpoints called through their invoke entries.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "diagnostics/FormatText.h"
+#include "boundary/ScriptedFeature.h"
 #include "diagnostics/SystemInfo.h"
 #include "formats/Json.h"
-#include "support/ScriptedHost.h"
+#include "routing/PercentCoding.h"
 
 namespace vyn::test {
 namespace {
 
+using diagnostics::FormatText;
+
 constexpr char kV2[] = "OnJsonApiEvent_vyn-pft_v2_survey";
 constexpr char kV1[] = "OnJsonApiEvent_vyn-pft_v1_survey";
 constexpr char kLogin[] = "/vyn-login/v1/session";
-constexpr char kEog[] = "/vyn-end-of-game/v1/eog-stats-block";
-constexpr char kGameflow[] = "/vyn-gameflow/v1/session";
+const std::string kSurveys =
+    "https://pft.test/player-feedback-tool/v1/players/p-1/surveys?shard=NA1&iso_locale=";
 constexpr char kInternalSurvey[] =
     R"({"id": 11, "title": "T", "caption": "C", "type": "internal", "display": "modal",
         "data": {"questions": [{"id": "7", "type": "rating", "data": {"text": "How?"}, "extra": 1}],
@@ -30,589 +33,350 @@ constexpr char kExternalSurvey[] =
 std::string SystemOs() {
   diagnostics::OsDescription os;
   (void)diagnostics::GetOsDescription(os);
-  return diagnostics::FormatText("%1-%2.%3", os.platform, os.version, os.servicePack);
+  return FormatText("%1-%2.%3", os.platform, os.version, os.servicePack);
 }
 
-class SurveyFeature : public testing::Test {
+class SurveyFeature : public ScriptedFeature {
  protected:
-  SurveyFeature() : library(VYN_PLUGIN_PATH), scripted(library) {}
-  void SetUp() override {
-    ASSERT_TRUE(library.ok()) << library.error();
-    ASSERT_TRUE(scripted.ok());
-    scripted.SetUpSiblings();
-  }
-
-  void SignIn(const std::string& puuid = "p-1", const std::string& token = "tok",
-              const char* state = "SUCCEEDED", uint64_t accountId = 42, uint64_t summonerId = 99,
-              const char* eventType = "Update") {
-    ASSERT_TRUE(scripted.Publish(
-        kLogin, eventType,
-        diagnostics::FormatText(R"({"state": "%1", "summonerId": %2, "accountId": %3,
-                                    "puuid": "%4", "idToken": "%5"})",
-                                state, summonerId, accountId, puuid, token)));
-  }
   void Phase(const char* phase, const char* eventType = "Update", const char* dodge = "{}") {
+    ASSERT_TRUE(scripted.Publish("/vyn-gameflow/v1/session", eventType,
+                                 FormatText(R"({"phase": "%1", "gameDodge": %2})", phase, dodge)));
+  }
+  void Stats(const char* eventType, uint64_t gameId, const char* gameMode) {
     ASSERT_TRUE(scripted.Publish(
-        kGameflow, eventType,
-        diagnostics::FormatText(R"({"phase": "%1", "gameDodge": %2})", phase, dodge)));
+        "/vyn-end-of-game/v1/eog-stats-block", eventType,
+        FormatText(R"({"gameId": %1, "gameMode": "%2", "gameType": "MATCHED", "accountId": 42})",
+                   gameId, gameMode)));
   }
-  void Stats(const char* eventType, uint64_t gameId, const char* gameMode = "CLASSIC") {
-    ASSERT_TRUE(scripted.Publish(
-        kEog, eventType,
-        diagnostics::FormatText(R"({"gameId": %1, "gameMode": "%2", "gameType": "MATCHED",
-                                    "accountId": 42})",
-                                gameId, gameMode)));
+  binding::BindingResult Body() const {
+    return formats::ParseJson(scripted.LastServiceRequest().body);
   }
-
-  const FakeHost::SeenExternalRequest& LastServiceRequest() {
-    static const FakeHost::SeenExternalRequest kNone{};
-    if (scripted.host.externalRequests.empty()) {
-      ADD_FAILURE() << "no request reached the service";
-      return kNone;
-    }
-    return scripted.host.externalRequests.back();
+  std::string V1Url() const {  // of the last survey published on v1
+    const auto v1 = scripted.SentUnder(kV1);
+    const CopiedValue* data = v1.empty() ? nullptr : v1.back()->payload.Member("data");
+    return data != nullptr && data->Member("url") != nullptr ? data->Member("url")->bytes : "";
   }
-  std::size_t ServiceRequests() const { return scripted.host.externalRequests.size(); }
-
-  // The status and message of a failed call, "ok" for a success.
-  static std::string Outcome(const HostResponse& response) {
-    if (!response.failed()) return "ok";
-    return std::to_string(response.Status()) + " " + response.ErrorText();
-  }
-
-  PluginLibrary library;
-  ScriptedHost scripted;
 };
 
-// --- Registration ------------------------------------------------------------------------------
-
-TEST_F(SurveyFeature, ObservesLoginEndOfGameAndGameFlowInThatOrder) {
-  const auto& calls = scripted.host.subscribeCalls;
-  ASSERT_EQ(calls.size(), 6u);
-  EXPECT_EQ(std::vector<std::string>(calls.begin() + 3, calls.end()),
-            (std::vector<std::string>{"OnJsonApiEvent_vyn-login_v1_session",
-                                      "OnJsonApiEvent_vyn-end-of-game_v1_eog-stats-block",
-                                      "OnJsonApiEvent_vyn-gameflow_v1_session"}));
-}
-
-// --- Survey retrieval ----------------------------------------------------------------------------
-
-TEST_F(SurveyFeature, AnInternalSurveyIsRequestedCompletedPublishedAndReturned) {
+TEST_F(SurveyFeature, SurveysAreRequestedCompletedPublishedAndReturned) {
   SignIn();
   scripted.Answer(0, 200, kInternalSurvey);
-  HostResponse response;
-  scripted.Get(response);
-  ASSERT_FALSE(response.failed()) << response.ErrorText();
-
-  const auto& request = LastServiceRequest();
-  EXPECT_EQ(request.method, 6u);
-  EXPECT_EQ(request.url,
-            "https://pft.test/player-feedback-tool/v1/players/p-1/surveys?shard=NA1&iso_locale=en_US");
+  HostResponse internal;
+  ASSERT_EQ(scripted.Get(&internal), "ok");
+  const auto& request = scripted.LastServiceRequest();
+  EXPECT_EQ(FormatText("%1 %2 %3", request.method, request.option, request.url),
+            "6 5 " + kSurveys + "en_US");
   EXPECT_EQ(request.headers, (std::vector<std::pair<std::string, std::string>>{
                                  {"Accept", "application/json"},
                                  {"Content-Type", "application/json"},
                                  {"User-Agent", "Mozilla/5.0"},
                                  {"Authorization", "Bearer tok"}}));
-  EXPECT_EQ(request.option, 5u);
-  // Members in name order; the statistics always complete, at their defaults here.
-  const std::string head = Crlf(
-      "{\n    \"accountId\": 42,\n    \"appName\": \"QuarryClient\",\n"
-      "    \"appVersion\": \"code-7-content-9\",\n    \"env\": \"NA 1\",\n"
-      "    \"locale\": \"en_US\",\n    \"stats\": {\n        \"accountId\": 0,\n");
-  const std::string tail = Crlf("\n    },\n    \"systemOs\": \"" + SystemOs() +
-                                "\",\n    \"webRegion\": \"na\"\n}");
+  // Pretty, members in name order; the statistics always complete, at their defaults here.
+  const std::string head =
+      "{\r\n    \"accountId\": 42,\r\n    \"appName\": \"QuarryClient\",\r\n    \"appVersion\": "
+      "\"code-7-content-9\",\r\n    \"env\": \"NA 1\",\r\n    \"locale\": \"en_US\",\r\n    "
+      "\"stats\": {\r\n        \"accountId\": 0,\r\n";
+  const std::string tail =
+      "\r\n    },\r\n    \"systemOs\": \"" + SystemOs() + "\",\r\n    \"webRegion\": \"na\"\r\n}";
   ASSERT_GE(request.body.size(), head.size() + tail.size());
   EXPECT_EQ(request.body.substr(0, head.size()), head);
   EXPECT_EQ(request.body.substr(request.body.size() - tail.size()), tail);
-  binding::BindingResult body = formats::ParseJson(request.body);
-  ASSERT_TRUE(body.ok());
-  const binding::BindingProperty& stats = body.member("stats");
-  EXPECT_EQ(stats.size(), 58u) << "every member of the statistics record";
-  EXPECT_EQ(stats.member("gameMode").asString(), "");
-  EXPECT_EQ(stats.member("rerollData").member("totalPoints").asUnsigned(99), 0u);
-
-  // The survey as returned: questions rebuilt, everything else as the service sent it.
-  const CopiedValue survey = response.Value();
-  EXPECT_EQ(survey.Member("id")->unsignedValue, 11u);
-  EXPECT_EQ(survey.Member("display")->bytes, "modal");
-  const CopiedValue* questions = survey.Member("data")->Member("questions");
-  ASSERT_NE(questions, nullptr);
-  ASSERT_EQ(questions->elements.size(), 1u);
-  const CopiedValue& question = questions->elements[0];
-  ASSERT_EQ(question.members.size(), 2u);
-  EXPECT_EQ(question.members[0].first, "data");
-  EXPECT_EQ(question.members[1].first, "type");
-  EXPECT_EQ(question.Member("type")->bytes, "rating");
-  const CopiedValue* data = question.Member("data");
-  ASSERT_EQ(data->members.size(), 3u);
-  EXPECT_EQ(data->Member("questionId")->kind, kHostValueUnsigned);
-  EXPECT_EQ(data->Member("questionId")->unsignedValue, 7u);
-  EXPECT_EQ(data->Member("questionPosition")->unsignedValue, 0u);
-  EXPECT_EQ(data->Member("text")->bytes, "How?");
-  EXPECT_EQ(survey.Member("data")->Member("theme")->bytes, "dark");
-
-  // Published once on the v2 path (and under the base name), never on v1.
-  const auto published = scripted.SentUnder(kV2);
-  ASSERT_EQ(published.size(), 1u);
-  EXPECT_EQ(published[0]->payload.Member("uri")->bytes, "/vyn-pft/v2/survey");
-  EXPECT_EQ(published[0]->payload.Member("eventType")->bytes, "Update");
-  const CopiedValue& publishedSurvey = *published[0]->payload.Member("data");
-  EXPECT_EQ(publishedSurvey.Member("title")->bytes, "T");
-  // The survey's free data is published whole, the rebuilt questions included.
-  const CopiedValue* publishedData = publishedSurvey.Member("data");
-  ASSERT_NE(publishedData, nullptr);
-  ASSERT_EQ(publishedData->members.size(), 2u);
-  EXPECT_EQ(publishedData->Member("theme")->bytes, "dark");
-  const CopiedValue* publishedQuestion = &publishedData->Member("questions")->elements.at(0);
-  EXPECT_EQ(publishedQuestion->Member("data")->Member("questionId")->unsignedValue, 7u);
-  EXPECT_EQ(publishedQuestion->Member("data")->Member("text")->bytes, "How?");
+  EXPECT_EQ(Body().member("stats").size(), 58u) << "every member of the statistics record";
+  // Returned and published with the questions rebuilt, the rest as the service sent it.
+  const std::string survey =
+      R"({"caption":"C","data":{"questions":[{"data":{"questionId":7u,"questionPosition":0u,)"
+      R"("text":"How?"},"type":"rating"}],"theme":"dark"},"display":"modal","id":11u,"title":"T",)"
+      R"("type":"internal"})";
+  EXPECT_EQ(Json(internal.Value()), survey);
+  ASSERT_EQ(scripted.SentUnder(kV2).size(), 1u);
+  EXPECT_EQ(Json(scripted.SentUnder(kV2)[0]->payload),
+            R"({"data":)" + survey + R"(,"eventType":"Update","uri":"/vyn-pft/v2/survey"})");
   EXPECT_EQ(scripted.SentUnder("OnJsonApiEvent").size(), 1u);
   EXPECT_TRUE(scripted.SentUnder(kV1).empty());
-}
 
-TEST_F(SurveyFeature, QuestionsWithoutStructuredDataGetOnlyTheirNumbers) {
-  SignIn();
+  // Questions without structured data get only their numbers; no questions stay none.
   scripted.Answer(0, 201, R"({"id": 1, "type": "poll", "data": {"questions": [
       {"id": 3.9, "type": "a", "data": "plain"}, {"id": "0x10"}, {"id": true, "data": [1]}]}})");
-  HostResponse response;
-  scripted.Get(response);
-  ASSERT_FALSE(response.failed()) << response.ErrorText();
-  const CopiedValue survey = response.Value();
-  const CopiedValue* questions = survey.Member("data")->Member("questions");
-  ASSERT_EQ(questions->elements.size(), 3u);
-  const uint64_t ids[] = {3, 16, 1};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const CopiedValue* data = questions->elements[i].Member("data");
-    ASSERT_EQ(data->members.size(), 2u) << i;
-    EXPECT_EQ(data->Member("questionId")->unsignedValue, ids[i]) << i;
-    EXPECT_EQ(data->Member("questionPosition")->unsignedValue, i) << i;
-  }
-
-  // An empty collection passes and stays empty.
   scripted.Answer(0, 200, R"({"type": "poll", "data": {"questions": []}})");
-  HostResponse empty;
-  scripted.Get(empty);
-  ASSERT_FALSE(empty.failed()) << empty.ErrorText();
-  EXPECT_TRUE(empty.Value().Member("data")->Member("questions")->elements.empty());
-}
+  HostResponse some, none;
+  scripted.Get(&some);
+  scripted.Get(&none);
+  EXPECT_EQ(Json(some.Value().Member("data")),
+            R"({"questions":[{"data":{"questionId":3u,"questionPosition":0u},"type":"a"},)"
+            R"({"data":{"questionId":16u,"questionPosition":1u},"type":null},)"
+            R"({"data":{"questionId":1u,"questionPosition":2u},"type":null}]})");
+  EXPECT_EQ(Json(none.Value().Member("data")), R"({"questions":[]})");
 
-TEST_F(SurveyFeature, AnExternalSurveyGetsTheClientsQueryAndIsPublishedOnBothPaths) {
-  SignIn();
+  // An external survey gets the client's query, and is published on v1 as well.
+  scripted.host.sentEvents.clear();
   scripted.Answer(0, 200, kExternalSurvey);
-  HostResponse response;
-  scripted.Get(response);
-  ASSERT_FALSE(response.failed()) << response.ErrorText();
-  const std::string expectedUrl =
+  HostResponse external;
+  scripted.Get(&external);
+  const std::string url =
       "https://survey.test/s?account_id=42&env=NA%201&web_region=na&locale=en_US"
       "&app_name=QuarryClient&app_version=code-7-content-9&system_os=" +
-      [] {
-        std::string os;
-        for (const char c : SystemOs()) {
-          const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                             (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
-                             c == '~';
-          const auto byte = static_cast<unsigned char>(c);
-          if (plain) {
-            os += c;
-          } else {
-            os += '%';
-            os += "0123456789ABCDEF"[byte >> 4];
-            os += "0123456789ABCDEF"[byte & 15];
-          }
-        }
-        return os;
-      }();
-  EXPECT_EQ(response.Value().Member("data")->Member("url")->bytes, expectedUrl);
-  ASSERT_EQ(scripted.SentUnder(kV2).size(), 1u);
-  const auto v1 = scripted.SentUnder(kV1);
-  ASSERT_EQ(v1.size(), 1u);
-  const CopiedValue* data = v1[0]->payload.Member("data");
-  EXPECT_EQ(data->Member("url")->bytes, expectedUrl);
-  EXPECT_EQ(data->Member("id")->unsignedValue, 12u);
-  EXPECT_EQ(data->Member("title")->bytes, "W");
-  EXPECT_EQ(data->Member("display"), nullptr);
-  EXPECT_EQ(scripted.SentUnder("OnJsonApiEvent").size(), 2u);
-}
-
-TEST_F(SurveyFeature, WithoutATokenTheRequestCarriesThreeHeaders) {
-  SignIn("p-1", "");
-  scripted.Answer(0, 204, "");
-  HostResponse response;
-  scripted.Get(response);
-  EXPECT_EQ(LastServiceRequest().headers.size(), 3u);
+      routing::PercentEncode(SystemOs());
+  EXPECT_EQ(Json(external.Value()),
+            R"({"caption":"","data":{"url":")" + url + R"("},"display":"","id":12u,"title":"W",)"
+            R"("type":"external"})");
+  EXPECT_EQ(Json(scripted.SentUnder(kV1).at(0)->payload.Member("data")),
+            R"({"caption":"","id":12u,"title":"W","type":"external","url":")" + url + "\"}");
+  EXPECT_EQ(scripted.SentUnder(kV2).size(), 1u);
+  EXPECT_EQ(scripted.host.sentEvents.size(), 4u);
 }
 
 TEST_F(SurveyFeature, EveryFailureHasItsStatusAndMessageAndPublishesNothing) {
   SignIn();
-  struct Case {
-    int32_t transport;
-    uint32_t status;
-    std::string body;
-    std::string outcome;
-  };
+  // "%1" stands for the body the service answered.
+  const std::string failed = "500 Failed to get survey for puuid 'p-1'";
+  const std::string invalid = "500 Received invalid response from PFT Service";
+  const std::string noUrl = invalid + ", url cannot be empty when type is external: '%1'";
+  const std::string noQuestions =
+      invalid + ", questions cannot be empty when type is internal: '%1'";
+  struct Case { int32_t transport; uint32_t status; const char* body; std::string outcome; };
   const Case cases[] = {
-      {1, 0, "no route", "500 Failed to get survey for puuid 'p-1': 'no route'"},
-      {-1, 0, "cancelled", "500 Failed to get survey for puuid 'p-1': 'cancelled'"},
-      {0, 500, "oops", "500 Failed to get survey for puuid 'p-1': 500-'oops'"},
-      {0, 199, "early", "500 Failed to get survey for puuid 'p-1': 199-'early'"},
-      {0, 400, "bad", "500 Failed to get survey for puuid 'p-1': 400-'bad'"},
-      {0, 204, "",
-       "404 No survey available at this moment for puuid 'p-1', region 'NA1', locale 'en_US'."},
-      {0, 302, "moved", "500 Failed to get survey for puuid 'p-1'"},
-      {0, 399, "", "500 Failed to get survey for puuid 'p-1'"},
-      {0, 200, "{not json", "500 Failed to deserialize reponse: '{not json'"},
-      {0, 200, R"({"id": "eleven", "type": "x"})",
-       R"(500 Failed to deserialize reponse: '{"id": "eleven", "type": "x"}')"},
-      {0, 200, R"({"id": 1, "type": ""})",
-       R"(500 Received invalid response from PFT Service: '{"id": 1, "type": ""}')"},
-      {0, 200, R"({"type": "external", "data": {"url": ""}})",
-       R"(500 Received invalid response from PFT Service, url cannot be empty when type is external: '{"type": "external", "data": {"url": ""}}')"},
-      {0, 200, R"({"type": "external"})",
-       R"(500 Received invalid response from PFT Service, url cannot be empty when type is external: '{"type": "external"}')"},
-      {0, 200, R"({"type": "External", "data": {"url": "https://x"}})",
-       R"(500 Received invalid response from PFT Service, questions cannot be empty when type is internal: '{"type": "External", "data": {"url": "https://x"}}')"},
-      {0, 200, R"({"type": "poll", "data": {"questions": {"a": 1}}})",
-       R"(500 Received invalid response from PFT Service, questions cannot be empty when type is internal: '{"type": "poll", "data": {"questions": {"a": 1}}}')"},
+      {1, 0, "no route", failed + ": '%1'"},
+      {-1, 0, "cancelled", failed + ": '%1'"},
+      {0, 500, "oops", failed + ": 500-'%1'"},
+      {0, 199, "early", failed + ": 199-'%1'"},
+      {0, 400, "bad", failed + ": 400-'%1'"},
+      {0, 204, "", "404 No survey available at this moment for puuid 'p-1', region 'NA1', "
+                   "locale 'en_US'."},
+      {0, 302, "moved", failed},
+      {0, 399, "", failed},
+      {0, 200, "{not json", "500 Failed to deserialize reponse: '%1'"},
+      {0, 200, R"({"id": "eleven", "type": "x"})", "500 Failed to deserialize reponse: '%1'"},
+      {0, 200, R"({"id": 1, "type": ""})", invalid + ": '%1'"},
+      {0, 200, R"({"type": "external", "data": {"url": ""}})", noUrl},
+      {0, 200, R"({"type": "external"})", noUrl},
+      {0, 200, R"({"type": "External", "data": {"url": "https://x"}})", noQuestions},
+      {0, 200, R"({"type": "poll", "data": {"questions": {"a": 1}}})", noQuestions},
   };
   for (const Case& c : cases) {
     scripted.Answer(c.transport, c.status, c.body);
-    HostResponse response;
-    scripted.Get(response);
-    EXPECT_EQ(Outcome(response), c.outcome);
+    std::string outcome = c.outcome;
+    if (const auto at = outcome.find("%1"); at != std::string::npos) outcome.replace(at, 2, c.body);
+    EXPECT_EQ(scripted.Get(), outcome) << c.status << " " << c.body;
   }
   EXPECT_EQ(ServiceRequests(), std::size(cases));
   EXPECT_TRUE(scripted.host.sentEvents.empty());
 }
 
-TEST_F(SurveyFeature, MissingConfigurationLoginOrShardStopBeforeTheService) {
-  HostResponse notLoggedIn;
-  scripted.Get(notLoggedIn);
-  EXPECT_EQ(Outcome(notLoggedIn), "404 No survey available, user not logged in.");
-
+TEST_F(SurveyFeature, TheRequestNeedsASignedInPlayerAndItsSiblings) {
+  EXPECT_EQ(scripted.Get(), "404 No survey available, user not logged in.");
   SignIn("p-1", "tok", "SUCCEEDED", 0, 99);  // no account: not signed in
-  HostResponse noAccount;
-  scripted.Get(noAccount);
-  EXPECT_EQ(Outcome(noAccount), "404 No survey available, user not logged in.");
+  EXPECT_EQ(scripted.Get(), "404 No survey available, user not logged in.");
+  // The first sign-in stands: its identity and token, also after a sign-out by an update, which
+  // only uploads need.
+  SignIn("p-1", "first");
+  SignIn("p-2", "second");
+  SignIn("p-1", "first", "LOGGING_OUT");
+  scripted.Answer(0, 204, "");
+  EXPECT_EQ(scripted.Get(), "404 No survey available at this moment for puuid 'p-1', region "
+                            "'NA1', locale 'en_US'.");
+  EXPECT_EQ(scripted.LastServiceRequest().url, kSurveys + "en_US");
+  EXPECT_EQ(scripted.LastServiceRequest().headers.back().second, "Bearer first");
+  EXPECT_EQ(scripted.PostEvent(R"({"playerSurveyId": 1, "action": "submit", "data": []})"),
+            "404 Plugin disabled, user not logged in.");
+  ASSERT_TRUE(scripted.Publish(kLogin, "Delete", "null"));
+  EXPECT_EQ(scripted.Get(), "404 No survey available, user not logged in.");
+  EXPECT_EQ(ServiceRequests(), 1u);
 
-  SignIn();
+  SignIn("p-1", "");
   scripted.SetResource("/vyn-login/v1/login-data-packet", R"({"platformId": ""})");
-  HostResponse emptyShard;
-  scripted.Get(emptyShard);
-  EXPECT_EQ(Outcome(emptyShard), "500 Failed to retrieve shardId.");
+  EXPECT_EQ(scripted.Get(), "500 Failed to retrieve shardId.");
   scripted.RemoveResource("/vyn-login/v1/login-data-packet");
-  HostResponse noShard;
-  scripted.Get(noShard);
-  EXPECT_EQ(Outcome(noShard), "500 Failed to retrieve shardId.");
-
-  scripted.RemoveResource("/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl");
-  HostResponse noBackend;
-  scripted.Get(noBackend);
-  EXPECT_EQ(Outcome(noBackend),
-            "404 BackendURL missing from platform configuration, plugin disabled.");
-  EXPECT_EQ(ServiceRequests(), 0u);
-}
-
-TEST_F(SurveyFeature, RegionAndBuildFailuresGiveEmptyTextsAndUnknown) {
-  SignIn();
+  EXPECT_EQ(scripted.Get(), "500 Failed to retrieve shardId.");
+  EXPECT_EQ(ServiceRequests(), 1u);
+  // Without region and build the texts are empty and the version unknown; without a token there
+  // is no authorisation.
+  scripted.SetUpSiblings();
   scripted.RemoveResource("/tarnclient/region-locale");
   scripted.RemoveResource("/system/v1/builds");
   scripted.Answer(0, 204, "");
-  HostResponse response;
-  scripted.Get(response);
-  EXPECT_EQ(Outcome(response),
+  EXPECT_EQ(scripted.Get(),
             "404 No survey available at this moment for puuid 'p-1', region 'NA1', locale ''.");
-  const auto& request = LastServiceRequest();
-  EXPECT_EQ(request.url,
-            "https://pft.test/player-feedback-tool/v1/players/p-1/surveys?shard=NA1&iso_locale=");
-  binding::BindingResult body = formats::ParseJson(request.body);
-  EXPECT_EQ(body.member("appVersion").asString(), "Unknown");
-  EXPECT_EQ(body.member("env").asString(), "");
-}
-
-// --- Login state ---------------------------------------------------------------------------------
-
-TEST_F(SurveyFeature, TheFirstSignInStandsUntilADelete) {
-  SignIn("p-1", "first");
-  SignIn("p-2", "second");
-  scripted.Answer(0, 204, "");
-  HostResponse first;
-  scripted.Get(first);
-  EXPECT_NE(LastServiceRequest().url.find("/players/p-1/"), std::string::npos);
-  EXPECT_EQ(LastServiceRequest().headers.back().second, "Bearer first");
-
-  // Signing out through an update keeps the identity: the GET still reaches the service, while
-  // an upload needs a signed-in player.
-  SignIn("p-1", "first", "LOGGING_OUT");
-  scripted.Answer(0, 204, "");
-  HostResponse stillKnown;
-  scripted.Get(stillKnown);
-  EXPECT_EQ(ServiceRequests(), 2u);
-  HostResponse submit;
-  scripted.PostEvent(R"({"playerSurveyId": 1, "action": "submit", "data": []})", submit);
-  EXPECT_EQ(Outcome(submit), "404 Plugin disabled, user not logged in.");
-
-  ASSERT_TRUE(scripted.Publish(kLogin, "Delete", "null"));
-  HostResponse gone;
-  scripted.Get(gone);
-  EXPECT_EQ(Outcome(gone), "404 No survey available, user not logged in.");
-  EXPECT_EQ(ServiceRequests(), 2u);
-}
-
-// --- Posting a survey ----------------------------------------------------------------------------
-
-TEST_F(SurveyFeature, APostedSurveyIsPublishedOnceOnTheV2Path) {
-  HostResponse response;
-  scripted.PostSurvey(kExternalSurvey, response);
-  EXPECT_EQ(Outcome(response), "ok");
-  EXPECT_EQ(response.Status(), 0u);
-  const auto published = scripted.SentUnder(kV2);
-  ASSERT_EQ(published.size(), 1u);
-  EXPECT_EQ(published[0]->payload.Member("data")->Member("data")->Member("url")->bytes,
-            "https://survey.test/s");
-  EXPECT_TRUE(scripted.SentUnder(kV1).empty());
-  EXPECT_EQ(ServiceRequests(), 0u);
-
-  HostResponse emptied;
-  scripted.PostSurvey("{}", emptied);
-  EXPECT_EQ(Outcome(emptied), "ok");
-  EXPECT_EQ(scripted.SentUnder(kV2).size(), 2u);
-}
-
-// --- Events and results ----------------------------------------------------------------------------
-
-TEST_F(SurveyFeature, OtherActionsAreOnlyLoggedAndGoOutWithTheNextUpload) {
-  SignIn();
-  for (const char* action : {"view", ""}) {
-    HostResponse response;
-    scripted.PostEvent(diagnostics::FormatText(
-                           R"({"playerSurveyId": 5, "action": "%1", "data": []})", action),
-                       response);
-    EXPECT_EQ(Outcome(response), "ok") << action;
-  }
-  EXPECT_EQ(ServiceRequests(), 0u);
-
-  scripted.Answer(0, 201, "");
-  HostResponse close;
-  scripted.PostEvent(R"({"playerSurveyId": 5, "action": "close", "data": []})", close);
-  EXPECT_EQ(Outcome(close), "ok");
-  const auto& request = LastServiceRequest();
-  EXPECT_EQ(request.url, "https://pft.test/player-feedback-tool/v2/players/p-1/surveys/5/results");
-  EXPECT_EQ(request.option, 5u);
-  EXPECT_EQ(request.headers.size(), 4u);
-  binding::BindingResult body = formats::ParseJson(request.body);
-  ASSERT_TRUE(body.ok());
-  const auto actions = body.member("actions").elements();
-  ASSERT_EQ(actions.size(), 3u);
-  EXPECT_EQ(actions[0].member("action").asString(), "view");
-  EXPECT_EQ(actions[1].member("action").asString(), "");
-  EXPECT_EQ(actions[2].member("action").asString(), "close");
-
-  // The log was emptied by the upload.
-  scripted.Answer(0, 200, "");
-  HostResponse popout;
-  scripted.PostEvent(R"({"playerSurveyId": 5, "action": "popout", "data": []})", popout);
-  binding::BindingResult second = formats::ParseJson(LastServiceRequest().body);
-  EXPECT_EQ(second.member("actions").size(), 1u);
-}
-
-TEST_F(SurveyFeature, AnswersAreWrappedAndTheUploadBodyIsPrettyJson) {
-  SignIn();
-  scripted.Answer(0, 204, "");
-  HostResponse response;
-  scripted.PostEvent(R"({"playerSurveyId": 77, "action": "submit", "data": [
-      {"questionId": 3, "value": "yes"}, {"questionId": "0x1f", "value": {"choice": 2}},
-      {"value": 5}, {"questionId": 4}]})",
-                     response);
-  EXPECT_EQ(Outcome(response), "ok");
-  const std::string expected = Crlf(R"({
-    "actions": [
-        {
-            "action": "submit",
-            "data": [
-                {
-                    "questionId": 3,
-                    "value": "yes"
-                },
-                {
-                    "questionId": "0x1f",
-                    "value": {
-                        "choice": 2
-                    }
-                },
-                {
-                    "value": 5
-                },
-                {
-                    "questionId": 4
-                }
-            ],
-            "playerSurveyId": 77
-        }
-    ],
-    "questionResponses": [
-        {
-            "questionId": 3,
-            "responseData": {
-                "value": "yes"
-            }
-        },
-        {
-            "questionId": 31,
-            "responseData": {
-                "choice": 2
-            }
-        },
-        {
-            "questionId": 0,
-            "responseData": {
-                "value": 5
-            }
-        },
-        {
-            "questionId": 4,
-            "responseData": {
-                "value": null
-            }
-        }
-    ]
-})");
-  EXPECT_EQ(LastServiceRequest().body, expected);
-}
-
-TEST_F(SurveyFeature, AFailedUploadKeepsTheLogForTheNextOne) {
-  SignIn();
-  const char* submit = R"({"playerSurveyId": 8, "action": "submit", "data": []})";
-  struct Case {
-    int32_t transport;
-    uint32_t status;
-    const char* body;
-    const char* outcome;
-  };
-  const Case failures[] = {
-      {0, 500, "down", "500 Failed to save survey results for puuid 'p-1': 500-'down'"},
-      {0, 206, "partial", "500 Failed to save survey results for puuid 'p-1': 206-'partial'"},
-      {0, 199, "", "500 Failed to save survey results for puuid 'p-1': 199-''"},
-      {1, 0, "timeout", "500 Failed to save survey results for puuid 'p-1': 'timeout'"},
-  };
-  std::size_t posted = 0;
-  for (const Case& c : failures) {
-    scripted.Answer(c.transport, c.status, c.body);
-    HostResponse response;
-    scripted.PostEvent(submit, response);
-    ++posted;
-    EXPECT_EQ(Outcome(response), c.outcome);
-    binding::BindingResult body = formats::ParseJson(LastServiceRequest().body);
-    EXPECT_EQ(body.member("actions").size(), posted) << c.outcome;
-  }
-  scripted.Answer(0, 204, "");
-  HostResponse accepted;
-  scripted.PostEvent(submit, accepted);
-  EXPECT_EQ(Outcome(accepted), "ok");
-  EXPECT_EQ(formats::ParseJson(LastServiceRequest().body).member("actions").size(), posted + 1);
+  EXPECT_EQ(scripted.LastServiceRequest().url, kSurveys);
+  EXPECT_EQ(scripted.LastServiceRequest().headers.size(), 3u);
+  EXPECT_EQ(Body().member("appVersion").asString(), "Unknown");
+  EXPECT_EQ(Body().member("env").asString(), "");
 
   scripted.RemoveResource("/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl");
-  HostResponse noBackend;
-  scripted.PostEvent(submit, noBackend);
-  EXPECT_EQ(Outcome(noBackend),
-            "404 BackendURL missing from platform configuration, plugin disabled.");
+  EXPECT_EQ(scripted.Get(), "404 BackendURL missing from platform configuration, plugin disabled.");
+  EXPECT_EQ(ServiceRequests(), 2u);
 }
 
-// --- End of game and game flow -------------------------------------------------------------------
-
-TEST_F(SurveyFeature, StatisticsWaitForTheEndOfTheGame) {
+TEST_F(SurveyFeature, EventsWaitInTheLogForAnUploadThatSucceeds) {
   SignIn();
-  Phase("WaitingForStats");
-  Stats("Create", 1001);
+  const auto event = [](const char* action) {
+    return FormatText(R"({"playerSurveyId": 5, "action": "%1", "data": []})", action);
+  };
+  EXPECT_EQ(scripted.PostEvent(event("view")), "ok");
+  EXPECT_EQ(scripted.PostEvent(event("")), "ok");
   EXPECT_EQ(ServiceRequests(), 0u);
-  scripted.Answer(0, 200, kExternalSurvey);
-  Phase("EndOfGame");
-  ASSERT_EQ(ServiceRequests(), 1u);
-  const auto& request = LastServiceRequest();
-  EXPECT_EQ(request.url,
-            "https://pft.test/player-feedback-tool/v1/players/p-1/surveys?shard=NA1&iso_locale=en_US"
-            "&event_type=END_OF_GAME");
-  binding::BindingResult body = formats::ParseJson(request.body);
-  EXPECT_EQ(body.member("stats").member("gameId").asUnsigned(), 1001u);
-  EXPECT_EQ(body.member("stats").member("accountId").asUnsigned(), 42u);
-  // An external survey after a game names the game.
-  const auto v1 = scripted.SentUnder(kV1);
-  ASSERT_EQ(v1.size(), 1u);
-  const std::string url = v1[0]->payload.Member("data")->Member("url")->bytes;
-  EXPECT_EQ(url.substr(url.size() - 13), "&game_id=1001");
+  // Failures keep the log for the next upload.
+  const std::string failed = "500 Failed to save survey results for puuid 'p-1': ";
+  struct Case { int32_t transport; uint32_t status; const char* body; std::string outcome; };
+  const Case uploads[] = {{0, 500, "down", failed + "500-'down'"},
+                          {0, 206, "partial", failed + "206-'partial'"},
+                          {0, 199, "", failed + "199-''"},
+                          {1, 0, "timeout", failed + "'timeout'"},
+                          {0, 201, "", "ok"}};
+  std::string actions = "view,,";
+  for (const Case& c : uploads) {
+    scripted.Answer(c.transport, c.status, c.body);
+    EXPECT_EQ(scripted.PostEvent(event("close")), c.outcome);
+    EXPECT_EQ(UploadedActions(), actions += "close,") << c.outcome;
+  }
+  const auto& request = scripted.LastServiceRequest();
+  EXPECT_EQ(FormatText("%1 %2 %3 %4", request.method, request.option, request.headers.size(),
+                       request.url),
+            "6 5 4 https://pft.test/player-feedback-tool/v2/players/p-1/surveys/5/results");
 
-  Phase("EndOfGame");
-  EXPECT_EQ(ServiceRequests(), 1u) << "nothing pending any more";
+  // The upload emptied the log. Answers are wrapped, written as pretty JSON.
+  scripted.Answer(0, 200, "");
+  EXPECT_EQ(scripted.PostEvent(R"({"playerSurveyId": 77, "action": "popout", "data": [
+      {"questionId": 3, "value": "yes"}, {"questionId": "0x1f", "value": {"choice": 2}},
+      {"value": 5}, {"questionId": 4}]})"),
+            "ok");
+  const std::string& body = scripted.LastServiceRequest().body;
+  const binding::BindingResult upload = formats::ParseJson(body);
+  EXPECT_EQ(body, formats::ToJson(upload, nullptr, "\r\n"));
+  EXPECT_EQ(formats::ToJson(upload, nullptr, nullptr),
+            R"({"actions":[{"action":"popout","data":[{"questionId":3,"value":"yes"},)"
+            R"({"questionId":"0x1f","value":{"choice":2}},{"value":5},{"questionId":4}],)"
+            R"("playerSurveyId":77}],"questionResponses":[{"questionId":3,"responseData":)"
+            R"({"value":"yes"}},{"questionId":31,"responseData":{"choice":2}},{"questionId":0,)"
+            R"("responseData":{"value":5}},{"questionId":4,"responseData":{"value":null}}]})");
+  scripted.Answer(0, 204, "");
+  EXPECT_EQ(scripted.PostEvent(event("submit")), "ok");
+  EXPECT_EQ(UploadedActions(), "submit,");
 }
 
-TEST_F(SurveyFeature, StatisticsAfterTheEndAreSentAtOnceAndTheLastPendingOnesWin) {
-  SignIn();
-  Phase("EndOfGame");
-  scripted.Answer(0, 204, "");
-  Stats("Create", 1);
-  EXPECT_EQ(ServiceRequests(), 1u);
-  Stats("Update", 2);
-  EXPECT_EQ(ServiceRequests(), 1u) << "updates of the statistics are ignored";
-
-  Phase("InProgress");
-  Stats("Create", 3);
-  Stats("Create", 4);
-  Phase("PreEndOfGame");
-  EXPECT_EQ(ServiceRequests(), 1u);
-  scripted.Answer(0, 204, "");
-  Phase("EndOfGame");
-  ASSERT_EQ(ServiceRequests(), 2u);
-  EXPECT_EQ(formats::ParseJson(LastServiceRequest().body).member("stats").member("gameId")
-                .asUnsigned(),
-            4u);
+TEST_F(SurveyFeature, EndOfGameStatisticsAndPartyDodgesAskForASurvey) {
+  // Steps as the siblings publish them: "in" a sign-in, "<phase>" a game-flow update (with
+  // ":<dodge state>:<dodge ids>"), "-<phase>" a game-flow delete, "+<id>" statistics created,
+  // "~<id>" updated; a "*" marks the steps that ask the service. Every request gets an external
+  // survey, which then names the game.
+  struct Case { const char* desc; const char* steps; const char* type; uint64_t game; bool mode; };
+  const Case cases[] = {
+      {"statistics wait for the end, then nothing is pending",
+       "in WaitingForStats +1001 EndOfGame* EndOfGame", "END_OF_GAME", 1001, true},
+      {"after the end they go at once, updates are ignored, the last pending ones win",
+       "in EndOfGame +1* ~2 InProgress +3 +4 PreEndOfGame EndOfGame*", "END_OF_GAME", 4, true},
+      {"before any game flow they go at once, without a game id for no mode", "in +5*",
+       "END_OF_GAME", 5, false},
+      {"a failed request still clears them, and a game-flow delete changes nothing",
+       "InProgress +6 EndOfGame in EndOfGame -InProgress +7*", "END_OF_GAME", 7, true},
+      {"a party dodge by the player, judged by the phase before it, in champion select only",
+       "in ChampSelect Lobby:PartyDodged:5,99 ChampSelect Lobby:StrangerDodged:99 "
+       "Lobby:PartyDodged:99,5 ChampSelect Lobby:PartyDodged:99,5*", "QUEUE_DODGE", 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.desc);
+    ASSERT_TRUE(scripted.Publish(kLogin, "Delete", "null"));
+    Phase("None");  // a fresh session: nobody signed in, nothing pending
+    scripted.host.externalRequests.clear();
+    std::size_t requests = 0;
+    std::istringstream steps(c.steps);
+    for (std::string step; steps >> step;) {
+      scripted.ClearAnswers();
+      scripted.Answer(0, 200, kExternalSurvey);
+      requests += step.back() == '*';
+      if (step.back() == '*') step.pop_back();
+      const std::string rest = step.substr(1);
+      const auto dodge = step.find(':');
+      if (step == "in") {
+        SignIn();
+      } else if (step[0] == '+' || step[0] == '~') {
+        Stats(step[0] == '+' ? "Create" : "Update", std::stoull(rest), c.mode ? "CLASSIC" : "");
+      } else if (dodge != std::string::npos) {
+        const auto ids = step.find(':', dodge + 1);
+        Phase(step.substr(0, dodge).c_str(), "Update",
+              FormatText(R"({"state": "%1", "dodgeIds": [%2]})",
+                         step.substr(dodge + 1, ids - dodge - 1), step.substr(ids + 1)).c_str());
+      } else {
+        Phase(step[0] == '-' ? rest.c_str() : step.c_str(), step[0] == '-' ? "Delete" : "Update");
+      }
+      ASSERT_EQ(ServiceRequests(), requests) << "after " << step;
+    }
+    EXPECT_EQ(scripted.LastServiceRequest().url, kSurveys + "en_US&event_type=" + c.type);
+    EXPECT_EQ(Body().member("stats").member("gameId").asUnsigned(9), c.game);
+    EXPECT_EQ(Body().member("stats").member("accountId").asUnsigned(9), c.game != 0 ? 42u : 0u);
+    EXPECT_EQ(V1Url().substr(V1Url().rfind("system_os=") + 10),
+              routing::PercentEncode(SystemOs()) +
+                  (c.mode ? FormatText("&game_id=%1", c.game) : ""));
+  }
 }
 
-TEST_F(SurveyFeature, StatisticsBeforeAnyGameFlowAreSentAtOnceWithoutAGameIdForNoMode) {
-  SignIn();
-  scripted.Answer(0, 200, kExternalSurvey);
-  Stats("Create", 5, "");
-  ASSERT_EQ(ServiceRequests(), 1u);
-  const auto v1 = scripted.SentUnder(kV1);
-  ASSERT_EQ(v1.size(), 1u);
-  EXPECT_EQ(v1[0]->payload.Member("data")->Member("url")->bytes.find("game_id"),
-            std::string::npos);
-}
-
-TEST_F(SurveyFeature, AFailedEndOfGameRequestStillClearsThePendingStatistics) {
-  Phase("InProgress");
-  Stats("Create", 6);
-  Phase("EndOfGame");  // nobody signed in: the request fails before the service
-  SignIn();
-  Phase("EndOfGame");
-  EXPECT_EQ(ServiceRequests(), 0u);
-  // A game-flow delete changes nothing.
-  Phase("InProgress", "Delete");
-  scripted.Answer(0, 204, "");
-  Stats("Create", 7);
-  EXPECT_EQ(ServiceRequests(), 1u) << "the phase is still EndOfGame";
-}
-
-TEST_F(SurveyFeature, APartyDodgeInChampionSelectByThePlayerAsksForASurvey) {
-  SignIn();
-  const char* dodgeFirst = R"({"state": "PartyDodged", "dodgeIds": [99, 5]})";
-  const char* dodgeSecond = R"({"state": "PartyDodged", "dodgeIds": [5, 99]})";
-  const char* strangers = R"({"state": "StrangerDodged", "dodgeIds": [99]})";
-
-  Phase("ChampSelect");
-  Phase("Lobby", "Update", dodgeSecond);
-  EXPECT_EQ(ServiceRequests(), 0u);
-  Phase("ChampSelect");
-  Phase("Lobby", "Update", strangers);
-  EXPECT_EQ(ServiceRequests(), 0u);
-  Phase("Lobby", "Update", dodgeFirst);
-  EXPECT_EQ(ServiceRequests(), 0u) << "the stored phase was Lobby";
-
-  Phase("ChampSelect");
-  scripted.Answer(0, 204, "");
-  Phase("Lobby", "Update", dodgeFirst);
-  ASSERT_EQ(ServiceRequests(), 1u);
-  const auto& request = LastServiceRequest();
-  EXPECT_EQ(request.url.substr(request.url.size() - 23), "&event_type=QUEUE_DODGE");
-  EXPECT_EQ(formats::ParseJson(request.body).member("stats").member("gameId").asUnsigned(9), 0u);
+// A long mixed session: thousands of endpoint calls, resource events and survey requests in every
+// outcome, after which the plugin holds exactly what it held before.
+TEST_F(SurveyFeature, ThousandsOfMixedCallsLeaveNothingBehind) {
+  const char* actions[] = {"view", "submit", "close", "", "popout"};
+  const char* phases[] = {"ChampSelect", "InProgress", "EndOfGame", "None", "Lobby"};
+  const char* types[] = {"application/json", "application/x-msgpack", "application/x-yaml"};
+  const uint32_t statuses[] = {200, 204, 500, 302, 200};
+  uint32_t state = 2024;
+  const auto step = [&](uint32_t n) {
+    state = state * 1664525u + 1013904223u;
+    const bool even = n % 2 == 0;
+    switch ((state >> 8) % 10) {
+      case 0:
+        if (n % 5 == 0) return (void)scripted.Publish(kLogin, "Delete", "null");
+        return SignIn(FormatText("p-%1", n), "t", n % 3 ? "SUCCEEDED" : "LOGGING_OUT");
+      case 1:
+      case 2:
+        scripted.Answer(n % 7 == 0, statuses[n % 5], even ? kInternalSurvey : kExternalSurvey);
+        return (void)scripted.Get();
+      case 3: return (void)scripted.PostSurvey(even ? kInternalSurvey : "{\"id\": \"bad\"}");
+      case 4:
+      case 5:
+        scripted.Answer(0, n % 4 == 0 ? 500 : 204, "");
+        return (void)scripted.PostEvent(FormatText(
+            R"({"playerSurveyId": %1, "action": "%2", "data": [{"questionId": 1, "value": %1}]})",
+            n, actions[n % 5]));
+      case 6:
+        scripted.Answer(0, 204, "");
+        return Stats(n % 4 == 0 ? "Update" : "Create", n, "ARAM");
+      case 7:
+        scripted.Answer(0, 204, "");
+        return Phase(phases[n % 5], "Update", R"({"state": "PartyDodged", "dodgeIds": [99]})");
+      case 8: {  // random bytes in any format to either endpoint: refused with a message, or taken
+        std::string body = even ? "{" : "\x85";
+        for (uint32_t i = n % 64; i > 0; --i) body += static_cast<char>(state >> (i % 24));
+        RequestBuilder request(6, even ? "/vyn-pft/v2/survey" : "/vyn-pft/v2/events");
+        const std::string outcome = scripted.Call(
+            even ? "PostVynPftV2Survey" : "PostVynPftV2Events",
+            request.Body(types[n % 3], body + std::string(n % 13, '[')));
+        EXPECT_TRUE(outcome == "ok" || outcome.size() > outcome.find(' ') + 1) << outcome;
+        return;
+      }
+      default: scripted.Publish("/vyn-gameflow/v1/session", "Update", R"({"phase": 17})");
+    }
+  };
+  // Ends every piece of session state the plugin may hold: signs in, uploads the event log, lets
+  // pending statistics go, then signs out with a delete. The recording host forgets its copies:
+  // only the plugin's memory is measured.
+  const auto settle = [&] {
+    scripted.ClearAnswers();
+    ASSERT_TRUE(scripted.Publish(kLogin, "Delete", "null"));
+    SignIn();
+    scripted.Answer(0, 204, "");
+    EXPECT_EQ(scripted.PostEvent(R"({"playerSurveyId": 1, "action": "close"})"), "ok");
+    scripted.Answer(0, 204, "");
+    Phase("EndOfGame");
+    ASSERT_TRUE(scripted.Publish(kLogin, "Delete", "null"));
+    scripted.host.sentEvents.clear();
+    scripted.host.externalRequests.clear();
+    scripted.host.requests.clear();
+  };
+  for (uint32_t n = 0; n < 300; ++n) step(n);  // warm-up
+  settle();
+  const uint64_t blocks = scripted.plugin().LiveBlocks(), bytes = scripted.plugin().LiveBytes();
+  for (uint32_t n = 0; n < 4000; ++n) step(n);
+  settle();
+  EXPECT_EQ(scripted.plugin().LiveBlocks(), blocks);
+  EXPECT_EQ(scripted.plugin().LiveBytes(), bytes);
 }
 
 }  // namespace

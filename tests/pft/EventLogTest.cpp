@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "binding/AssignValue.h"
-#include "binding/BindingRegistry.h"
 #include "binding/RecordToValue.h"
 #include "formats/Json.h"
 #include "pft/PftTypes.h"
@@ -17,48 +16,38 @@ namespace vyn::pft {
 namespace {
 
 using binding::BindingProperty;
-using binding::BindingPropertyKind;
-using binding::BindingRegistry;
-using binding::BindingResult;
 using namespace Tarn::Client::Pft::Api;
 
-const std::vector<std::string> kTags{"Plugins"};
-
-class EventLogUpload : public ::testing::Test {
- protected:
-  EventLogUpload() { RegisterPftTypes(registry_, "VynPft", kTags); }
+struct EventLogUpload : ::testing::Test {
+  EventLogUpload() { RegisterPftTypes(registry_, "VynPft", std::vector<std::string>{"Plugins"}); }
 
   PFTEvent Event(const char* json) {
-    const BindingResult parsed = formats::ParseJson(json);
-    EXPECT_TRUE(parsed.ok()) << json << ": " << parsed.ErrorText();
     PFTEvent event;
-    const BindingResult assigned = binding::ValueToNative(registry_, parsed, event, "event");
+    const auto assigned = binding::ValueToNative(registry_, formats::ParseJson(json), event, "e");
     EXPECT_TRUE(assigned.ok()) << json << ": " << assigned.ErrorText();
     return event;
   }
   std::string Pretty(const auto& record) {
-    const BindingResult value = binding::NativeToValue(registry_, record);
-    EXPECT_TRUE(value.ok()) << value.ErrorText();
-    return formats::ToJson(value, &registry_, "\r\n");
+    return formats::ToJson(binding::NativeToValue(registry_, record), &registry_, "\r\n");
   }
   // The upload as the results record, built the straightforward way, turns into text.
   std::string ThroughTheRecord(const std::vector<PFTEvent>& logged, const PFTEvent& event) {
     SurveyResults results;
     for (const BindingProperty& answer : event.data) {
       PFTQuestionResponse& response = results.questionResponses.emplace_back();
-      const BindingProperty& value = answer.member("value");
-      if (value.kind() == BindingPropertyKind::Structure) {
-        response.responseData.copyFrom(value);
-      } else {
-        response.responseData.memberAt("value").copyFrom(value);
-      }
       response.questionId = answer.member("questionId").toUnsigned();
+      const BindingProperty& value = answer.member("value");
+      const bool plain = value.kind() != binding::BindingPropertyKind::Structure;
+      (plain ? response.responseData.memberAt("value") : response.responseData).copyFrom(value);
     }
     results.actions = logged;
     return Pretty(results);
   }
+  bool Write(const EventLog& log, const PFTEvent& event, std::size_t max, std::string& out) {
+    return WriteResultsUpload(log, event.data, &registry_, max, out);
+  }
 
-  BindingRegistry registry_;
+  binding::BindingRegistry registry_;
 };
 
 TEST_F(EventLogUpload, WritesWhatThePrettyWriterMakesOfTheResultsRecord) {
@@ -79,11 +68,11 @@ TEST_F(EventLogUpload, WritesWhatThePrettyWriterMakesOfTheResultsRecord) {
     ASSERT_TRUE(log.Append(Pretty(event), dropped)) << json;
     EXPECT_EQ(dropped, 0u);
     std::string upload;
-    ASSERT_TRUE(WriteResultsUpload(log, event.data, &registry_, kMaxResultsUploadBytes, upload));
+    ASSERT_TRUE(Write(log, event, kMaxResultsUploadBytes, upload));
     EXPECT_EQ(upload, ThroughTheRecord(logged, event)) << json;
   }
   std::string empty;
-  ASSERT_TRUE(WriteResultsUpload(EventLog(), {}, &registry_, kMaxResultsUploadBytes, empty));
+  ASSERT_TRUE(Write(EventLog(), PFTEvent{}, kMaxResultsUploadBytes, empty));
   EXPECT_EQ(empty, ThroughTheRecord({}, PFTEvent{}));
 }
 
@@ -110,8 +99,7 @@ TEST_F(EventLogUpload, TheLogDropsItsOldestEventsAtEitherBound) {
 
   // Line breaks count with the indentation they take among the actions; a text that cannot fit
   // even alone is refused and leaves the log as it was.
-  const std::string tooLarge = std::string(EventLog::kMaxBytes - 4, 'z') + "\r\n";
-  EXPECT_FALSE(log.Append(tooLarge, dropped));
+  EXPECT_FALSE(log.Append(std::string(EventLog::kMaxBytes - 4, 'z') + "\r\n", dropped));
   EXPECT_EQ(log.size(), 2u);
   ASSERT_TRUE(log.Append("{\r\n    \"a\": 1\r\n}", dropped));
   EXPECT_EQ(log.entries().back(), "{\r\n            \"a\": 1\r\n        }");
@@ -128,12 +116,12 @@ TEST_F(EventLogUpload, StopsWritingAtTheBound) {
   ASSERT_TRUE(log.Append(R"({"a": 1})", dropped));
   const PFTEvent event = Event(R"({"data": [{"questionId": 1, "value": 2}, {"value": 3}]})");
   std::string upload;
-  ASSERT_TRUE(WriteResultsUpload(log, event.data, &registry_, kMaxResultsUploadBytes, upload));
+  ASSERT_TRUE(Write(log, event, kMaxResultsUploadBytes, upload));
   const std::size_t size = upload.size();
-  EXPECT_TRUE(WriteResultsUpload(log, event.data, &registry_, size, upload));
-  EXPECT_FALSE(WriteResultsUpload(log, event.data, &registry_, size - 1, upload));
+  EXPECT_TRUE(Write(log, event, size, upload));
+  EXPECT_FALSE(Write(log, event, size - 1, upload));
   // Within the actions already.
-  EXPECT_FALSE(WriteResultsUpload(log, event.data, &registry_, 10, upload));
+  EXPECT_FALSE(Write(log, event, 10, upload));
   EXPECT_LE(upload.size(), 10u + 32u);
 }
 

@@ -3,112 +3,49 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
 #include <type_traits>
 
 #include "binding/HostValueConversion.h"
 
 namespace vyn::test {
-
-CopiedValue CopiedValue::From(const HostValue& value) {
-  CopiedValue copy;
-  copy.kind = value.kind;
-  switch (value.kind) {
-    case kHostValueBool:
-      copy.flag = value.payload.b != 0;
-      break;
-    case kHostValueSigned:
-      copy.signedValue = value.payload.i;
-      break;
-    case kHostValueUnsigned:
-      copy.unsignedValue = value.payload.u;
-      break;
-    case kHostValueFloat:
-      copy.floatValue = value.payload.f;
-      break;
-    case kHostValueStringBorrowed:
-    case kHostValueStringOwned:
-    case kHostValueBlobBorrowed:
-    case kHostValueBlobOwned: {
-      const HostValueRef ref = value.payload.ref;
-      if (ref.ptr != nullptr) copy.bytes.assign(static_cast<const char*>(ref.ptr), ref.count);
-      break;
-    }
-    case kHostValueCollection: {
-      const HostValueRef ref = value.payload.ref;
-      const auto* items = static_cast<const HostValue*>(ref.ptr);
-      for (uint32_t i = 0; i < ref.count; ++i) copy.elements.push_back(From(items[i]));
-      break;
-    }
-    case kHostValueStructure: {
-      const HostValueRef ref = value.payload.ref;
-      const auto* members = static_cast<const HostMember*>(ref.ptr);
-      for (uint32_t i = 0; i < ref.count; ++i) {
-        const HostMember member = members[i];  // copied out of the packed array
-        copy.members.emplace_back(member.name != nullptr ? member.name : "",
-                                  From(member.value));
-      }
-      break;
-    }
-    default:
-      break;
-  }
-  return copy;
-}
-
-const CopiedValue* CopiedValue::Member(const std::string& name) const {
-  for (const auto& [memberName, value] : members) {
-    if (memberName == name) return &value;
-  }
-  return nullptr;
-}
-
 namespace {
+
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 void Request(HostFunctions* self, ResponseRecord* response, const RequestRecord* request) {
   FakeHost& host = FakeHost::From(self);
-  FakeHost::SeenRequest seen{request->method, request->path != nullptr ? request->path : "",
-                             request->hostHandle, {}};
+  FakeHost::SeenRequest seen{request->method, OrEmpty(request->path), request->hostHandle, {}};
   for (uint32_t i = 0; i < request->argCount; ++i) {
     const HostArgument arg = request->args[i];
-    seen.args.emplace_back(arg.name != nullptr ? arg.name : "", CopiedValue::From(arg.value));
+    seen.args.emplace_back(OrEmpty(arg.name), CopiedValue::From(arg.value));
   }
   host.requests.push_back(std::move(seen));
-  if (host.onRequest) {
-    host.onRequest(response, request);
-  } else {
-    static const char kNoHandler[] = "no handler";
-    response->error.message = kNoHandler;
-    response->error.failed = 1;
-    response->status = 404;
-  }
+  if (host.onRequest) return host.onRequest(response, request);
+  response->error.message = "no handler";
+  response->error.failed = 1;
+  response->status = 404;
 }
 
 void ExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
                      const ExternalRequestRecord* request) {
   FakeHost& host = FakeHost::From(self);
-  FakeHost::SeenExternalRequest seen{request->method, request->url != nullptr ? request->url : "",
-                                     {}, {}, request->option, request->flag};
+  FakeHost::SeenExternalRequest seen{
+      request->method, OrEmpty(request->url), {}, {}, request->option, request->flag};
   for (uint32_t i = 0; i < request->headerCount; ++i) {
     const HostHeader header = request->headers[i];
-    seen.headers.emplace_back(header.name != nullptr ? header.name : "",
-                              header.value != nullptr ? header.value : "");
+    seen.headers.emplace_back(OrEmpty(header.name), OrEmpty(header.value));
   }
   if (request->body != nullptr) seen.body.assign(request->body, request->bodyLength);
   host.externalRequests.push_back(std::move(seen));
-  if (host.onExternalRequest) {
-    host.onExternalRequest(response, request);
-  } else {
-    static const char kNoService[] = "no service";
-    response->transport = 1;
-    response->body = kNoService;
-    response->bodyLength = sizeof(kNoService) - 1;
-  }
+  if (host.onExternalRequest) return host.onExternalRequest(response, request);
+  response->transport = 1;
+  response->body = "no service";
+  response->bodyLength = 10;
 }
 
 void SendEvent(HostFunctions* self, const EventRecord* event) {
   FakeHost::From(self).sentEvents.push_back(
-      {event->name != nullptr ? event->name : "", CopiedValue::From(event->payload), event->word});
+      {OrEmpty(event->name), CopiedValue::From(event->payload), event->word});
 }
 
 void Subscribe(HostFunctions* self, const char* eventName, uint32_t hostHandle,
@@ -130,16 +67,54 @@ void Reserved5(HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {
 void Yield(HostFunctions* self) { FakeHost::From(self).waitCalls.emplace_back("yield"); }
 
 void BeginWait(HostFunctions* self, const char* label, uint32_t) {
-  FakeHost::From(self).waitCalls.push_back(std::string("begin:") + (label != nullptr ? label : ""));
+  FakeHost::From(self).waitCalls.push_back(std::string("begin:") + OrEmpty(label));
 }
 
 void EndWait(HostFunctions* self) { FakeHost::From(self).waitCalls.emplace_back("end"); }
 
 void Log(HostFunctions* self, int32_t level, const char* message) {
-  FakeHost::From(self).logs.push_back({level, message != nullptr ? message : ""});
+  FakeHost::From(self).logs.push_back({level, OrEmpty(message)});
 }
 
 }  // namespace
+
+CopiedValue CopiedValue::From(const HostValue& value) {
+  CopiedValue copy;
+  copy.kind = value.kind;
+  const HostValueRef ref = value.payload.ref;  // meaningful for the kinds that refer to data
+  switch (value.kind) {
+    case kHostValueBool: copy.flag = value.payload.b != 0; break;
+    case kHostValueSigned: copy.signedValue = value.payload.i; break;
+    case kHostValueUnsigned: copy.unsignedValue = value.payload.u; break;
+    case kHostValueFloat: copy.floatValue = value.payload.f; break;
+    case kHostValueStringBorrowed:
+    case kHostValueStringOwned:
+    case kHostValueBlobBorrowed:
+    case kHostValueBlobOwned:
+      if (ref.ptr != nullptr) copy.bytes.assign(static_cast<const char*>(ref.ptr), ref.count);
+      break;
+    case kHostValueCollection:
+      for (uint32_t i = 0; i < ref.count; ++i) {
+        copy.elements.push_back(From(static_cast<const HostValue*>(ref.ptr)[i]));
+      }
+      break;
+    case kHostValueStructure:
+      for (uint32_t i = 0; i < ref.count; ++i) {
+        const HostMember member = static_cast<const HostMember*>(ref.ptr)[i];  // packed: copy
+        copy.members.emplace_back(OrEmpty(member.name), From(member.value));
+      }
+      break;
+    default: break;
+  }
+  return copy;
+}
+
+const CopiedValue* CopiedValue::Member(const std::string& name) const {
+  for (const auto& [memberName, value] : members) {
+    if (memberName == name) return &value;
+  }
+  return nullptr;
+}
 
 FakeHost::FakeHost()
     : table{{Request, ExternalRequest, SendEvent, Subscribe, Unsubscribe, Reserved5, Yield,
@@ -162,11 +137,7 @@ const FakeHost::Subscription* FakeHost::FindSubscription(const std::string& even
 bool FakeHost::Deliver(const std::string& eventName, const HostValue& payload, uint32_t word) {
   const Subscription* s = FindSubscription(eventName);
   if (s == nullptr) return false;
-  EventRecord record{};
-  record.name = s->name.c_str();
-  record.payload = payload;
-  record.word = word;
-  record.context = s->context;
+  EventRecord record{s->name.c_str(), payload, word, s->context};
   s->callback(&record);
   return true;
 }
@@ -179,8 +150,7 @@ bool FakeHost::Deliver(const std::string& eventName, const binding::BindingPrope
   return delivered;
 }
 
-PluginLibrary::PluginLibrary(const char* path) {
-  handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+PluginLibrary::PluginLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
   if (handle_ == nullptr) {
     error_ = dlerror();
     return;
@@ -189,19 +159,13 @@ PluginLibrary::PluginLibrary(const char* path) {
   if (entry_ == nullptr) error_ = "load_vyn_pft not found";
 }
 
-PluginLibrary::~PluginLibrary() {
-  if (handle_ != nullptr) dlclose(handle_);
-}
+PluginLibrary::~PluginLibrary() { if (handle_ != nullptr) dlclose(handle_); }
 
 LoadedPlugin::LoadedPlugin(const PluginLibrary& library, uint32_t major, uint32_t minor,
-                           uint32_t patch) {
-  block_.major = major;
-  block_.minor = minor;
-  block_.patch = patch;
+                           uint32_t patch)
+    : block_{major, minor, patch, nullptr, nullptr, nullptr, nullptr} {
   if (library.ok()) library.entry()(&block_);
 }
-
-LoadedPlugin::~LoadedPlugin() { Unload(); }
 
 bool LoadedPlugin::Initialize(FakeHost& host) {
   return block_.callbacks->initialize(block_.context, &host.api) != 0;
@@ -219,11 +183,9 @@ std::array<uint32_t, 14> LoadedPlugin::MemoryStats() const {
   return out;
 }
 
-uint64_t LoadedPlugin::LiveBytes() const {
+uint64_t LoadedPlugin::Counter(int index) const {
   const auto s = MemoryStats();
-  const uint64_t allocated = s[4] | (static_cast<uint64_t>(s[5]) << 32);
-  const uint64_t freed = s[8] | (static_cast<uint64_t>(s[9]) << 32);
-  return allocated - freed;
+  return s[2 * index] | (static_cast<uint64_t>(s[2 * index + 1]) << 32);
 }
 
 }  // namespace vyn::test

@@ -35,10 +35,7 @@ class FakeHost {
   FakeHost(const FakeHost&) = delete;
   FakeHost& operator=(const FakeHost&) = delete;
 
-  struct LogLine {
-    int32_t level;
-    std::string message;
-  };
+  struct LogLine { int32_t level; std::string message; };
   struct Subscription {
     std::string name;
     uint32_t hostHandle;
@@ -46,11 +43,7 @@ class FakeHost {
     void* context;
     uint8_t flag;
   };
-  struct SentEvent {
-    std::string name;
-    CopiedValue payload;
-    uint32_t word;
-  };
+  struct SentEvent { std::string name; CopiedValue payload; uint32_t word; };
   struct SeenRequest {
     uint32_t method;
     std::string path;
@@ -68,10 +61,7 @@ class FakeHost {
 
   // The plugin calls back with the table's address; the table sits at the start of a small
   // standard-layout record that leads back to this object.
-  struct Table {
-    HostFunctions functions;
-    FakeHost* self;
-  };
+  struct Table { HostFunctions functions; FakeHost* self; };
   Table table;
   HostApi api;
 
@@ -121,7 +111,7 @@ class LoadedPlugin {
  public:
   LoadedPlugin(const PluginLibrary& library, uint32_t major = 18, uint32_t minor = 0,
                uint32_t patch = 0);
-  ~LoadedPlugin();  // unloads if still loaded
+  ~LoadedPlugin() { Unload(); }
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
 
@@ -130,8 +120,11 @@ class LoadedPlugin {
   bool Initialize(FakeHost& host);
   void Unload();
   std::array<uint32_t, 14> MemoryStats() const;
-  // bytes allocated minus bytes freed, from the memory statistics
-  uint64_t LiveBytes() const;
+  // A 64-bit counter of the memory statistics: 0 peak bytes, 2 and 3 bytes and blocks allocated,
+  // 4 and 5 bytes and blocks freed.
+  uint64_t Counter(int index) const;
+  uint64_t LiveBytes() const { return Counter(2) - Counter(4); }
+  uint64_t LiveBlocks() const { return Counter(3) - Counter(5); }
 
  private:
   PluginLoadBlock block_{};

@@ -15,56 +15,27 @@ const char* RequestBuilder::Keep(const std::string& text) {
   return texts_.back().c_str();
 }
 
-RequestBuilder& RequestBuilder::Context(void* endpointContext) {
-  record_.endpointContext = endpointContext;
-  return *this;
-}
-
 RequestBuilder& RequestBuilder::Header(const std::string& name, const std::string& value) {
-  HostHeader header{};
-  header.name = Keep(name);
-  header.value = Keep(value);
-  headers_.push_back(header);
+  headers_.push_back({Keep(name), Keep(value)});
   return *this;
 }
 
 RequestBuilder& RequestBuilder::Body(const std::string& contentType, const std::string& bytes) {
   record_.contentType = Keep(contentType);
-  const std::string& kept = texts_.emplace_back(bytes);
-  record_.body = kept.c_str();
-  record_.bodyLength = static_cast<uint32_t>(kept.size());
+  record_.body = Keep(bytes);
+  record_.bodyLength = static_cast<uint32_t>(bytes.size());
   return *this;
-}
-
-RequestBuilder& RequestBuilder::Body(const std::string& contentType,
-                                     const std::vector<uint8_t>& bytes) {
-  return Body(contentType, std::string(bytes.begin(), bytes.end()));
 }
 
 RequestBuilder& RequestBuilder::StringArg(const std::string& name, const std::string& value) {
   HostValue host{};
   host.kind = kHostValueStringBorrowed;
-  const char* text = Keep(value);
-  host.payload.ref.ptr = text;
-  host.payload.ref.count = static_cast<uint32_t>(value.size());
+  host.payload.ref = HostValueRef{Keep(value), static_cast<uint32_t>(value.size())};
   return Arg(name, host);
 }
 
 RequestBuilder& RequestBuilder::Arg(const std::string& name, const HostValue& value) {
-  HostArgument argument{};
-  argument.name = name.empty() ? nullptr : Keep(name);
-  argument.value = value;
-  args_.push_back(argument);
-  return *this;
-}
-
-RequestBuilder& RequestBuilder::HostHandle(uint32_t handle) {
-  record_.hostHandle = handle;
-  return *this;
-}
-
-RequestBuilder& RequestBuilder::CustomMethod(const std::string& name) {
-  record_.customMethod = Keep(name);
+  args_.push_back({name.empty() ? nullptr : Keep(name), value});
   return *this;
 }
 
@@ -79,13 +50,6 @@ const RequestRecord& RequestBuilder::Record() {
 void HostResponse::Release() {
   if (record_.cleanup != nullptr) record_.cleanup(&record_);
   record_ = ResponseRecord{};
-}
-
-std::string HostResponse::ErrorText() const { return Text(record_.error.message); }
-
-CopiedValue HostResponse::Value() const {
-  const HostValue value = record_.error.value;
-  return CopiedValue::From(value);
 }
 
 void InvokeEndpoint(const EndpointDescriptor& endpoint, RequestBuilder& request,

@@ -19,16 +19,23 @@ class RequestBuilder {
  public:
   RequestBuilder(uint32_t method, const std::string& path);
 
-  RequestBuilder& Context(void* endpointContext);
+  RequestBuilder& Context(void* endpointContext) {
+    record_.endpointContext = endpointContext;
+    return *this;
+  }
   RequestBuilder& Header(const std::string& name, const std::string& value);
   // The body is stored with a NUL after it that the length does not count, as hosts send it.
   RequestBuilder& Body(const std::string& contentType, const std::string& bytes);
-  RequestBuilder& Body(const std::string& contentType, const std::vector<uint8_t>& bytes);
+  RequestBuilder& Body(const std::string& contentType, const std::vector<uint8_t>& bytes) {
+    return Body(contentType, std::string(bytes.begin(), bytes.end()));
+  }
   // A typed argument; an empty name is positional. Strings are lent as kind 5.
   RequestBuilder& StringArg(const std::string& name, const std::string& value);
   RequestBuilder& Arg(const std::string& name, const HostValue& value);
-  RequestBuilder& HostHandle(uint32_t handle);
-  RequestBuilder& CustomMethod(const std::string& name);
+  RequestBuilder& HostHandle(uint32_t handle) {
+    record_.hostHandle = handle;
+    return *this;
+  }
 
   const RequestRecord& Record();
   // Direct access for malformed records.
@@ -56,9 +63,9 @@ class HostResponse {
   void Release();
 
   bool failed() const { return record_.error.failed != 0; }
-  std::string ErrorText() const;
+  std::string ErrorText() const { return record_.error.message ? record_.error.message : ""; }
   uint32_t Status() const { return record_.status; }
-  CopiedValue Value() const;
+  CopiedValue Value() const { return CopiedValue::From(HostValue{record_.error.value}); }
 
  private:
   ResponseRecord record_{};
@@ -72,9 +79,7 @@ void InvokeEndpoint(const EndpointDescriptor& endpoint, RequestBuilder& request,
 // A packed field by value. Assertion macros bind references to their arguments, and a reference
 // to a field of a packed record may be misaligned: pass such fields through this.
 template <typename T>
-T Read(T value) {
-  return value;
-}
+T Read(T value) { return value; }
 
 // Packed records may sit at any address: copy them out whole.
 template <typename Record>

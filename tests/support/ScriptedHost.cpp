@@ -1,6 +1,8 @@
 // The scripted test host.
 #include "support/ScriptedHost.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "binding/HostValueConversion.h"
@@ -9,62 +11,39 @@
 
 namespace vyn::test {
 
-namespace {
-
-void ReleaseAnswer(ResponseRecord* record) {
-  HostValue value = record->error.value;
-  binding::ReleaseHostValue(value);
-  std::memset(static_cast<void*>(record), 0, sizeof *record);
-}
-
-}  // namespace
-
-ScriptedHost::ScriptedHost(const PluginLibrary& library) {
+ScriptedHost::ScriptedHost(const char* path) : library_(path) {
   host.onRequest = [this](ResponseRecord* response, const RequestRecord* request) {
-    const std::string path = request->path != nullptr ? request->path : "";
-    const auto found = resources_.find(path);
+    const auto found = resources_.find(request->path != nullptr ? request->path : "");
     if (found == resources_.end()) {
-      static const char kNotFound[] = "Not found";
-      response->error.message = kNotFound;
+      response->error.message = "Not found";
       response->error.failed = 1;
       response->status = 404;
       return;
     }
     binding::BindingResult value = formats::ParseJson(found->second);
     response->error.value = binding::ToHostValue(value, nullptr);
-    response->cleanup = &ReleaseAnswer;
+    response->cleanup = [](ResponseRecord* record) {
+      HostValue lent = record->error.value;
+      binding::ReleaseHostValue(lent);
+      std::memset(static_cast<void*>(record), 0, sizeof *record);
+    };
   };
   host.onExternalRequest = [this](ExternalResponseRecord* response,
                                   const ExternalRequestRecord*) {
-    ServiceAnswer answer{1, 0, "no service scripted"};
-    if (!answers_.empty()) {
-      answer = answers_.front();
-      answers_.pop_front();
-    }
-    lastAnswerBody_ = answer.body;
-    response->transport = answer.transport;
-    response->status = answer.status;
-    response->body = lastAnswerBody_.c_str();
-    response->bodyLength = static_cast<uint32_t>(lastAnswerBody_.size());
+    last_ = answers_.empty() ? ServiceAnswer{1, 0, "no service scripted"} : answers_.front();
+    if (!answers_.empty()) answers_.pop_front();
+    response->transport = last_.transport;
+    response->status = last_.status;
+    response->body = last_.body.c_str();
+    response->bodyLength = static_cast<uint32_t>(last_.body.size());
   };
-  if (!library.ok()) return;
-  plugin_ = std::make_unique<LoadedPlugin>(library);
-  if (!plugin_->loaded()) return;
-  api_ = *plugin_->block().api;
-  initialized_ = plugin_->Initialize(host);
+  if (library_.ok()) plugin_ = std::make_unique<LoadedPlugin>(library_);
+  initialized_ = plugin_ != nullptr && plugin_->loaded() && plugin_->Initialize(host);
 }
 
-ScriptedHost::~ScriptedHost() { plugin_.reset(); }
-
-void ScriptedHost::SetResource(const std::string& path, const std::string& json) {
-  resources_[path] = json;
-}
-
-void ScriptedHost::RemoveResource(const std::string& path) { resources_.erase(path); }
-
-void ScriptedHost::SetUpSiblings(const std::string& backendUrl) {
+void ScriptedHost::SetUpSiblings() {
   SetResource("/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl",
-              "\"" + backendUrl + "\"");
+              "\"https://pft.test\"");
   SetResource("/tarnclient/region-locale",
               R"({"region": "NA 1", "locale": "en_US", "webRegion": "na", "webLanguage": "en"})");
   SetResource("/vyn-login/v1/login-data-packet", R"({"platformId": "NA1", "other": 5})");
@@ -80,34 +59,30 @@ bool ScriptedHost::Publish(const std::string& uri, const std::string& eventType,
   if (!data.ok()) return false;
   event.memberAt("data").moveFrom(data);
   // The host's bus names the event after the resource, as the plugin subscribed to it.
-  const std::string name = plugin::EventNameForPath(uri);
-  return host.Deliver(name, event);
+  return host.Deliver(plugin::EventNameForPath(uri), event);
 }
 
-void ScriptedHost::Answer(int32_t transport, uint32_t status, const std::string& body) {
-  answers_.push_back({transport, status, body});
+std::string ScriptedHost::Call(const std::string& function, RequestBuilder& request,
+                               HostResponse* response) {
+  HostResponse own;
+  HostResponse& out = response != nullptr ? *response : own;
+  InvokeEndpoint(FindEndpoint(*plugin_->block().api, function), request, out);
+  return Outcome(out);
 }
 
-void ScriptedHost::Call(const std::string& function, RequestBuilder& request,
-                        HostResponse& response) {
-  InvokeEndpoint(FindEndpoint(api_, function), request, response);
-}
-
-void ScriptedHost::Get(HostResponse& response) {
+std::string ScriptedHost::Get(HostResponse* response) {
   RequestBuilder request(2, "/vyn-pft/v2/survey");
-  Call("GetVynPftV2Survey", request, response);
+  return Call("GetVynPftV2Survey", request, response);
 }
 
-void ScriptedHost::PostSurvey(const std::string& json, HostResponse& response) {
+std::string ScriptedHost::PostSurvey(const std::string& json, HostResponse* response) {
   RequestBuilder request(6, "/vyn-pft/v2/survey");
-  request.Body("application/json", json);
-  Call("PostVynPftV2Survey", request, response);
+  return Call("PostVynPftV2Survey", request.Body("application/json", json), response);
 }
 
-void ScriptedHost::PostEvent(const std::string& json, HostResponse& response) {
+std::string ScriptedHost::PostEvent(const std::string& json, HostResponse* response) {
   RequestBuilder request(6, "/vyn-pft/v2/events");
-  request.Body("application/json", json);
-  Call("PostVynPftV2Events", request, response);
+  return Call("PostVynPftV2Events", request.Body("application/json", json), response);
 }
 
 std::vector<const FakeHost::SentEvent*> ScriptedHost::SentUnder(const std::string& name) const {
@@ -118,14 +93,16 @@ std::vector<const FakeHost::SentEvent*> ScriptedHost::SentUnder(const std::strin
   return sent;
 }
 
-std::string Crlf(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
+const FakeHost::SeenExternalRequest& ScriptedHost::LastServiceRequest() const {
+  static const FakeHost::SeenExternalRequest kNone{};
+  if (!host.externalRequests.empty()) return host.externalRequests.back();
+  ADD_FAILURE() << "no request reached the service";
+  return kNone;
+}
+
+std::string Outcome(const HostResponse& response) {
+  if (!response.failed()) return "ok";
+  return std::to_string(response.Status()) + " " + response.ErrorText();
 }
 
 }  // namespace vyn::test

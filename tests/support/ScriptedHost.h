@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/FakeHost.h"
 #include "support/HostRequests.h"
@@ -16,55 +17,56 @@ namespace vyn::test {
 
 class ScriptedHost {
  public:
-  struct ServiceAnswer {
-    int32_t transport = 0;
-    uint32_t status = 200;
-    std::string body;  // the error text when transport is not 0
-  };
-
-  // Loads the plugin from `library` and initialises it; check ok() before use.
-  explicit ScriptedHost(const PluginLibrary& library);
-  ~ScriptedHost();
+  // Loads the plugin library at `path` and initialises it; check ok() before use.
+  explicit ScriptedHost(const char* path);
   ScriptedHost(const ScriptedHost&) = delete;
   ScriptedHost& operator=(const ScriptedHost&) = delete;
 
-  bool ok() const { return plugin_ != nullptr && plugin_->loaded() && initialized_; }
+  bool ok() const { return initialized_; }
+  const std::string& error() const { return library_.error(); }
   LoadedPlugin& plugin() { return *plugin_; }
 
   // A resource that local GETs answer with (JSON text); absent paths answer 404 "Not found".
-  void SetResource(const std::string& path, const std::string& json);
-  void RemoveResource(const std::string& path);
+  void SetResource(const std::string& path, const std::string& json) { resources_[path] = json; }
+  void RemoveResource(const std::string& path) { resources_.erase(path); }
   // The usual siblings: backend url, region and locale, login data packet and builds.
-  void SetUpSiblings(const std::string& backendUrl = "https://pft.test");
+  void SetUpSiblings();
 
   // Delivers a resource event as the sibling that owns `uri` would publish it.
   bool Publish(const std::string& uri, const std::string& eventType, const std::string& dataJson);
-  // The next answers of the service, in order; with none left a request fails to connect.
-  void Answer(int32_t transport, uint32_t status, const std::string& body);
-  // Drops the answers no request has taken yet.
-  void ClearAnswers() { answers_.clear(); }
+  // The next answers of the service, in order (the body is the error text when transport is not
+  // 0); with none left a request fails to connect.
+  void Answer(int32_t transport, uint32_t status, const std::string& body) {
+    answers_.push_back({transport, status, body});
+  }
+  void ClearAnswers() { answers_.clear(); }  // drops the answers no request has taken
 
-  // Calls an endpoint by function name.
-  void Call(const std::string& function, RequestBuilder& request, HostResponse& response);
-  void Get(HostResponse& response);  // GET "/vyn-pft/v2/survey"
-  void PostSurvey(const std::string& json, HostResponse& response);
-  void PostEvent(const std::string& json, HostResponse& response);
+  // Calls an endpoint by function name; the outcome is "ok", or the status and message. The
+  // response goes to `response` when one is given.
+  std::string Call(const std::string& function, RequestBuilder& request,
+                   HostResponse* response = nullptr);
+  std::string Get(HostResponse* response = nullptr);  // GET "/vyn-pft/v2/survey"
+  std::string PostSurvey(const std::string& json, HostResponse* response = nullptr);
+  std::string PostEvent(const std::string& json, HostResponse* response = nullptr);
 
   // The events the plugin published under `name`, oldest first.
   std::vector<const FakeHost::SentEvent*> SentUnder(const std::string& name) const;
+  // The last request that reached the service; fails the test when none did.
+  const FakeHost::SeenExternalRequest& LastServiceRequest() const;
 
   FakeHost host;
 
  private:
+  struct ServiceAnswer { int32_t transport; uint32_t status; std::string body; };
+
   std::map<std::string, std::string> resources_;
   std::deque<ServiceAnswer> answers_;
-  std::string lastAnswerBody_;  // the host's until the next external request
-  std::unique_ptr<LoadedPlugin> plugin_;
+  ServiceAnswer last_;  // the body is the host's until the next external request
+  PluginLibrary library_;
+  std::unique_ptr<LoadedPlugin> plugin_;  // unloads before the library closes
   bool initialized_ = false;
-  ApiDescription api_{};
 };
 
-// Text with every "\n" written as "\r\n", as the plugin's pretty JSON has it.
-std::string Crlf(const std::string& text);
+std::string Outcome(const HostResponse& response);  // as Call() gives it
 
 }  // namespace vyn::test
