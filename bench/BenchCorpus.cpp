@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "binding/PageCache.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::bench {
 namespace {
@@ -477,7 +477,7 @@ void Describe(benchmark::State& state, const Corpus& corpus, std::size_t bytes) 
   state.SetLabel(corpus.name);
 }
 
-uint64_t LiveBytesNow() { return plugin::LiveBytes(plugin::GetAllocationStats()); }
+uint64_t LiveBytesNow() { return base::LiveBytes(base::GetAllocationStats()); }
 
 void CheckLiveBytes(benchmark::State& state, uint64_t before, uint64_t after) {
   if (after == before) return;

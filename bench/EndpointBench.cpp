@@ -16,7 +16,7 @@
 
 #include "Baselines.h"
 #include "BenchCorpus.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 #include "support/FakeHost.h"
 #include "support/HostRequests.h"
 

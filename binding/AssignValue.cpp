@@ -7,7 +7,7 @@
 
 #include "binding/NumberText.h"
 #include "diagnostics/FormatText.h"
-#include "formats/Base64.h"
+#include "base/Base64.h"
 
 namespace vyn::binding {
 
@@ -494,7 +494,7 @@ void AssignBlob(BindingResult& result, std::vector<uint8_t>& out, const BindingP
         result.SetError(FormatText(kBadBase64, path));
         return;
       }
-      out = formats::Base64Decode(text);
+      out = base::Base64Decode(text);
       return;
     }
     case BindingPropertyKind::Empty:

@@ -12,7 +12,7 @@
 #include <new>
 #include <tuple>
 
-#include "formats/Base64.h"
+#include "base/Base64.h"
 
 namespace vyn::binding {
 namespace {
@@ -213,7 +213,7 @@ std::string BindingProperty::toText() const {
     case kString:
       return std::string(payload_.string->View());
     case kBlob:
-      return formats::Base64Encode(payload_.blob->data, payload_.blob->size);
+      return base::Base64Encode(payload_.blob->data, payload_.blob->size);
     case kEnum:
       return IntegerText(payload_.enumRecord->number);
     default:

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::binding {
 

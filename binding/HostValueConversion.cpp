@@ -14,14 +14,14 @@
 #include "binding/BindingRegistry.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
 
 using diagnostics::FormatText;
-using plugin::PluginAlloc;
-using plugin::PluginFree;
+using base::PluginAlloc;
+using base::PluginFree;
 
 constexpr const char* kHostKindNames[] = {"",      "bool",       "signed",   "unsigned",
                                           "float", "string",     "string",   "blob",
@@ -336,7 +336,7 @@ class HostValueReader {
   }
 
   bool Fail(const std::string& message) {
-    if (error_.message == nullptr) error_.message = plugin::PluginStrDup(message.c_str());
+    if (error_.message == nullptr) error_.message = base::PluginStrDup(message.c_str());
     error_.failed = 1;
     return false;
   }

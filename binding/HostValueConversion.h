@@ -8,7 +8,7 @@
 #include <span>
 
 #include "binding/BindingProperty.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::binding {
 

@@ -28,8 +28,8 @@
 #include "binding/BindingRegistry.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
-#include "formats/Base64.h"
-#include "plugin/PluginAllocator.h"
+#include "base/Base64.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::formats {
 namespace {
@@ -48,16 +48,16 @@ class JsonAllocator {
   static constexpr bool kNeedFree = true;
 
   void* Malloc(std::size_t size) {
-    return size == 0 ? nullptr : Checked(plugin::PluginAlloc(size));
+    return size == 0 ? nullptr : Checked(base::PluginAlloc(size));
   }
   void* Realloc(void* block, std::size_t /*oldSize*/, std::size_t newSize) {
     if (newSize == 0) {
-      plugin::PluginFree(block);
+      base::PluginFree(block);
       return nullptr;
     }
-    return Checked(plugin::PluginRealloc(block, newSize));
+    return Checked(base::PluginRealloc(block, newSize));
   }
-  static void Free(void* block) { plugin::PluginFree(block); }
+  static void Free(void* block) { base::PluginFree(block); }
 
  private:
   static void* Checked(void* block) {
@@ -256,7 +256,7 @@ class JsonWriterVisitor final : public ValueVisitor {
     return writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
   }
   bool VisitBlob(std::span<const uint8_t> bytes) override {
-    const std::string text = Base64Encode(bytes.data(), bytes.size());
+    const std::string text = base::Base64Encode(bytes.data(), bytes.size());
     return writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
   }
   bool VisitEnum(const binding::BindingEnum& value) override {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "formats/Base64.h"
+#include "base/Base64.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {
@@ -35,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Decoding stops at the first character outside the alphabet, so the result is bounded by the
   // whole text's groups.
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::vector<uint8_t> decoded = vyn::formats::Base64Decode(text);
+  const std::vector<uint8_t> decoded = vyn::base::Base64Decode(text);
   if (decoded.size() > (size + 3) / 4 * 3) Violated("more bytes decoded than the text can hold");
-  const std::string reencoded = vyn::formats::Base64Encode(decoded.data(), decoded.size());
+  const std::string reencoded = vyn::base::Base64Encode(decoded.data(), decoded.size());
   CheckEncoded(reencoded, decoded.size());
-  if (vyn::formats::Base64Decode(reencoded) != decoded) Violated("Encode(Decode(x)) changed bytes");
+  if (vyn::base::Base64Decode(reencoded) != decoded) Violated("Encode(Decode(x)) changed bytes");
 
-  const std::string encoded = vyn::formats::Base64Encode(data, size);
+  const std::string encoded = vyn::base::Base64Encode(data, size);
   CheckEncoded(encoded, size);
-  const std::vector<uint8_t> back = vyn::formats::Base64Decode(encoded);
+  const std::vector<uint8_t> back = vyn::base::Base64Decode(encoded);
   if (back.size() != size || !std::equal(back.begin(), back.end(), data)) {
     Violated("Decode(Encode(bytes)) changed bytes");
   }

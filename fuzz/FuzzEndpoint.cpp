@@ -24,7 +24,7 @@
 #include "binding/PageCache.h"
 #include "formats/Json.h"
 #include "fuzz/FuzzSupport.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 extern "C" void load_vyn_pft(PluginLoadBlock* block) noexcept;
 

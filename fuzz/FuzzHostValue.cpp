@@ -18,8 +18,8 @@
 #include "binding/PageCache.h"
 #include "diagnostics/Utf8Text.h"
 #include "fuzz/FuzzSupport.h"
-#include "plugin/HostAbi.h"
-#include "plugin/PluginAllocator.h"
+#include "base/HostAbi.h"
+#include "base/PluginAllocator.h"
 
 namespace {
 
@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (failed != 1 || message == nullptr || message[0] == '\0') {
       Violated("a failure without its flag and message");
     }
-    vyn::plugin::PluginFree(const_cast<char*>(message));
+    vyn::base::PluginFree(const_cast<char*>(message));
   } else {
     if (failed != 0 || message != nullptr) Violated("a success with an error");
     if (!Holds(node, root)) Violated("the value differs from the host records");

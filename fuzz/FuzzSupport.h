@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "binding/BindingProperty.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::fuzz {
 

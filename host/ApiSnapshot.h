@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::host {
 

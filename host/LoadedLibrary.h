@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::host {
 

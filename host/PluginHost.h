@@ -17,7 +17,7 @@
 #include "host/Executor.h"
 #include "host/LoadedLibrary.h"
 #include "host/ResourceConfig.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::host {
 

@@ -8,7 +8,7 @@
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/Trace.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::plugin {
 
@@ -154,7 +154,7 @@ bool ConvertPayload(const binding::BindingRegistry* registry, const EventRecord&
   HostError error{};
   bool ok = binding::FromHostValue(error, value, payload, "<value>");
   std::string message = error.message != nullptr ? error.message : "";
-  PluginFree(const_cast<char*>(error.message));
+  base::PluginFree(const_cast<char*>(error.message));
   if (ok) {
     const binding::BindingResult converted = binding::ValueToNative(*registry, value, out, "<value>");
     ok = converted.ok();

@@ -20,7 +20,7 @@
 #include "binding/HostValueConversion.h"
 #include "diagnostics/Trace.h"
 #include "plugin/FrameTypes.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::binding {
 class BindingRegistry;

@@ -8,7 +8,7 @@
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Trace.h"
 #include "formats/Json.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::plugin {
 
@@ -211,7 +211,7 @@ RequestResult LocalGetValue(PluginBase& plugin, HttpMethod method, std::string_v
     FailConversion(result, method, url, error.message != nullptr ? error.message : "");
     value.reset();
   }
-  PluginFree(const_cast<char*>(error.message));
+  base::PluginFree(const_cast<char*>(error.message));
   return result;
 }
 

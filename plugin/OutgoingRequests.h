@@ -16,7 +16,7 @@
 #include "binding/AssignValue.h"
 #include "binding/BindingProperty.h"
 #include "diagnostics/ExpandTemplate.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 #include "plugin/PluginBase.h"
 #include "routing/HttpMethod.h"
 

@@ -7,7 +7,7 @@
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Log.h"
 #include "plugin/FrameTypes.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 #include "plugin/PluginLogTarget.h"
 #include "routing/FunctionDispatcher.h"
 #include "routing/MakeIdentifier.h"
@@ -156,7 +156,7 @@ bool PluginBase::Initialize(const HostApi* api) {
 }
 
 void PluginBase::FillMemoryStats(uint32_t out[14]) {
-  const AllocationStats stats = GetAllocationStats();
+  const base::AllocationStats stats = base::GetAllocationStats();
   const uint64_t counters[6] = {stats.peakBytes,      stats.peakBlocks,
                                 stats.bytesAllocated, stats.blocksAllocated,
                                 stats.bytesFreed,     stats.blocksFreed};

@@ -11,7 +11,7 @@
 #include "binding/PageCache.h"
 #include "diagnostics/VersionText.h"
 #include "plugin/EventSubscriber.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::routing {
 class FunctionDispatcher;

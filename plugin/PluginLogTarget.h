@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "diagnostics/LogTarget.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace vyn::plugin {
 

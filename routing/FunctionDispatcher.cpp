@@ -15,7 +15,7 @@
 #include "formats/Json.h"
 #include "formats/MsgPack.h"
 #include "formats/Yaml.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 #include "routing/MakeIdentifier.h"
 #include "routing/PercentCoding.h"
 #include "routing/Route.h"
@@ -451,7 +451,7 @@ class RequestBinder {
                                   function_.arguments[index].name.c_str())) {
         const char* message = error.message;
         Fail(message != nullptr ? message : "");
-        plugin::PluginFree(const_cast<char*>(message));
+        base::PluginFree(const_cast<char*>(message));
         return;
       }
     }
@@ -698,7 +698,7 @@ void WriteResponse(ResponseRecord& out, const CallResult& call,
                    const binding::BindingRegistry* registry) {
   ResponseRecord record{};
   if (!call.ok()) {
-    record.error.message = plugin::PluginStrDup(call.ErrorText().c_str());
+    record.error.message = base::PluginStrDup(call.ErrorText().c_str());
     record.error.failed = 1;
   } else {
     record.error.value = binding::ToHostValue(call.result(), registry);
@@ -706,15 +706,15 @@ void WriteResponse(ResponseRecord& out, const CallResult& call,
   record.flag = call.flag;
   record.resultMode = call.resultMode >= 1 && call.resultMode <= 3 ? call.resultMode : 0;
   record.status = call.status;
-  record.text = plugin::PluginStrDup(call.text.c_str());
+  record.text = base::PluginStrDup(call.text.c_str());
   if (!call.headers.empty()) {
-    void* block = plugin::PluginAlloc(call.headers.size() * sizeof(HostHeader));
+    void* block = base::PluginAlloc(call.headers.size() * sizeof(HostHeader));
     if (block != nullptr) {
       auto* headers = static_cast<HostHeader*>(block);
       for (std::size_t i = 0; i < call.headers.size(); ++i) {
         HostHeader header{};
-        header.name = plugin::PluginStrDup(call.headers[i].name.c_str());
-        header.value = plugin::PluginStrDup(call.headers[i].value.c_str());
+        header.name = base::PluginStrDup(call.headers[i].name.c_str());
+        header.value = base::PluginStrDup(call.headers[i].value.c_str());
         std::memcpy(headers + i, &header, sizeof header);
       }
       record.headers = headers;
@@ -812,15 +812,15 @@ void FunctionDispatcher::CleanupResponse(ResponseRecord* record) noexcept {
   const ResponseRecord filled = *record;
   HostValue value = filled.error.value;
   binding::ReleaseHostValue(value);
-  plugin::PluginFree(const_cast<char*>(filled.error.message));
-  plugin::PluginFree(const_cast<char*>(filled.text));
+  base::PluginFree(const_cast<char*>(filled.error.message));
+  base::PluginFree(const_cast<char*>(filled.text));
   if (filled.headers != nullptr) {
     for (uint32_t i = 0; i < filled.headerCount; ++i) {
       const HostHeader header = filled.headers[i];
-      plugin::PluginFree(const_cast<char*>(header.name));
-      plugin::PluginFree(const_cast<char*>(header.value));
+      base::PluginFree(const_cast<char*>(header.name));
+      base::PluginFree(const_cast<char*>(header.value));
     }
-    plugin::PluginFree(const_cast<HostHeader*>(filled.headers));
+    base::PluginFree(const_cast<HostHeader*>(filled.headers));
   }
   *record = ResponseRecord{};
 }

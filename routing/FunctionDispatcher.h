@@ -38,7 +38,7 @@
 #include "binding/HostApiTables.h"
 #include "binding/RecordToValue.h"
 #include "diagnostics/FormatText.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 #include "routing/HttpMethod.h"
 
 namespace vyn::routing {

@@ -13,7 +13,7 @@
 #include "binding/BindingRegistry.h"
 #include "binding/PageCache.h"
 #include "binding/TypeBuilder.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::binding::assign_test {
 namespace {
@@ -762,19 +762,19 @@ TEST_F(AssignCollections, ManySmallValuesCostTheirRecordsNotAnArenaEach) {
     answer.memberAt("questionId").setUnsigned(i);
     answer.memberAt("value").setUnsigned(i % 5);
   }
-  const uint64_t liveBefore = plugin::LiveBytes(plugin::GetAllocationStats());
+  const uint64_t liveBefore = base::LiveBytes(base::GetAllocationStats());
   const std::size_t pagesBefore = PageCache::Instance().GetStats().pagesInUse;
   {
     std::vector<BindingProperty> answers;
     ASSERT_TRUE(ValueToNative(registry_, input, answers, "v").ok());
     const uint64_t bytes =
-        plugin::LiveBytes(plugin::GetAllocationStats()) - liveBefore +
+        base::LiveBytes(base::GetAllocationStats()) - liveBefore +
         (PageCache::Instance().GetStats().pagesInUse - pagesBefore) * PageCache::kPageSize;
     // An answer's node in the vector, its map and two members: some 240 bytes.
     EXPECT_LT(bytes / kAnswers, 300u);
     EXPECT_EQ(answers[kAnswers - 1].member("questionId").asUnsigned(), kAnswers - 1);
   }
-  EXPECT_EQ(plugin::LiveBytes(plugin::GetAllocationStats()), liveBefore);
+  EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), liveBefore);
   EXPECT_EQ(PageCache::Instance().GetStats().pagesInUse, pagesBefore);
 }
 

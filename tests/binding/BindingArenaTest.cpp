@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "binding/PageCache.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
@@ -29,7 +29,7 @@ std::size_t NurserySlots(std::size_t slotSize) {
 }
 
 std::size_t PagesInUse() { return PageCache::Instance().GetStats().pagesInUse; }
-uint64_t LiveBytes() { return plugin::LiveBytes(plugin::GetAllocationStats()); }
+uint64_t LiveBytes() { return base::LiveBytes(base::GetAllocationStats()); }
 
 TEST(BindingArenaInterning, EqualTextsShareOneCountedRecord) {
   BindingArena arena;

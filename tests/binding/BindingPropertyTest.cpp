@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "binding/PageCache.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
@@ -442,7 +442,7 @@ TEST(BindingPropertyMove, ChildrenAreCopiedThenReset) {
   EXPECT_EQ(d.kind(), Kind::Empty);
 }
 
-uint64_t LiveBytes() { return plugin::LiveBytes(plugin::GetAllocationStats()); }
+uint64_t LiveBytes() { return base::LiveBytes(base::GetAllocationStats()); }
 std::size_t PagesInUse() { return PageCache::Instance().GetStats().pagesInUse; }
 
 TEST(BindingPropertySharedArena, SiblingsShareRecordsResetAloneAndDieInAnyOrder) {
@@ -636,14 +636,14 @@ TEST(BindingPropertyHeap, SmallTreesCostWhatTheyUse) {
   };
   const std::size_t pagesBefore = PageCache::Instance().GetStats().pagesInUse;
   for (const Case& c : cases) {
-    const uint64_t before = plugin::LiveBytes(plugin::GetAllocationStats());
+    const uint64_t before = base::LiveBytes(base::GetAllocationStats());
     {
       BindingProperty root;
       c.fill(root);
-      EXPECT_LE(plugin::LiveBytes(plugin::GetAllocationStats()) - before, c.maxBytes) << c.desc;
+      EXPECT_LE(base::LiveBytes(base::GetAllocationStats()) - before, c.maxBytes) << c.desc;
       EXPECT_EQ(PageCache::Instance().GetStats().pagesInUse, pagesBefore) << c.desc;
     }
-    EXPECT_EQ(plugin::LiveBytes(plugin::GetAllocationStats()), before) << c.desc;
+    EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), before) << c.desc;
   }
 }
 
@@ -652,7 +652,7 @@ TEST(BindingPropertyHeap, LargeTreeAllocatesNothingPerNode) {
   const char* const names[] = {"alpha", "bravo", "charlie", "delta", "echo",
                                "foxtrot", "golf", "hotel", "india"};
   const char* const colours[] = {"red", "green", "blue"};
-  const plugin::AllocationStats before = plugin::GetAllocationStats();
+  const base::AllocationStats before = base::GetAllocationStats();
   {
     BindingProperty root;
     root.makeCollection();
@@ -670,13 +670,13 @@ TEST(BindingPropertyHeap, LargeTreeAllocatesNothingPerNode) {
     }
     ASSERT_EQ(root.size(), kItems);  // 10,000 elements with 9 members each: 100,000 nodes
     EXPECT_EQ(root.element(kItems - 1).member("india").asString(), "blue");
-    const plugin::AllocationStats built = plugin::GetAllocationStats();
+    const base::AllocationStats built = base::GetAllocationStats();
     EXPECT_LE(built.blocksAllocated - before.blocksAllocated, 6u)
         << "the arena with its nurseries, page chains and intern table, and the element array: "
            "nothing per item";
   }
-  const plugin::AllocationStats after = plugin::GetAllocationStats();
-  EXPECT_EQ(plugin::LiveBlocks(after), plugin::LiveBlocks(before)) << "destruction frees all";
+  const base::AllocationStats after = base::GetAllocationStats();
+  EXPECT_EQ(base::LiveBlocks(after), base::LiveBlocks(before)) << "destruction frees all";
   EXPECT_EQ(PageCache::Instance().GetStats().pagesInUse, 0u);
 }
 

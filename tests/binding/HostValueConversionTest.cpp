@@ -12,7 +12,7 @@
 #include "binding/BindingRegistry.h"
 #include "binding/BindingTypeId.h"
 #include "binding/HostValueConversion.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
@@ -58,7 +58,7 @@ HostMember Member(const char* name, const HostValue& value) {
 // A host error record that frees the message the conversion duplicated into it.
 struct ErrorRecord {
   HostError record{};
-  ~ErrorRecord() { plugin::PluginFree(const_cast<char*>(record.message)); }
+  ~ErrorRecord() { base::PluginFree(const_cast<char*>(record.message)); }
   std::string Message() const { return record.message != nullptr ? record.message : ""; }
 };
 
@@ -217,13 +217,13 @@ TEST(HostValueRelease, ReturnsEveryByteToTheCountingAllocator) {
   BindingProperty tree;
   FillMixed(tree);
   tree.memberAt("color").setEnum(BindingEnum{1, ColorId()});
-  const plugin::AllocationStats before = plugin::GetAllocationStats();
+  const base::AllocationStats before = base::GetAllocationStats();
   HostValue host = ToHostValue(tree, &registry);
-  EXPECT_GT(plugin::LiveBlocks(plugin::GetAllocationStats()), plugin::LiveBlocks(before) + 10);
+  EXPECT_GT(base::LiveBlocks(base::GetAllocationStats()), base::LiveBlocks(before) + 10);
   ReleaseHostValue(host);
-  const plugin::AllocationStats after = plugin::GetAllocationStats();
-  EXPECT_EQ(plugin::LiveBytes(after), plugin::LiveBytes(before));
-  EXPECT_EQ(plugin::LiveBlocks(after), plugin::LiveBlocks(before));
+  const base::AllocationStats after = base::GetAllocationStats();
+  EXPECT_EQ(base::LiveBytes(after), base::LiveBytes(before));
+  EXPECT_EQ(base::LiveBlocks(after), base::LiveBlocks(before));
   EXPECT_EQ(Val(host.kind), uint32_t{kHostValueEmpty});
   EXPECT_EQ(Val(host.payload.ref.ptr), nullptr);
 }
@@ -231,14 +231,14 @@ TEST(HostValueRelease, ReturnsEveryByteToTheCountingAllocator) {
 TEST(HostValueRelease, LeavesBorrowedDataAlone) {
   static const char kText[] = "borrowed";
   static const uint8_t kBytes[] = {1, 2};
-  auto* members = static_cast<HostMember*>(plugin::PluginAlloc(3 * sizeof(HostMember)));
+  auto* members = static_cast<HostMember*>(base::PluginAlloc(3 * sizeof(HostMember)));
   members[0] = Member("s", Ref(kHostValueStringBorrowed, kText, 8));
   members[1] = Member("b", Ref(kHostValueBlobBorrowed, kBytes, 2));
   members[2] = Member("n", Record(kHostValueCollection));  // null array, nothing to free
   HostValue host = Ref(kHostValueStructure, members, 3);
-  const plugin::AllocationStats before = plugin::GetAllocationStats();
+  const base::AllocationStats before = base::GetAllocationStats();
   ReleaseHostValue(host);  // names are not owned either
-  EXPECT_EQ(plugin::LiveBlocks(plugin::GetAllocationStats()), plugin::LiveBlocks(before) - 1)
+  EXPECT_EQ(base::LiveBlocks(base::GetAllocationStats()), base::LiveBlocks(before) - 1)
       << "the array only";
   EXPECT_EQ(Val(host.kind), uint32_t{kHostValueEmpty});
 
@@ -252,13 +252,13 @@ TEST(HostValueRelease, ReleasesTreesDeeperThanTheStack) {
   constexpr std::size_t kDepth = 100000;
   HostValue host = Unsigned(7);
   for (std::size_t i = 0; i < kDepth; ++i) {
-    auto* element = static_cast<HostValue*>(plugin::PluginAlloc(sizeof(HostValue)));
+    auto* element = static_cast<HostValue*>(base::PluginAlloc(sizeof(HostValue)));
     *element = host;
     host = Ref(kHostValueCollection, element, 1);
   }
-  const plugin::AllocationStats before = plugin::GetAllocationStats();
+  const base::AllocationStats before = base::GetAllocationStats();
   RunOnSmallStack([&] { ReleaseHostValue(host); });
-  EXPECT_EQ(plugin::LiveBlocks(plugin::GetAllocationStats()), plugin::LiveBlocks(before) - kDepth);
+  EXPECT_EQ(base::LiveBlocks(base::GetAllocationStats()), base::LiveBlocks(before) - kDepth);
   EXPECT_EQ(Val(host.kind), uint32_t{kHostValueEmpty});
 }
 

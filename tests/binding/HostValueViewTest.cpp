@@ -9,7 +9,7 @@
 #include "binding/BindingRegistry.h"
 #include "binding/BindingTypeId.h"
 #include "binding/HostValueConversion.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
@@ -169,7 +169,7 @@ TEST(HostValueView, GraftsThatPointInACircleEnd) {
 }
 
 TEST(HostValueView, LargeTreesLeaveNothingBehind) {
-  const uint64_t before = plugin::LiveBytes(plugin::GetAllocationStats());
+  const uint64_t before = base::LiveBytes(base::GetAllocationStats());
   {
     BindingProperty tree;
     // Many small arrays across several blocks, and arrays larger than any block.
@@ -182,7 +182,7 @@ TEST(HostValueView, LargeTreesLeaveNothingBehind) {
     const HostValueView view(tree, nullptr);
     EXPECT_EQ(Describe(view.value()), DescribeCopy(tree, nullptr));
   }
-  EXPECT_EQ(plugin::LiveBytes(plugin::GetAllocationStats()), before);
+  EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), before);
 }
 
 TEST(HostValueView, EmptyContainersPointSomewhere) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "formats/MsgPack.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::formats {
 namespace {
@@ -378,9 +378,9 @@ TEST(MsgPackReaderHostileInput, HugeCountsReserveOnlyWhatTheInputCanHold) {
   Bytes bytes;
   for (int i = 0; i < 1000; ++i) bytes.insert(bytes.end(), {0xDD, 0x0F, 0xFF, 0xFF, 0xFF});
   bytes.push_back(0x01);
-  const uint64_t before = plugin::GetAllocationStats().bytesAllocated;
+  const uint64_t before = base::GetAllocationStats().bytesAllocated;
   const Parsed p = Parse(bytes);
-  const uint64_t allocated = plugin::GetAllocationStats().bytesAllocated - before;
+  const uint64_t allocated = base::GetAllocationStats().bytesAllocated - before;
   EXPECT_EQ(p.result.ErrorText(),
             "Invalid MessagePack data. Collection of size 268435455 at position 5000 is "
             "truncated.");
@@ -499,9 +499,9 @@ TEST(MsgPackReaderDepth, HundredThousandNestedArraysStopAtTheLimit) {
   constexpr std::size_t kDepth = 100000;
   Bytes bytes(kDepth, 0x91);
   bytes.push_back(0x2A);
-  const uint64_t before = plugin::GetAllocationStats().bytesAllocated;
+  const uint64_t before = base::GetAllocationStats().bytesAllocated;
   const Parsed p = Parse(bytes);
-  const uint64_t allocated = plugin::GetAllocationStats().bytesAllocated - before;
+  const uint64_t allocated = base::GetAllocationStats().bytesAllocated - before;
   EXPECT_EQ(p.result.ErrorText(),
             "Invalid MessagePack data. Nesting deeper than 1000 levels at "
             "position 1000.");

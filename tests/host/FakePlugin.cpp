@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace {
 

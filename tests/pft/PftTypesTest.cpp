@@ -13,7 +13,7 @@
 #include "binding/HostValueConversion.h"
 #include "binding/RecordToValue.h"
 #include "formats/Json.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 namespace vyn::pft {
 namespace {
@@ -78,7 +78,7 @@ void ExpectRoundTrip(const BindingRegistry& registry, const std::string& json) {
   binding::BindingProperty back;
   EXPECT_TRUE(binding::FromHostValue(error, back, host, "record")) << error.message;
   binding::ReleaseHostValue(host);
-  if (error.message != nullptr) plugin::PluginFree(const_cast<char*>(error.message));
+  if (error.message != nullptr) base::PluginFree(const_cast<char*>(error.message));
   const BindingResult out = binding::ValueToNative(registry, back, copy, "record");
   ASSERT_TRUE(out.ok()) << out.ErrorText();
   EXPECT_EQ(text(binding::NativeToValue(registry, copy)), json);

@@ -8,12 +8,13 @@
 #include "diagnostics/LogManager.h"
 #include "formats/Json.h"
 #include "plugin/OutgoingRequests.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 #include "support/FakeHost.h"
 
 namespace vyn::plugin {
 namespace {
 
+using base::GetAllocationStats;
 using binding::BindingProperty;
 using routing::HttpMethod;
 using Headers = std::vector<std::pair<std::string, std::string>>;

@@ -2,11 +2,19 @@
 // the counting allocator behind the memory statistics.
 #include <gtest/gtest.h>
 
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 #include "plugin/PluginBase.h"
 
 namespace vyn::plugin {
 namespace {
+
+using base::AllocationStats;
+using base::GetAllocationStats;
+using base::PluginAlloc;
+using base::PluginBlockSize;
+using base::PluginFree;
+using base::PluginRealloc;
+using base::PluginStrDup;
 
 std::string Text(uint32_t major, uint32_t minor, uint32_t patch) {
   return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "binding/TypeBuilder.h"
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 #include "routing/FunctionDispatcher.h"
 #include "support/HostRequests.h"
 
@@ -265,7 +265,7 @@ TEST_F(DispatcherTest, ResponseCarriesTheCallResultAndCleanupFreesIt) {
   HostResponse warmUp;  // the first call may create process-wide caches
   call(kGet, "/full", "GetFull", warmUp);
   warmUp.Release();
-  const uint64_t before = plugin::LiveBytes(plugin::GetAllocationStats());
+  const uint64_t before = base::LiveBytes(base::GetAllocationStats());
   {
     HostResponse response;
     call(kGet, "/full", "GetFull", response);
@@ -298,7 +298,7 @@ TEST_F(DispatcherTest, ResponseCarriesTheCallResultAndCleanupFreesIt) {
     EXPECT_TRUE(response.failed());
     EXPECT_EQ(response.Value().kind, static_cast<uint32_t>(kHostValueEmpty));
   }
-  EXPECT_EQ(plugin::LiveBytes(plugin::GetAllocationStats()), before)
+  EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), before)
       << "every response allocation is freed by its clean-up";
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 #include "support/FakeHost.h"
 
 namespace vyn::test {

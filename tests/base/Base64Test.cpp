@@ -1,12 +1,12 @@
 // Base64 encoding with padding, and lenient decoding that stops at the first non-alphabet byte.
-#include "formats/Base64.h"
+#include "base/Base64.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace vyn::formats {
+namespace vyn::base {
 namespace {
 
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
@@ -72,4 +72,4 @@ TEST(Base64RoundTrip, EveryByteValueAndLength) {
 }
 
 }  // namespace
-}  // namespace vyn::formats
+}  // namespace vyn::base

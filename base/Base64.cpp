@@ -1,9 +1,9 @@
 // Base64 coding over the standard alphabet.
-#include "formats/Base64.h"
+#include "base/Base64.h"
 
 #include <array>
 
-namespace vyn::formats {
+namespace vyn::base {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -69,4 +69,4 @@ std::vector<uint8_t> Base64Decode(std::string_view text) {
   return bytes;
 }
 
-}  // namespace vyn::formats
+}  // namespace vyn::base

@@ -1,7 +1,7 @@
 // The counting allocator and the replacement of the global allocation functions, so that the
 // plugin's C++ containers (and, in the shared library, the statically linked C++ runtime) are
 // counted exactly once per block. Counts use the heap's usable block sizes.
-#include "plugin/PluginAllocator.h"
+#include "base/PluginAllocator.h"
 
 #include <malloc.h>
 
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-namespace vyn::plugin {
+namespace vyn::base {
 namespace {
 
 struct Counters {
@@ -118,14 +118,14 @@ AllocationStats GetAllocationStats() noexcept {
   return s;
 }
 
-}  // namespace vyn::plugin
+}  // namespace vyn::base
 
 // Global allocation functions. Every form of new and delete meets the same counts; operator new
 // keeps the language's contract of throwing bad_alloc, the only place our code throws.
 namespace {
 
 void* AllocateOrFail(std::size_t size) {
-  void* block = vyn::plugin::PluginAlloc(size);
+  void* block = vyn::base::PluginAlloc(size);
   if (block == nullptr) throw std::bad_alloc();
   return block;
 }
@@ -135,7 +135,7 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   std::size_t align = static_cast<std::size_t>(alignment);
   if (align < sizeof(void*)) align = sizeof(void*);
   if (posix_memalign(&block, align, size == 0 ? 1 : size) != 0) return nullptr;
-  vyn::plugin::CountAllocation(block);
+  vyn::base::CountAllocation(block);
   return block;
 }
 
@@ -150,10 +150,10 @@ void* AllocateAlignedOrFail(std::size_t size, std::align_val_t alignment) {
 void* operator new(std::size_t size) { return AllocateOrFail(size); }
 void* operator new[](std::size_t size) { return AllocateOrFail(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return vyn::plugin::PluginAlloc(size);
+  return vyn::base::PluginAlloc(size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return vyn::plugin::PluginAlloc(size);
+  return vyn::base::PluginAlloc(size);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return AllocateAlignedOrFail(size, alignment);
@@ -168,26 +168,26 @@ void* operator new[](std::size_t size, std::align_val_t alignment, const std::no
   return AllocateAligned(size, alignment);
 }
 
-void operator delete(void* block) noexcept { vyn::plugin::PluginFree(block); }
-void operator delete[](void* block) noexcept { vyn::plugin::PluginFree(block); }
-void operator delete(void* block, std::size_t) noexcept { vyn::plugin::PluginFree(block); }
-void operator delete[](void* block, std::size_t) noexcept { vyn::plugin::PluginFree(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete(void* block) noexcept { vyn::base::PluginFree(block); }
+void operator delete[](void* block) noexcept { vyn::base::PluginFree(block); }
+void operator delete(void* block, std::size_t) noexcept { vyn::base::PluginFree(block); }
+void operator delete[](void* block, std::size_t) noexcept { vyn::base::PluginFree(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { vyn::base::PluginFree(block); }
 void operator delete[](void* block, const std::nothrow_t&) noexcept {
-  vyn::plugin::PluginFree(block);
+  vyn::base::PluginFree(block);
 }
 // Aligned blocks come from posix_memalign, which free() releases like any other block.
-void operator delete(void* block, std::align_val_t) noexcept { vyn::plugin::PluginFree(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { vyn::plugin::PluginFree(block); }
+void operator delete(void* block, std::align_val_t) noexcept { vyn::base::PluginFree(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { vyn::base::PluginFree(block); }
 void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
-  vyn::plugin::PluginFree(block);
+  vyn::base::PluginFree(block);
 }
 void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
-  vyn::plugin::PluginFree(block);
+  vyn::base::PluginFree(block);
 }
 void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  vyn::plugin::PluginFree(block);
+  vyn::base::PluginFree(block);
 }
 void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  vyn::plugin::PluginFree(block);
+  vyn::base::PluginFree(block);
 }

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vyn::formats {
+namespace vyn::base {
 
 // Encodes any bytes; the text has no line breaks.
 std::string Base64Encode(const uint8_t* bytes, std::size_t length);
@@ -22,4 +22,4 @@ inline std::string Base64Encode(std::span<const uint8_t> bytes) {
 // need strictness check the characters first.
 std::vector<uint8_t> Base64Decode(std::string_view text);
 
-}  // namespace vyn::formats
+}  // namespace vyn::base

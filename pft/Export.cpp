@@ -4,7 +4,7 @@
 #include <new>
 
 #include "pft/PftPlugin.h"
-#include "plugin/HostAbi.h"
+#include "base/HostAbi.h"
 
 namespace __gnu_cxx {
 void __freeres();  // the statically linked C++ runtime's release of its own buffers

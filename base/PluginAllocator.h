@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vyn::plugin {
+namespace vyn::base {
 
 // An allocator as a table of five C-shaped operations and one user-data pointer, the shape in
 // which it can be handed to C code.
@@ -48,4 +48,4 @@ AllocationStats GetAllocationStats() noexcept;
 inline uint64_t LiveBytes(const AllocationStats& s) { return s.bytesAllocated - s.bytesFreed; }
 inline uint64_t LiveBlocks(const AllocationStats& s) { return s.blocksAllocated - s.blocksFreed; }
 
-}  // namespace vyn::plugin
+}  // namespace vyn::base
