@@ -6,7 +6,7 @@
 #include "diagnostics/Log.h"
 #include "pft/PftPlugin.h"
 #include "plugin/OutgoingRequests.h"
-#include "routing/FunctionDispatcher.h"
+#include "routing/CallResult.h"
 
 namespace vyn::pft {
 

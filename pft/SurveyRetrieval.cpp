@@ -7,7 +7,7 @@
 #include "formats/Json.h"
 #include "pft/PftPlugin.h"
 #include "plugin/OutgoingRequests.h"
-#include "routing/FunctionDispatcher.h"
+#include "routing/CallResult.h"
 #include "routing/PercentCoding.h"
 
 namespace vyn::pft {
