@@ -88,22 +88,28 @@ void AppendIndented(std::string& out, std::string_view text, std::size_t indent)
 
 bool EventLog::Append(std::string_view text, std::size_t& dropped) {
   dropped = 0;
-  const std::size_t size = IndentedSize(text, kActionIndent);
-  if (size > kMaxBytes) return false;
-  while (!entries_.empty() && (entries_.size() >= kMaxEvents || bytes_ + size > kMaxBytes)) {
-    bytes_ -= entries_.front().size();
-    entries_.pop_front();
+  const std::size_t needed = IndentedSize(text, kActionIndent);
+  if (needed > kMaxBytes) return false;
+  while (!empty() && (size() >= kMaxEvents || bytes_ + needed > kMaxBytes)) {
+    bytes_ -= entries_[first_].size();
+    entries_[first_] = std::string();
+    ++first_;
     ++dropped;
   }
+  if (first_ != 0 && first_ * 2 >= entries_.size()) {
+    entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(first_));
+    first_ = 0;
+  }
   std::string& entry = entries_.emplace_back();
-  entry.reserve(size);
+  entry.reserve(needed);
   AppendIndented(entry, text, kActionIndent);
   bytes_ += entry.size();
   return true;
 }
 
 void EventLog::Clear() {
-  std::deque<std::string>().swap(entries_);
+  std::vector<std::string>().swap(entries_);
+  first_ = 0;
   bytes_ = 0;
 }
 

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "binding/BindingProperty.h"
 
@@ -37,14 +37,20 @@ class EventLog {
   // Empties the log and gives its storage back.
   void Clear();
 
-  std::size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
+  std::size_t size() const noexcept { return entries_.size() - first_; }
+  bool empty() const noexcept { return size() == 0; }
   std::size_t bytes() const noexcept { return bytes_; }
   // The indented texts, oldest first.
-  const std::deque<std::string>& entries() const noexcept { return entries_; }
+  std::span<const std::string> entries() const noexcept {
+    return std::span<const std::string>(entries_).subspan(first_);
+  }
 
  private:
-  std::deque<std::string> entries_;
+  // The events from first_ on; the slots before it were dropped and are compacted away once
+  // they are half of the vector. A vector, unlike a deque, holds no storage when empty, so an
+  // emptied log gives back exactly what it took.
+  std::vector<std::string> entries_;
+  std::size_t first_ = 0;
   std::size_t bytes_ = 0;
 };
 
