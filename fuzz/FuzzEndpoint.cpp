@@ -1,15 +1,9 @@
-// Fuzzes whole endpoint calls as a host makes them: the plugin is loaded through its export and
-// initialised with a small host of this file, and each input becomes one request record (endpoint,
-// method, path with query, content type, headers, typed arguments, body) handed to the invoke
-// entry of an endpoint descriptor of the API description. A player is signed in from the start.
-// The first byte chooses how the host answers what the plugin asks in turn: local requests with
-// an error and outside requests with a transport failure, or, in service mode, the configuration
-// the feature needs and a feedback service whose status and body come from the input, so that
-// the service's answers are fuzzed as well. Besides crashes, leaks
-// and undefined behaviour it checks the response contract: either a failure flag with a message and
-// no value, or neither; well-formed texts, headers and values; a stream read to its end and closed
-// once; and a clean-up function that leaves the record zeroed. It checks the host side too: every
-// response the host filled was cleaned up once, and every wait that began has ended.
+// Fuzzes whole endpoint calls as a host makes them: the plugin is loaded through its export, a
+// player is signed in, and each input becomes one request record for an endpoint's invoke entry.
+// The first byte chooses how the host answers: requests fail, or, in service mode, the
+// configuration is answered and the service's status and body are fuzzed. Checked: a failure flag
+// with a message and no value, or neither; well-formed texts, headers and values; a stream read
+// and closed; a clean-up that zeroes the record; host responses cleaned up once; waits ended.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "binding/HostValueConversion.h"
@@ -35,30 +30,21 @@ using vyn::fuzz::Violated;
 constexpr uint32_t kHostHandle = 0x5EED;
 constexpr char kTransportError[] = "fuzz host: no network";
 
-// The host. Its function table comes first, so that the table pointer the plugin passes back
-// leads to the rest.
+// The host; its function table comes first, so that the plugin's table pointer leads to the rest.
 struct FuzzHost {
   HostFunctions functions;
   long outstandingResponses = 0;  // filled by the host, not yet cleaned up by the plugin
   long openWaits = 0;
-  // Service mode: the configuration is answered, and the service answers with these.
-  bool serviceMode = false;
+  bool serviceMode = false;  // the configuration is answered, and the service with these
   uint32_t serviceStatus = 0;
   std::string serviceBody;  // the host's until the next outside request
-  struct Subscription {
-    std::string name;
-    EventCallback callback;
-    void* context;
-  };
-  std::vector<Subscription> subscriptions;
+  std::vector<std::tuple<std::string, EventCallback, void*>> subscriptions;
 };
 
 FuzzHost gHost;
 HostApi gHostApi;
 PluginLoadBlock gBlock;
-// The plugin stays loaded until the process ends. The leak checker only follows aligned pointers,
-// which the packed load block does not hold, so the object is kept reachable here.
-void* gPlugin = nullptr;
+void* gPlugin = nullptr;  // the packed load block hides the plugin from the leak checker
 std::vector<EndpointDescriptor> gEndpoints;
 
 FuzzHost& HostOf(HostFunctions* self) {
@@ -69,19 +55,12 @@ FuzzHost& HostOf(HostFunctions* self) {
 void CleanupHostResponse(ResponseRecord* record) {
   if (record == nullptr) Violated("a host response cleaned up without its record");
   std::free(const_cast<char*>(record->error.message));
-  std::memset(record, 0, sizeof *record);
-  --gHost.outstandingResponses;
-}
-
-void CleanupHostValueResponse(ResponseRecord* record) {
-  if (record == nullptr) Violated("a host response cleaned up without its record");
   HostValue value = record->error.value;
   vyn::binding::ReleaseHostValue(value);
   std::memset(record, 0, sizeof *record);
   --gHost.outstandingResponses;
 }
 
-// A host value made from JSON text, released by the caller.
 HostValue HostValueOf(const char* json) {
   vyn::binding::BindingResult parsed = vyn::formats::ParseJson(json);
   if (!parsed.ok()) Violated("the harness's own JSON does not parse");
@@ -101,8 +80,7 @@ const char* SiblingResource(std::string_view path) {
   return nullptr;
 }
 
-// Local requests fail as a host answers an unknown or broken local endpoint: status and message,
-// with the host's own clean-up. In service mode the feature's configuration is answered.
+// Local requests fail as a host answers an unknown local endpoint, unless in service mode.
 void HostRequest(HostFunctions* self, ResponseRecord* response, const RequestRecord* request) {
   FuzzHost& host = HostOf(self);
   if (response == nullptr || request == nullptr) Violated("a local request without its records");
@@ -110,23 +88,16 @@ void HostRequest(HostFunctions* self, ResponseRecord* response, const RequestRec
   if (asked.path == nullptr) Violated("a local request without a path");
   if (asked.argCount != 0 && asked.args == nullptr) Violated("local request arguments missing");
   const char* resource = host.serviceMode ? SiblingResource(asked.path) : nullptr;
-  if (resource != nullptr) {
-    ResponseRecord answered;
-    std::memset(&answered, 0, sizeof answered);
-    answered.error.value = HostValueOf(resource);
-    answered.cleanup = &CleanupHostValueResponse;
-    ++host.outstandingResponses;
-    *response = answered;
-    return;
-  }
   ResponseRecord out;
   std::memset(&out, 0, sizeof out);
-  char* message = static_cast<char*>(std::malloc(64));
-  if (message == nullptr) std::abort();
-  std::strcpy(message, "fuzz host: no local API");
-  out.error.message = message;
-  out.error.failed = 1;
-  out.status = 503;
+  if (resource != nullptr) {
+    out.error.value = HostValueOf(resource);
+  } else {
+    out.error.message = strdup("fuzz host: no local API");
+    if (out.error.message == nullptr) std::abort();
+    out.error.failed = 1;
+    out.status = 503;
+  }
   out.cleanup = &CleanupHostResponse;
   ++host.outstandingResponses;
   *response = out;
@@ -137,17 +108,14 @@ void HostExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
   FuzzHost& host = HostOf(self);
   if (response == nullptr || request == nullptr) Violated("an outside request without records");
   if (request->url == nullptr) Violated("an outside request without a URL");
+  const std::string_view body =
+      host.serviceMode ? std::string_view(host.serviceBody) : kTransportError;
   ExternalResponseRecord out;
   std::memset(&out, 0, sizeof out);
-  if (host.serviceMode) {
-    out.status = host.serviceStatus;
-    out.body = host.serviceBody.data();
-    out.bodyLength = static_cast<uint32_t>(host.serviceBody.size());
-  } else {
-    out.transport = 1;
-    out.body = kTransportError;
-    out.bodyLength = sizeof kTransportError - 1;
-  }
+  out.transport = host.serviceMode ? 0 : 1;
+  out.status = host.serviceMode ? host.serviceStatus : 0;
+  out.body = body.data();
+  out.bodyLength = static_cast<uint32_t>(body.size());
   *response = out;
 }
 
@@ -163,17 +131,12 @@ void HostSubscribe(HostFunctions* self, const char* eventName, uint32_t, EventCa
   host.subscriptions.push_back({eventName, callback, context});
 }
 
-// Delivers a resource event to the plugin's subscription of that event name.
 void Deliver(const char* eventName, const char* payloadJson) {
-  for (const FuzzHost::Subscription& subscription : gHost.subscriptions) {
-    if (subscription.name != eventName) continue;
-    EventRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.name = subscription.name.c_str();
+  for (const auto& [name, callback, context] : gHost.subscriptions) {
+    if (name != eventName) continue;
     HostValue payload = HostValueOf(payloadJson);
-    record.payload = payload;
-    record.context = subscription.context;
-    subscription.callback(&record);
+    const EventRecord record{name.c_str(), payload, 0, context};
+    callback(&record);
     vyn::binding::ReleaseHostValue(payload);
     return;
   }
@@ -205,7 +168,6 @@ void HostLog(HostFunctions* self, int32_t, const char* message) {
   if (message == nullptr) Violated("a log line without a message");
 }
 
-// The API description's endpoints, copied out of their packed chain.
 void ListEndpoints(const ApiDescription& api) {
   const void* at = api.endpoints;
   while (at != nullptr) {
@@ -219,60 +181,19 @@ void ListEndpoints(const ApiDescription& api) {
   }
 }
 
-// What a response value made by the plugin must look like.
-void CheckValue(const HostValue& value) {
-  const HostValueRef ref = value.payload.ref;
-  switch (value.kind) {
-    case kHostValueEmpty:
-    case kHostValueBool:
-    case kHostValueSigned:
-    case kHostValueUnsigned:
-    case kHostValueFloat:
-      return;
-    case kHostValueStringOwned:
-      if (ref.ptr == nullptr || static_cast<const char*>(ref.ptr)[ref.count] != '\0') {
-        Violated("a response text is not terminated at its count");
-      }
-      return;
-    case kHostValueBlobOwned:
-      if (ref.ptr == nullptr) Violated("a response blob has no data");
-      return;
-    case kHostValueCollection:
-    case kHostValueStructure:
-      if (ref.ptr == nullptr) Violated("a response container has no array");
-      for (uint32_t i = 0; i < ref.count; ++i) {
-        if (value.kind == kHostValueCollection) {
-          CheckValue(static_cast<const HostValue*>(ref.ptr)[i]);
-        } else {
-          const HostMember member = static_cast<const HostMember*>(ref.ptr)[i];
-          if (member.name == nullptr) Violated("a response member without a name");
-          CheckValue(member.value);
-        }
-      }
-      return;
-    default:
-      Violated("a response value of a borrowed or unknown kind");
-  }
-}
-
 void ReadStream(const ResponseRecord& response) {
   uint8_t (*read)(void*, char*, uint32_t*, uint8_t*) = response.read;
   void (*close)(void*) = response.close;
-  void* stream = response.stream;
-  if (read == nullptr) {
-    if (close != nullptr) Violated("a stream that can be closed but not read");
-    return;
-  }
+  if ((read == nullptr) != (close == nullptr)) Violated("a stream without a read or a close");
+  if (read == nullptr) return;
   char buffer[4096];
-  for (int reads = 0; reads < 1 << 16; ++reads) {
+  uint8_t more = 1;
+  for (int reads = 0; more != 0 && reads < 1 << 16; ++reads) {
     uint32_t length = sizeof buffer;
-    uint8_t more = 1;
-    if (read(stream, buffer, &length, &more) == 0) break;
+    if (read(response.stream, buffer, &length, &more) == 0) break;
     if (length > sizeof buffer) Violated("a stream read more than its buffer");
-    if (more == 0) break;
   }
-  if (close == nullptr) Violated("a stream without a close function");
-  close(stream);
+  close(response.stream);
 }
 
 void CheckResponse(ResponseRecord& response, bool knownEndpoint) {
@@ -284,22 +205,17 @@ void CheckResponse(ResponseRecord& response, bool knownEndpoint) {
     if (value.kind != kHostValueEmpty) Violated("a failure with a value");
   } else {
     if (error.message != nullptr) Violated("a message without the failure flag");
-    CheckValue(value);
+    vyn::fuzz::CheckMadeRecords(value);
   }
-  if (!knownEndpoint) {
-    const uint32_t status = response.status;
-    if (error.failed != 1 || std::string_view(error.message) != "Invalid function" ||
-        status != 404) {
-      Violated("an unknown endpoint was not answered 404 \"Invalid function\"");
-    }
+  if (!knownEndpoint && (error.failed != 1 || response.status != 404 ||
+                         std::string_view(error.message) != "Invalid function")) {
+    Violated("an unknown endpoint was not answered 404 \"Invalid function\"");
   }
-  const uint32_t resultMode = response.resultMode;
-  if (resultMode > 3) Violated("a result mode outside 0 to 3");
+  if (response.resultMode > 3) Violated("a result mode outside 0 to 3");
   if (response.text == nullptr) Violated("a response without its text");
-  const uint32_t headerCount = response.headerCount;
   const HostHeader* headers = response.headers;
-  if (headerCount != 0 && headers == nullptr) Violated("response headers without data");
-  for (uint32_t i = 0; i < headerCount; ++i) {
+  if (response.headerCount != 0 && headers == nullptr) Violated("response headers without data");
+  for (uint32_t i = 0; i < response.headerCount; ++i) {
     const HostHeader header = headers[i];
     if (header.name == nullptr || header.value == nullptr) Violated("a response header text null");
   }
@@ -313,7 +229,6 @@ void CheckResponse(ResponseRecord& response, bool knownEndpoint) {
   if (std::memcmp(&response, &zero, sizeof zero) != 0) Violated("clean-up left the record set");
 }
 
-// A NUL-terminated text that lives until the end of the input.
 const char* Keep(std::vector<std::unique_ptr<std::string>>& store, std::string text) {
   store.push_back(std::make_unique<std::string>(std::move(text)));
   return store.back()->c_str();
@@ -336,8 +251,18 @@ const char* ContentType(vyn::fuzz::FuzzInput& in,
   return Keep(store, in.Text());
 }
 
-// The plugin keeps posted events until an upload succeeds, up to its log's bound; every upload
-// carries them all, so every so often the host lets one "close" upload through to keep runs fast.
+// Calls the endpoint, checks the response and cleans it up; the failure flag.
+uint8_t Invoke(const EndpointDescriptor& endpoint, const RequestRecord& request, bool known) {
+  ResponseRecord response;
+  std::memset(&response, 0, sizeof response);
+  const InvokeEntry invoke = endpoint.invoke;
+  invoke(&response, &request);
+  const uint8_t failed = response.error.failed;
+  CheckResponse(response, known);
+  return failed;
+}
+
+// Every upload carries all events since the last success; one gets through now and then.
 void FlushEventLog() {
   for (const EndpointDescriptor& endpoint : gEndpoints) {
     if (std::string_view(endpoint.pathTemplate) != "/vyn-pft/v2/events") continue;
@@ -353,12 +278,7 @@ void FlushEventLog() {
     gHost.serviceMode = true;
     gHost.serviceStatus = 204;
     gHost.serviceBody.clear();
-    ResponseRecord response;
-    std::memset(&response, 0, sizeof response);
-    const InvokeEntry invoke = endpoint.invoke;
-    invoke(&response, &request);
-    if (response.error.failed != 0) Violated("the event log could not be uploaded");
-    CheckResponse(response, true);
+    if (Invoke(endpoint, request, true) != 0) Violated("the event log could not be uploaded");
     return;
   }
   Violated("the plugin has no events endpoint");
@@ -384,7 +304,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (callbacks->initialize(gBlock.context, &gHostApi) != 1) Violated("the plugin is not ready");
   gPlugin = gBlock.context;
   ListEndpoints(*api);
-  // A signed-in player, so that survey requests and uploads get as far as the service.
   Deliver("OnJsonApiEvent_vyn-login_v1_session",
           R"({"uri": "/vyn-login/v1/session", "eventType": "Create", "data": {"state": "SUCCEEDED",
               "summonerId": 9, "accountId": 8, "puuid": "p-fuzz", "idToken": "t"}})");
@@ -413,91 +332,63 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   request.hostHandle = in.Byte();
 
   const uint8_t methodChoice = in.Byte();
-  if (methodChoice < 0x80) {
-    request.method = endpoint.methodCode;
-  } else if (methodChoice < 0xF0) {
-    request.method = methodChoice % 10;
-  } else {
-    request.method = in.U32();
-  }
+  request.method = methodChoice < 0x80   ? endpoint.methodCode
+                   : methodChoice < 0xF0 ? methodChoice % 10u
+                                         : in.U32();
   if (request.method == 8 || (methodChoice & 0x40) != 0) {
     request.customMethod = Keep(texts, in.Text());
   }
 
-  switch (in.Byte() % 4) {
-    case 0:
-      request.path = Keep(texts, pathTemplate);
-      break;
-    case 1:
-      request.path = Keep(texts, pathTemplate + in.Text());
-      break;
-    case 2:
-      request.path = Keep(texts, in.Text());
-      break;
-    default:
-      break;  // no path at all
-  }
+  const uint8_t pathChoice = in.Byte() % 4;  // 3: no path at all
+  if (pathChoice == 0) request.path = Keep(texts, pathTemplate);
+  if (pathChoice == 1) request.path = Keep(texts, pathTemplate + in.Text());
+  if (pathChoice == 2) request.path = Keep(texts, in.Text());
 
   request.contentType = ContentType(in, texts);
 
+  // Choice 7 of headers and arguments, and of the body, is a count or length without data.
   std::vector<HostHeader> headers;
   const uint8_t headerChoice = in.Byte() % 8;
-  if (headerChoice == 7) {
-    request.headerCount = 1u + in.Byte();  // a count without data
-  } else {
-    for (uint8_t i = 0; i < headerChoice % 4; ++i) {
-      HostHeader header;
-      const uint8_t nameChoice = in.Byte();
-      header.name = nameChoice == 0xFF  ? nullptr
-                    : nameChoice < 0x40 ? Keep(texts, nameChoice % 2 == 0 ? "survey" : "pftEvent")
-                                        : Keep(texts, in.Text());
-      header.value = nameChoice == 0xFE ? nullptr : Keep(texts, in.Text());
-      headers.push_back(header);
-    }
-    request.headers = headers.empty() ? nullptr : headers.data();
-    request.headerCount = static_cast<uint32_t>(headers.size());
+  for (uint8_t i = 0; headerChoice != 7 && i < headerChoice % 4; ++i) {
+    const uint8_t nameChoice = in.Byte();
+    HostHeader header;
+    header.name = nameChoice == 0xFF  ? nullptr
+                  : nameChoice < 0x40 ? Keep(texts, nameChoice % 2 == 0 ? "survey" : "pftEvent")
+                                      : Keep(texts, in.Text());
+    header.value = nameChoice == 0xFE ? nullptr : Keep(texts, in.Text());
+    headers.push_back(header);
   }
+  request.headers = headers.empty() ? nullptr : headers.data();
+  request.headerCount = headerChoice == 7 ? 1u + in.Byte() : static_cast<uint32_t>(headers.size());
 
   vyn::fuzz::HostTreeBuilder trees(300);
   std::vector<HostArgument> arguments;
   const uint8_t argumentChoice = in.Byte() % 8;
-  if (argumentChoice == 7) {
-    request.argCount = 1u + in.Byte();  // a count without data
-  } else {
-    for (uint8_t i = 0; i < argumentChoice % 3; ++i) {
-      HostArgument argument;
-      const uint8_t nameChoice = in.Byte() % 5;
-      argument.name = nameChoice == 0   ? nullptr
-                      : nameChoice == 1 ? ""
-                      : nameChoice == 2 ? "survey"
-                      : nameChoice == 3 ? "pftEvent"
-                                        : Keep(texts, in.Text());
-      argument.value = trees.Build(in);
-      arguments.push_back(argument);
-    }
-    request.args = arguments.empty() ? nullptr : arguments.data();
-    request.argCount = static_cast<uint32_t>(arguments.size());
+  for (uint8_t i = 0; argumentChoice != 7 && i < argumentChoice % 3; ++i) {
+    const uint8_t nameChoice = in.Byte() % 5;
+    HostArgument argument;
+    argument.name = nameChoice == 0   ? nullptr
+                    : nameChoice == 1 ? ""
+                    : nameChoice == 2 ? "survey"
+                    : nameChoice == 3 ? "pftEvent"
+                                      : Keep(texts, in.Text());
+    argument.value = trees.Build(in);
+    arguments.push_back(argument);
   }
+  request.args = arguments.empty() ? nullptr : arguments.data();
+  request.argCount = argumentChoice == 7 ? 1u + in.Byte() : static_cast<uint32_t>(arguments.size());
 
-  // The body is what is left, followed by the NUL that a host always puts after it.
+  // The rest, followed by the NUL that a host always puts after it; choice 6: no body.
   const uint8_t bodyChoice = in.Byte() % 8;
   const std::string rest = in.Rest();
-  std::unique_ptr<char[]> body;
-  if (bodyChoice == 7) {
-    request.bodyLength = static_cast<uint32_t>(rest.size()) + 1;  // a length without data
-  } else if (bodyChoice != 6) {
-    body = std::make_unique<char[]>(rest.size() + 1);
-    if (!rest.empty()) std::memcpy(body.get(), rest.data(), rest.size());
-    body[rest.size()] = '\0';
-    request.body = body.get();
-    request.bodyLength = static_cast<uint32_t>(rest.size());
+  const auto body = std::make_unique<char[]>(rest.size() + 1);
+  std::memcpy(body.get(), rest.c_str(), rest.size() + 1);
+  if (bodyChoice != 6) {
+    request.body = bodyChoice == 7 ? nullptr : body.get();
+    request.bodyLength = static_cast<uint32_t>(rest.size()) + (bodyChoice == 7 ? 1 : 0);
   }
 
-  ResponseRecord response;
-  std::memset(&response, 0, sizeof response);
-  const InvokeEntry invoke = endpoint.invoke;
-  invoke(&response, &request);
-  CheckResponse(response, knownEndpoint);
+  (void)Invoke(endpoint, request, knownEndpoint);
 
   if (gHost.outstandingResponses != 0) Violated("a host response was not cleaned up once");
   if (gHost.openWaits != 0) Violated("a wait began and never ended");

@@ -1,5 +1,4 @@
-// Shared by the fuzz targets: reporting a broken contract, comparing two value trees, reading
-// structured input from the fuzz bytes, and building host record trees from it.
+// Shared by the fuzz targets: broken contracts, tree equality, structured input, host records.
 #pragma once
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,15 +22,11 @@ namespace vyn::fuzz {
   __builtin_trap();
 }
 
-// Float equality where a NaN equals a NaN.
-inline bool SameFloatOrBothNaN(double u, double v) { return u == v || (u != u && v != v); }
-
 // Float equality bit for bit (so -0 and 0 differ).
 inline bool SameFloatBits(double u, double v) { return std::memcmp(&u, &v, sizeof u) == 0; }
 
-// Structural equality without recursion: fuzzed trees are as deep as the input is long. Floats
-// compare through `sameFloat`; `alike`, when given, may declare two nodes equal before their
-// kinds are compared (a reader that normalises some values).
+// Structural equality without recursion (fuzzed trees are as deep as the input is long); `alike`
+// may declare two nodes equal before their kinds are compared (a reader that normalises values).
 inline bool SameTree(const binding::BindingProperty& a, const binding::BindingProperty& b,
                      bool (*sameFloat)(double, double),
                      bool (*alike)(const binding::BindingProperty&,
@@ -43,50 +39,59 @@ inline bool SameTree(const binding::BindingProperty& a, const binding::BindingPr
     pending.pop_back();
     if (alike != nullptr && alike(*x, *y)) continue;
     if (x->kind() != y->kind() || x->size() != y->size()) return false;
-    switch (x->kind()) {
-      case BindingPropertyKind::Bool:
-        if (x->asBool() != y->asBool()) return false;
-        break;
-      case BindingPropertyKind::Signed:
-        if (x->asSigned() != y->asSigned()) return false;
-        break;
-      case BindingPropertyKind::Unsigned:
-        if (x->asUnsigned() != y->asUnsigned()) return false;
-        break;
-      case BindingPropertyKind::Float:
-        if (!sameFloat(x->asFloat(), y->asFloat())) return false;
-        break;
-      case BindingPropertyKind::String:
-        if (x->asString() != y->asString()) return false;
-        break;
-      case BindingPropertyKind::Blob: {
-        const auto u = x->asBlob(), v = y->asBlob();
-        if (!std::equal(u.begin(), u.end(), v.begin(), v.end())) return false;
-        break;
-      }
-      case BindingPropertyKind::Collection:
-        for (std::size_t i = 0; i < x->size(); ++i) {
-          pending.emplace_back(&x->element(i), &y->element(i));
-        }
-        break;
-      case BindingPropertyKind::Structure: {
-        auto u = x->members().begin();
-        for (const auto& member : y->members()) {
-          if ((*u).name != member.name) return false;
-          pending.emplace_back(&(*u).value, &member.value);
-          ++u;
-        }
-        break;
-      }
-      default:
-        break;
+    const BindingPropertyKind kind = x->kind();
+    if ((kind == BindingPropertyKind::Bool && x->asBool() != y->asBool()) ||
+        (kind == BindingPropertyKind::Signed && x->asSigned() != y->asSigned()) ||
+        (kind == BindingPropertyKind::Unsigned && x->asUnsigned() != y->asUnsigned()) ||
+        (kind == BindingPropertyKind::Float && !sameFloat(x->asFloat(), y->asFloat())) ||
+        (kind == BindingPropertyKind::String && x->asString() != y->asString()) ||
+        (kind == BindingPropertyKind::Blob && !std::ranges::equal(x->asBlob(), y->asBlob()))) {
+      return false;
+    }
+    for (std::size_t i = 0; kind == BindingPropertyKind::Collection && i < x->size(); ++i) {
+      pending.emplace_back(&x->element(i), &y->element(i));
+    }
+    if (kind != BindingPropertyKind::Structure) continue;
+    auto u = x->members().begin();
+    for (const auto& member : y->members()) {
+      if ((*u).name != member.name) return false;
+      pending.emplace_back(&(*u).value, &member.value);
+      ++u;
     }
   }
   return true;
 }
 
-// Reads the fuzz bytes front to back. Past the end every read gives zeros or nothing, so a
-// harness decodes any input without checking lengths, and a short input is simply a small case.
+// What ToHostValue promises about the records it makes (the plugin's responses among them):
+// owned texts with their NUL at the count, owned blobs, containers with their arrays, members in
+// ascending name order with owned names, bools as 0 or 1.
+inline void CheckMadeRecords(const HostValue& value) {
+  const HostValueRef ref = value.payload.ref;
+  if (value.kind == kHostValueBool && value.payload.b > 1) Violated("a bool neither 0 nor 1");
+  if (value.kind == kHostValueStringBorrowed || value.kind == kHostValueBlobBorrowed ||
+      value.kind > kHostValueStructure) {
+    Violated("a record made of a borrowed or unknown kind");
+  }
+  if (value.kind < kHostValueStringOwned) return;
+  if (ref.ptr == nullptr) Violated("a made text, blob or container has no data");
+  if (value.kind == kHostValueStringOwned && static_cast<const char*>(ref.ptr)[ref.count] != '\0') {
+    Violated("a made text is not terminated at its count");
+  }
+  std::string_view previous;
+  for (uint32_t i = 0; value.kind >= kHostValueCollection && i < ref.count; ++i) {
+    if (value.kind == kHostValueCollection) {
+      CheckMadeRecords(static_cast<const HostValue*>(ref.ptr)[i]);
+      continue;
+    }
+    const HostMember member = static_cast<const HostMember*>(ref.ptr)[i];
+    if (member.name == nullptr || member.ownsName != 1) Violated("a made name is not owned");
+    if (i != 0 && !(previous < member.name)) Violated("made members are not in name order");
+    previous = member.name;
+    CheckMadeRecords(member.value);
+  }
+}
+
+// Reads the fuzz bytes front to back; past the end every read gives zeros or nothing.
 class FuzzInput {
  public:
   FuzzInput(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
@@ -106,8 +111,7 @@ class FuzzInput {
     pos_ += taken;
     return bytes;
   }
-  // A length byte, then that many bytes; the length 255 is followed by a 16-bit length instead,
-  // so that long texts stay reachable without making every text expensive.
+  // A length byte, then that many bytes; 255 is followed by a 16-bit length for long texts.
   std::string Text() {
     std::size_t length = Byte();
     if (length == 255) length = U16();
@@ -121,15 +125,12 @@ class FuzzInput {
   std::size_t pos_ = 0;
 };
 
-// Host record trees decoded from fuzz bytes, as a host would hand them over. Every text, byte
-// array and record array is a heap block of exactly the size its record claims (texts one byte
-// more, for the NUL), so that reading past any of them is caught. The trees live as long as the
-// builder; they are only read, never released through the plugin.
-//
-// A record starts with a tag byte whose low four bits choose it: 0 to 10 the host kinds, 11 a kind
-// outside the table, 12 a chain of single-element containers (for the depth limit), 13 a text,
-// blob or container record without data but with a count, 14 and 15 more containers. Bits 4 and 5
-// vary the record: a text whose count disagrees with its length, a text or blob without data.
+// Host record trees decoded from fuzz bytes, in heap blocks of exactly the size a record claims
+// (texts one byte more, for the NUL), so that reading past any of them is caught. A record starts
+// with a tag byte whose low four bits choose it: 0 to 10 the host kinds, 11 a kind outside the
+// table, 12 a chain of single-element containers (for the depth limit), 13 a text, blob or
+// container record without data but with a count, 14 and 15 more containers. Bits 4 and 5 vary the
+// record: a text whose count disagrees with its length, a text or blob without data.
 class HostTreeBuilder {
  public:
   explicit HostTreeBuilder(std::size_t maxRecords) : maxRecords_(maxRecords) {}
@@ -200,18 +201,14 @@ class HostTreeBuilder {
   // Single-element containers around a leaf, alternating collections and structures.
   HostValue Chain(FuzzInput& in) {
     const std::size_t depth = std::min<std::size_t>(in.U16() % 1200, maxRecords_ - records_);
-    HostValue inner = Ref(kHostValueEmpty, nullptr, 0);
-    inner.kind = kHostValueUnsigned;
+    HostValue inner = Ref(kHostValueUnsigned, nullptr, 0);
     inner.payload.u = depth;
     for (std::size_t i = 0; i < depth; ++i) {
       ++records_;
       if (i % 2 == 0) {
         inner = Ref(kHostValueCollection, Keep(&inner, sizeof inner, false), 1);
       } else {
-        HostMember member;
-        std::memset(&member, 0, sizeof member);
-        member.name = static_cast<const char*>(Keep("m", 1, true));
-        member.value = inner;
+        const HostMember member{static_cast<const char*>(Keep("m", 1, true)), inner, 0};
         inner = Ref(kHostValueStructure, Keep(&member, sizeof member, false), 1);
       }
     }
@@ -221,39 +218,26 @@ class HostTreeBuilder {
   HostValue Record(FuzzInput& in) {
     ++records_;
     const uint8_t tag = in.Byte();
-    HostValue value = Ref(kHostValueEmpty, nullptr, 0);
-    switch (tag & 0x0F) {
-      case kHostValueEmpty:
-        return value;
-      case kHostValueBool:
-        value.kind = kHostValueBool;
-        value.payload.b = in.Byte();  // a host may send any byte
-        return value;
-      case kHostValueSigned:
-      case kHostValueUnsigned:
-      case kHostValueFloat:
-        value.kind = tag & 0x0F;
-        value.payload.u = in.U64();
-        return value;
-      case kHostValueStringBorrowed:
-      case kHostValueStringOwned:
-      case kHostValueBlobBorrowed:
-      case kHostValueBlobOwned:
-        return Text(in, tag & 0x0F, tag);
-      case 11:
-        value.kind = std::max<uint32_t>(in.U32(), kHostValueStructure + 1);
-        value.payload.u = in.U64();
-        return value;
-      case 12:
-        return Chain(in);
-      case 13:
-        return Ref(kHostValueStringBorrowed + in.Byte() % 6, nullptr, 1u + in.Byte());
-      case kHostValueCollection:
-      case 14:
-        return Container(in, kHostValueCollection);
-      default:
-        return Container(in, kHostValueStructure);
+    const uint32_t kind = tag & 0x0F;
+    HostValue value = Ref(kind, nullptr, 0);
+    if (kind == kHostValueBool) {
+      value.payload.b = in.Byte();  // a host may send any byte
+    } else if (kind >= kHostValueSigned && kind <= kHostValueFloat) {
+      value.payload.u = in.U64();
+    } else if (kind >= kHostValueStringBorrowed && kind <= kHostValueBlobOwned) {
+      return Text(in, kind, tag);
+    } else if (kind == 11) {
+      value.kind = std::max<uint32_t>(in.U32(), kHostValueStructure + 1);
+      value.payload.u = in.U64();
+    } else if (kind == 12) {
+      return Chain(in);
+    } else if (kind == 13) {
+      return Ref(kHostValueStringBorrowed + in.Byte() % 6, nullptr, 1u + in.Byte());
+    } else if (kind != kHostValueEmpty) {
+      const bool collection = kind == kHostValueCollection || kind == 14;
+      return Container(in, collection ? kHostValueCollection : kHostValueStructure);
     }
+    return value;
   }
 
   std::size_t maxRecords_;

@@ -1,135 +1,62 @@
 // Named-placeholder templates: the format text, the recorded fields and the final message.
-#include "diagnostics/ExpandTemplate.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
-#include <string>
 #include <vector>
+
+#include "diagnostics/ExpandTemplate.h"
 
 namespace vyn::diagnostics {
 namespace {
 
-// Field names with their kinds, sorted, so a row can state the whole map.
-std::string DescribeFields(const TemplateFields& fields) {
-  std::map<std::string, int> sorted;
-  for (const auto& [name, arg] : fields) sorted[name] = static_cast<int>(arg.kind);
+using Arg = TemplateArgument;
+const auto S = Arg::Signed;
+const auto U = Arg::Unsigned;
+const auto F = Arg::Float;
+const auto B = Arg::Bool;
+
+// The fields sorted by name, with kinds and texts; "kept" was there before and must stay.
+std::string Describe(TemplateFields fields) {
+  if (fields.erase("kept") != 1) return "kept lost";
   std::string text;
-  for (const auto& [name, kind] : sorted) text += name + ":" + std::to_string(kind) + " ";
+  for (const auto& [name, arg] : std::map<std::string, Arg>(fields.begin(), fields.end())) {
+    text += (text.empty() ? "" : " ") + name + ":" + std::to_string(static_cast<int>(arg.kind));
+    if (arg.kind == TemplateArgumentKind::Text) text += "=" + arg.text;
+  }
   return text;
 }
 
-TEST(ExpandTemplateText, FormatTextAndFields) {
-  struct Case {
-    const char* desc;
+TEST(ExpandTemplate, GivesTheFormatTextTheFieldsAndTheMessage) {
+  const struct {
     const char* templ;
-    std::vector<TemplateArgument> args;
-    const char* format;
-    const char* fields;  // "name:kind " sorted by name
-  };
-  const Case cases[] = {
-      {"plain text is copied", "no braces here", {"a"}, "no braces here", ""},
-      {"doubled braces", "{{x}}", {"a"}, "{x}", ""},
-      {"single closing brace", "a}b", {}, "a}b", ""},
-      {"the request error template", "Error response for {method} {url}: {error}",
-       {"GET", "/a", "X"}, "Error response for %1 %2: %3", "error:5 method:5 url:5 "},
-      {"alternative on empty text", "[{?none}]", {""}, "[none]", ""},
-      {"alternative on text", "[{?none}]", {"a"}, "[%1]", ""},
-      {"alternative on zero", "{n?zero}", {TemplateArgument::Signed(0)}, "zero", ""},
-      {"alternative on false", "{b?no}", {TemplateArgument::Bool(false)}, "no", ""},
-      {"named alternative, not empty", "{n?zero}", {TemplateArgument::Float(0.5)}, "%1",
-       "n:4 "},
-      {"alternative percent stays literal", "{?100%}", {""}, "100%%", ""},
-      {"silent drops the blanks before it", "id  \t{!id}.", {"7"}, "id.", "id:5 "},
-      {"specification", "{v:05d}", {TemplateArgument::Signed(3)}, "%1$05d", "v:2 "},
-      {"typed signed", "{#code}", {TemplateArgument::Signed(3)}, "%1", "code_int:2 "},
-      {"typed unsigned", "{#code}", {TemplateArgument::Unsigned(3)}, "%1", "code_int:3 "},
-      {"typed keeps a known suffix", "{#code_int}", {TemplateArgument::Signed(3)}, "%1",
-       "code_int:2 "},
-      {"typed unknown suffix", "{#code_x}", {"t"}, "%1", "code_x_str:5 "},
-      {"typed bool and float", "{#a}{#b}", {TemplateArgument::Bool(true), TemplateArgument::Float(1)},
-       "%1%2", "a_bool:1 b_float:4 "},
-      {"typed without name records nothing", "{#}", {"t"}, "%1", ""},
-      {"backslash escapes", "{a\\:b\\}}", {"t"}, "%1", "a:b}:5 "},
-      {"opening brace inside is ignored", "{a{b}", {"t"}, "%1", "ab:5 "},
-      {"placeholder beyond the arguments", "{a} {b}", {"t"}, "%1 ", "a:5 "},
-      {"unclosed placeholder", "x{a", {"t"}, "x", ""},
-      {"percent passthrough", "100%% {a}", {"t"}, "100%% %1", "a:5 "},
-      {"printf specification moves the counter", "%s {b}", {"t", "u"}, "%s %2", "b:5 "},
-      {"positional printf specification", "%2$-3d {c}", {"t", "u", "v"}, "%2$-3d %3", "c:5 "},
-  };
-  for (const Case& c : cases) {
-    std::string format = "stale";
-    TemplateFields fields;
-    ExpandTemplate(c.templ, c.args.data(), c.args.size(), format, fields);
-    EXPECT_EQ(format, c.format) << c.desc;
-    EXPECT_EQ(DescribeFields(fields), c.fields) << c.desc;
-  }
-}
-
-TEST(ExpandTemplateFields, LaterPlaceholderReplacesAndOthersStay) {
-  TemplateFields fields;
-  fields["kept"] = TemplateArgument("old");
-  fields["a"] = TemplateArgument("old");
-  const TemplateArgument args[] = {"x", "y"};
-  std::string format;
-  ExpandTemplate("{a} {a}", args, 2, format, fields);
-  EXPECT_EQ(format, "%1 %2");
-  ASSERT_EQ(fields.size(), 2u);
-  EXPECT_EQ(fields["a"].text, "y");
-  EXPECT_EQ(fields["kept"].text, "old");
-}
-
-TEST(ExpandMessageText, ExpandsThenFormats) {
-  TemplateFields fields;
-  EXPECT_EQ(ExpandMessage("Error response for {method} {url}: {error}", {"GET", "/a", "X"},
-                          &fields),
-            "Error response for GET /a: X");
-  EXPECT_EQ(DescribeFields(fields), "error:5 method:5 url:5 ");
-  EXPECT_EQ(fields["url"], TemplateArgument("/a"));
-
-  EXPECT_EQ(ExpandMessage("n={n:05d}", {TemplateArgument::Signed(42)}), "n=00042");
-  EXPECT_EQ(ExpandMessage("{u}", {TemplateArgument::Unsigned(18446744073709551615u)}),
-            "18446744073709551615");
-  EXPECT_EQ(ExpandMessage("{f} {b}", {TemplateArgument::Float(0.5), TemplateArgument::Bool(true)}),
-            "0.5 true");
-  EXPECT_EQ(ExpandMessage("{?100%} done", {""}), "100% done");
-  EXPECT_EQ(ExpandMessage("code {!id}", {"7"}), "code");
-  EXPECT_EQ(ExpandMessage("%s and {b}", {"a", "b"}), "a and b");
-  EXPECT_EQ(ExpandMessage("{a} {b}", {"only"}), "only ");
-  EXPECT_EQ(ExpandMessage("{a}", {}), "");
-}
-
-// A printf argument number too large for size_t names no argument; the placeholders after it
-// must not count on from a wrapped-around number and reach for an argument before the first.
-TEST(ExpandTemplateText, HugePrintfArgumentNumberLeavesLaterPlaceholdersEmpty) {
-  const TemplateArgument args[] = {"t"};
-  std::string format;
-  TemplateFields fields;
-  ExpandTemplate("%99999999999999999999 {a}", args, 1, format, fields);
-  EXPECT_EQ(format, "%99999999999999999999 ");
-  EXPECT_TRUE(fields.empty());
-  EXPECT_EQ(ExpandMessage("x %99999999999999999999 {a}", args, 1), "x ");
-}
-
-// A bare placeholder becomes "%n"; a digit or "$" right after it in the template must not join it
-// into another argument number or a printf specification.
-TEST(ExpandMessageText, DigitOrDollarAfterAPlaceholderPrintsAsText) {
-  struct Case {
-    const char* desc;
-    const char* templ;
-    std::vector<TemplateArgument> args;
+    std::vector<Arg> args;
+    const char* expanded;  // the format text | the fields as Describe() gives them
     const char* message;
+  } cases[] = {
+      {"{m} {u}: {e}", {"GET", "/a", "X"}, "%1 %2: %3 | e:5=X m:5=GET u:5=/a", "GET /a: X"},
+      {"{{x}} a}b}} {a} {b}x{a", {"t"}, "{x} a}b} %1 x | a:5=t", "{x} a}b} t x"},
+      {"[{?none}] [{?none}] {?100%}", {"", "a", ""}, "[none] [%2] 100%% | ", "[none] [a] 100%"},
+      {"{n?z}{b?n}{f?x}{u?0}", {S(0), B(false), F(0.5), U(0)}, "zn%3$s0 | f:4", "zn0.50"},
+      {"n={v:05d} id  \t{!id}.", {S(42), "7"}, "n=%1$05d id. | id:5=7 v:2", "n=00042 id."},
+      {"{#c}{#u}{#c_int}{#c_x}{#a}{#b}{#}",
+       {S(-3), U(~0ull), S(3), "t", B(true), F(1), "n"},
+       "%1%2%3%4%5%6%7 | a_bool:1 b_float:4 c_int:2 c_x_str:5=t u_int:3",
+       "-3184467440737095516153ttrue1n"},
+      {"{a\\:b\\}}{a{b}{a}{a}", {"t", "u", "v", "w"}, "%1%2%3%4 | a:5=w a:b}:5=t ab:5=u", "tuvw"},
+      {"%% %s {b} %2$-3d {c}", {"t", "u", "v"}, "%% %s %2 %2$-3d %3 | b:5=u c:5=v", "% t u u   v"},
+      {"{a}", {}, " | ", ""},
+      {"x %99999999999999999999 {a}", {"t"}, "x %99999999999999999999  | ", "x "},
+      {"{n}0{m}$x", {S(42), "x"}, "%1$s0%2$s$x | m:5=x n:2", "420x$x"},
+      {"{a} {!b}7", {"x", "y"}, "%1$s7 | a:5=x b:5=y", "x7"},
   };
-  const Case cases[] = {
-      {"digit after a placeholder", "{n}0 of {m}", {TemplateArgument::Signed(42), "x"}, "420 of x"},
-      {"digits after the last placeholder", "{a}5 items", {"x"}, "x5 items"},
-      {"dollar at the end", "{a}$", {"x"}, "x$"},
-      {"dollar and a letter", "{a}$x", {TemplateArgument::Signed(42)}, "42$x"},
-      {"digit after blanks a silent placeholder dropped", "{a}  {!b}7", {"x", "y"}, "x7"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ExpandMessage(c.templ, c.args.data(), c.args.size()), c.message) << c.desc;
+  for (const auto& c : cases) {
+    std::string format = "stale";
+    TemplateFields fields{{"kept", Arg("old")}}, messageFields = fields;
+    ExpandTemplate(c.templ, c.args.data(), c.args.size(), format, fields);
+    EXPECT_EQ(format + " | " + Describe(fields), c.expanded) << c.templ;
+    EXPECT_EQ(ExpandMessage(c.templ, c.args.data(), c.args.size(), &messageFields), c.message)
+        << c.templ;
+    EXPECT_EQ(Describe(messageFields), Describe(fields)) << c.templ;
   }
 }
 
