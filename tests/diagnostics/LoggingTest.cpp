@@ -1,7 +1,10 @@
 // Logging: filters, line formats, categories, targets, the manager's lifetime, assertion reports.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diagnostics/AssertionReport.h"
@@ -182,6 +185,37 @@ TEST_F(Logging, LastShutdownUnregistersTargetsAndANewManagerHasTheBuiltInTargets
   InitLogging();  // for TearDown
   EXPECT_TRUE(GetMinLevel() == kLogWarn && FindTarget("T") == nullptr);
   EXPECT_TRUE(FindTarget("DebuggerConsoleLogTarget") && !FindTarget("StdOutLogTarget"));
+}
+
+// Run under the thread sanitizer too: loggers on several threads while a target keeps coming and
+// going; the steady target sees every message once, in each thread's order.
+TEST_F(Logging, ManyThreadsLogWhileTargetsComeAndGo) {
+  Recorder steady("S", log);
+  constexpr int kThreads = 4, kMessages = 300;
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    std::vector<std::string> passingLog;
+    while (!done.load()) {
+      Recorder passing("P", passingLog);  // destroyed while registered: it detaches itself
+      (void)FindTarget("P");
+    }
+  });
+  std::vector<std::thread> loggers;
+  for (int i = 0; i < kThreads; ++i) {
+    loggers.emplace_back([i] {
+      for (int n = 0; n < kMessages; ++n) LogPrintf(kLogWarn, kCategoryDbg, "t%d m%d", i, n);
+    });
+  }
+  for (std::thread& t : loggers) t.join();
+  done = true;
+  churn.join();
+  ASSERT_EQ(log.size(), static_cast<std::size_t>(kThreads * kMessages));
+  std::vector<int> next(kThreads, 0);
+  for (const std::string& line : log) {
+    int thread = -1, message = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "S:t%d m%d", &thread, &message), 2) << line;
+    EXPECT_EQ(message, next[static_cast<std::size_t>(thread)]++) << line;
+  }
 }
 
 }  // namespace
