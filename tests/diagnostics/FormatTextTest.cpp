@@ -29,8 +29,9 @@ TEST(FormatText, PlaceholdersStarsAndKinds) {
       {FormatText("[%1$*2$d]", 42, 6) + FormatText("[%*.*c]", 3, 5, 'x') + FormatText("%.-3d", 5),
        "[    42][  x]005"},
       {FormatText("a%*db", "x", 5) + FormatText("b%*db", 2.0, 5) + FormatText("c%1$*3$db", 5, 6) +
-           FormatText("[%*d]", int64_t{0x100000003}, 1),
-       "abc[  1]"},
+           FormatText("[%*d]", int64_t{0x100000003}, 1) + FormatText("[%*d]", uint8_t{3}, 7),
+       "abc[  1][  7]"},
+      {FormatText("%1$hd|%1$hhd|%2$ld|%2$lld|%2$jd|%2$zd", 65537, 5), "65537|65537|5|5|5|5"},
       {FormatText("%1 %2 %3$x %4$X %5$x", UINT64_MAX, INT64_MIN, 0xABCDEF0123LL, uint16_t{0xBEEF},
                   -1),
        "18446744073709551615 -9223372036854775808 abcdef0123 BEEF ffffffff"},
@@ -68,6 +69,9 @@ TEST(FormatText, ResultsAreBoundedAndVersionsAndUtf16Convert) {
   EXPECT_EQ(PrintfToBuffer(buffer, sizeof buffer, "%s", "1234567"), 7);
   EXPECT_EQ(PrintfToBuffer(buffer, 8, "%s", "12345678") + PrintfToBuffer(buffer, 0, "%d", 1), -2);
   EXPECT_EQ(PrintfToBuffer(buffer, 8, "%s", ""), 0);
+  buffer[0] = 'x';
+  EXPECT_EQ(PrintfToBuffer(buffer, 8, nullptr), 0);
+  EXPECT_EQ(buffer[0], '\0') << "no format leaves an empty text";
   EXPECT_EQ(WriteVersionText(buffer, 6, {18, 0, 0, "rc", ""}), 5u);
   EXPECT_EQ(buffer + VersionText({4294967295u, 0, 18, "", "abc"}), "18.0.4294967295.0.18+abc");
   EXPECT_EQ(Utf16ToUtf8(u"a\u00e9\u20ac\uffff\U0001F600\U0010FFFF\xDC00"),
