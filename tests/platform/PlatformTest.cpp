@@ -45,6 +45,9 @@ TEST(PlatformExecutablePath, RefusesABufferThatWouldCutThePath) {
   EXPECT_STREQ(cut, "");
   EXPECT_FALSE(ExecutablePath(nullptr, 10));
   EXPECT_FALSE(ExecutablePath(cut, 0));
+  char single[1] = {'x'};
+  EXPECT_FALSE(ExecutablePath(single, 1)) << "room for the terminator only";
+  EXPECT_EQ(single[0], '\0');
 }
 
 TEST(PlatformClock, LocalTimePartsAreInRange) {
