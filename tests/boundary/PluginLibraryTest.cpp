@@ -45,7 +45,7 @@ TEST(PluginLifecycle, LoadCyclesNegotiateSubscribeUnsubscribeAndGiveBackWhatThey
         EXPECT_EQ(FormatText("%1.%2.%3 %4", block.major, block.minor, block.patch,
                              Text(block.shortName)),
                   "18.0.0 vyn-pft");
-        ASSERT_NE(block.callbacks, nullptr);
+        ASSERT_NE(Read(block.callbacks), nullptr);
         const PluginCallbacks callbacks = *block.callbacks;
         EXPECT_TRUE(callbacks.initialize && callbacks.unload && callbacks.memoryStats && block.api);
         const uint64_t loaded = plugin.LiveBlocks();
