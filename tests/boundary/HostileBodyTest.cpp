@@ -31,12 +31,13 @@ class HostileBody : public ScriptedFeature {
     before = scripted.plugin().LiveBytes();
   }
   // Posts an event body, which must be answered quickly: the faults these guard against took
-  // tens of seconds, and a sanitizer build still takes well under five.
+  // tens of seconds in an optimised build; a sanitizer build on a busy machine takes a few.
   std::string Post(const char* type, const std::string& body, HostResponse* response = nullptr) {
     RequestBuilder request(6, "/vyn-pft/v2/events");
     const auto start = std::chrono::steady_clock::now();
     std::string outcome = scripted.Call("PostVynPftV2Events", request.Body(type, body), response);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took.count(), 15.0);
     return outcome;
   }
   uint64_t PeakBytes() { return scripted.plugin().Counter(0); }
