@@ -32,9 +32,9 @@ void PftPlugin::HandlePFTEvent(CallResult& result, const PFTEvent& event) {
     return;
   }
   if (dropped != 0) {
-    diagnostics::LogPrintf(diagnostics::kLogError, diagnostics::kCategoryDbg,
-                           "HandlePFTEvent: event log full, dropped the %zu oldest events awaiting upload",
-                           dropped);
+    diagnostics::LogPrintf(
+        diagnostics::kLogError, diagnostics::kCategoryDbg,
+        "HandlePFTEvent: event log full, dropped the %zu oldest events awaiting upload", dropped);
   }
   if (!IsUploadAction(event.action)) return;
 
