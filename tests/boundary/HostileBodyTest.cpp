@@ -117,6 +117,19 @@ TEST_F(HostileBody, StoredEventsCostAboutTheirSize) {
   EXPECT_EQ(scripted.plugin().LiveBytes(), before);
 }
 
+TEST_F(HostileBody, AFullLogDropsItsOldestEventsAndSaysSo) {
+  for (int i = 0; i < 10002; ++i) {
+    ASSERT_EQ(scripted.PostEvent(R"({"playerSurveyId": 1, "action": "view"})"), "ok");
+  }
+  const auto& logs = scripted.host.logs;
+  const auto dropped = std::count_if(logs.begin(), logs.end(), [](const auto& line) {
+    return line.level == 2 &&
+           line.message.find("event log full, dropped the 1 oldest events") != std::string::npos;
+  });
+  EXPECT_EQ(dropped, 2);
+  SubmitIsUploaded(10000);
+}
+
 TEST_F(HostileBody, ABodyOfSmallAnswersPeaksNearItsSize) {
   std::string data = "[";
   for (int i = 0; i < 20000; ++i) {
