@@ -1,169 +1,114 @@
 // Number texts: bases, signs, blanks, leftovers, ranges and the double spellings.
 #include "binding/NumberText.h"
 
+#include <gtest/gtest.h>
+
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 namespace vyn::binding {
 namespace {
 
-using S = NumberTextStatus;
-
-const char* StatusName(S status) {
-  switch (status) {
-    case S::Ok:
-      return "Ok";
-    case S::IncorrectFormat:
-      return "IncorrectFormat";
-    case S::OutOfRange:
-      return "OutOfRange";
-  }
-  return "?";
+std::string Shown(NumberTextStatus status, const std::string& value) {
+  static const char* const kNames[] = {"Ok", "IncorrectFormat", "OutOfRange"};
+  return std::string(kNames[static_cast<int>(status)]) + " " + value;
+}
+// Each parser's status and what it stored, from an output that held 42.
+std::string I(std::string_view text, int64_t min = INT64_MIN, int64_t max = INT64_MAX) {
+  int64_t out = 42;
+  const NumberTextStatus status = ParseSignedText(text, min, max, out);
+  return Shown(status, std::to_string(out));
+}
+std::string U(std::string_view text, uint64_t max = UINT64_MAX) {
+  uint64_t out = 42;
+  const NumberTextStatus status = ParseUnsignedText(text, max, out);
+  return Shown(status, std::to_string(out));
+}
+std::string D(std::string_view text, double max = DBL_MAX) {
+  double out = 42;
+  const NumberTextStatus status = ParseDoubleText(text, -max, max, out);
+  char value[32];
+  std::snprintf(value, sizeof value, "%.17g", out);
+  return Shown(status, std::isnan(out) ? "nan" : value);
 }
 
-TEST(NumberTextSigned, ReadsBasesSignsAndLeftovers) {
-  struct Case {
+TEST(NumberText, ReadsBasesSignsLeftoversAndRanges) {
+  const struct {
     const char* desc;
-    std::string_view text;
-    int64_t min, max;
-    S status;
-    int64_t value;
+    std::string got;
+    const char* want;
+  } cases[] = {
+      {"hex prefix", I("0x10"), "Ok 16"},
+      {"upper-case hex prefix and digits", I("0XfF"), "Ok 255"},
+      {"leading zero is octal", I("010"), "Ok 8"},
+      {"octal has no digit 8", I("08"), "IncorrectFormat 0"},
+      {"trailing blank", I("12 "), "IncorrectFormat 0"},
+      {"trailing letter", I("12a"), "IncorrectFormat 0"},
+      {"empty text is zero", I(""), "Ok 0"},
+      {"any classic blank, then a sign", I("\t\n\v\f\r -5"), "Ok -5"},
+      {"plus sign", I("+7"), "Ok 7"},
+      {"negative hex", I("-0x10"), "Ok -16"},
+      {"blanks only", I("   "), "IncorrectFormat 0"},
+      {"sign only", I("-"), "IncorrectFormat 0"},
+      {"two signs", I("--1"), "IncorrectFormat 0"},
+      {"blank after the sign", I("- 1"), "IncorrectFormat 0"},
+      {"0x without digits is 0 then x", I("0x"), "IncorrectFormat 0"},
+      {"largest", I("9223372036854775807"), "Ok 9223372036854775807"},
+      {"smallest", I("-9223372036854775808"), "Ok -9223372036854775808"},
+      {"one past the largest", I("9223372036854775808"), "OutOfRange 0"},
+      {"one past the smallest", I("-9223372036854775809"), "OutOfRange 0"},
+      {"hex past 64 bits", I("0x10000000000000000"), "OutOfRange 0"},
+      {"a leftover wins over overflow", I("99999999999999999999x"), "IncorrectFormat 0"},
+      {"int8 maximum", I("127", -128, 127), "Ok 127"},
+      {"int8 minimum", I("-128", -128, 127), "Ok -128"},
+      {"above int8", I("128", -128, 127), "OutOfRange 0"},
+      {"below int8", I("-129", -128, 127), "OutOfRange 0"},
+      {"embedded NUL is a leftover",
+       I(std::string_view("5\0"
+                          "1",
+                          3)),
+       "IncorrectFormat 0"},
+      {"the view's end is the text's end", I(std::string_view("12345", 3)), "Ok 123"},
+      {"unsigned: minus one has no value", U("-1"), "OutOfRange 0"},
+      {"unsigned: minus zero", U("-0"), "Ok 0"},
+      {"unsigned: largest in hex", U("0xFFFFFFFFFFFFFFFF"), "Ok 18446744073709551615"},
+      {"unsigned: past 64 bits", U("18446744073709551616"), "OutOfRange 0"},
+      {"unsigned: uint8 maximum", U("255", 255), "Ok 255"},
+      {"unsigned: above uint8", U("256", 255), "OutOfRange 0"},
+      {"unsigned: trailing blank", U("1 "), "IncorrectFormat 0"},
+      {"double: hex", D("0x1p3"), "Ok 8"},
+      {"double: hex with fraction and sign", D("-0X1.8p1"), "Ok -3"},
+      {"double: blank, exponent", D(" 2.5e2"), "Ok 250"},
+      {"double: plus sign, bare fraction", D("+.5"), "Ok 0.5"},
+      {"double: overflow", D("1e400"), "OutOfRange 0"},
+      {"double: negative overflow", D("-1e400"), "OutOfRange 0"},
+      {"double: hex overflow", D("0x1p99999"), "OutOfRange 0"},
+      {"double: rounds up to infinity", D("1.7976931348623159e308"), "OutOfRange 0"},
+      {"double: largest", D("1.7976931348623157e308"), "Ok 1.7976931348623157e+308"},
+      {"double: underflow reads as zero", D("1e-400"), "Ok 0"},
+      {"double: leading zeros, then underflow", D("0.000000001e-400"), "Ok 0"},
+      {"double: large mantissa, tiny exponent", D("123456789e-400"), "Ok 0"},
+      {"double: huge exponent digits", D("1e-99999999999999999999"), "Ok 0"},
+      {"double: hex underflow", D("0x1p-99999"), "Ok 0"},
+      {"double: above the float range", D("3.5e38", 3.4028234663852886e38), "OutOfRange 0"},
+      {"double: below the float range", D("-3.5e38", 3.4028234663852886e38), "OutOfRange 0"},
+      {"double: infinity", D("inf"), "OutOfRange 0"},
+      {"double: NaN passes the range", D("-NaN", 1.0), "Ok nan"},
+      {"double: trailing blank", D("1.5 "), "IncorrectFormat 0"},
+      {"double: dangling exponent", D("1e"), "IncorrectFormat 0"},
+      {"double: two signs", D("+-1"), "IncorrectFormat 0"},
+      {"double: sign inside hex", D("0x-1"), "IncorrectFormat 0"},
+      {"double: hex prefix alone", D("0x"), "IncorrectFormat 0"},
+      {"double: hex prefix at the view's end", D(std::string_view("0x1", 2)), "IncorrectFormat 0"},
+      {"double: the view's end", D(std::string_view("12345", 2)), "Ok 12"},
+      {"double: blanks only", D("  "), "IncorrectFormat 0"},
+      {"double: empty text is zero", D(""), "Ok 0"},
   };
-  constexpr int64_t kMin = INT64_MIN, kMax = INT64_MAX;
-  const Case cases[] = {
-      {"hex prefix", "0x10", kMin, kMax, S::Ok, 16},
-      {"upper-case hex prefix and digits", "0XfF", kMin, kMax, S::Ok, 255},
-      {"leading zero is octal", "010", kMin, kMax, S::Ok, 8},
-      {"octal has no digit 8", "08", kMin, kMax, S::IncorrectFormat, 0},
-      {"trailing blank", "12 ", kMin, kMax, S::IncorrectFormat, 0},
-      {"trailing letter", "12a", kMin, kMax, S::IncorrectFormat, 0},
-      {"empty text is zero", "", kMin, kMax, S::Ok, 0},
-      {"leading blank and sign", " -5", kMin, kMax, S::Ok, -5},
-      {"any classic blank", "\t\n\v\f\r 5", kMin, kMax, S::Ok, 5},
-      {"plus sign", "+7", kMin, kMax, S::Ok, 7},
-      {"negative hex", "-0x10", kMin, kMax, S::Ok, -16},
-      {"blanks only", "   ", kMin, kMax, S::IncorrectFormat, 0},
-      {"sign only", "-", kMin, kMax, S::IncorrectFormat, 0},
-      {"two signs", "--1", kMin, kMax, S::IncorrectFormat, 0},
-      {"blank after sign", "- 1", kMin, kMax, S::IncorrectFormat, 0},
-      {"0x without digits is 0 then x", "0x", kMin, kMax, S::IncorrectFormat, 0},
-      {"largest value", "9223372036854775807", kMin, kMax, S::Ok, kMax},
-      {"smallest value", "-9223372036854775808", kMin, kMax, S::Ok, kMin},
-      {"one past the largest", "9223372036854775808", kMin, kMax, S::OutOfRange, 0},
-      {"one past the smallest", "-9223372036854775809", kMin, kMax, S::OutOfRange, 0},
-      {"overflows 64 bits", "99999999999999999999999", kMin, kMax, S::OutOfRange, 0},
-      {"hex over 64 bits", "0x10000000000000000", kMin, kMax, S::OutOfRange, 0},
-      {"leftover wins over overflow", "99999999999999999999x", kMin, kMax, S::IncorrectFormat, 0},
-      {"int8 upper bound", "127", -128, 127, S::Ok, 127},
-      {"int8 above", "128", -128, 127, S::OutOfRange, 0},
-      {"embedded NUL is a leftover", std::string_view("5\0001", 3), kMin, kMax, S::IncorrectFormat,
-       0},
-  };
-  for (const Case& c : cases) {
-    int64_t out = 42;
-    const S status = ParseSignedText(c.text, c.min, c.max, out);
-    EXPECT_EQ(StatusName(status), StatusName(c.status)) << c.desc;
-    EXPECT_EQ(out, c.value) << c.desc;
-  }
-}
-
-TEST(NumberTextUnsigned, NegatesModuloTwoToThe64) {
-  struct Case {
-    const char* desc;
-    std::string_view text;
-    uint64_t max;
-    S status;
-    uint64_t value;
-  };
-  constexpr uint64_t kMax = UINT64_MAX;
-  const Case cases[] = {
-      {"minus one has no unsigned value", "-1", kMax, S::OutOfRange, 0},
-      {"minus in hex", "-0x10", kMax, S::OutOfRange, 0},
-      {"minus zero", "-0", kMax, S::Ok, 0},
-      {"largest value", "18446744073709551615", kMax, S::Ok, kMax},
-      {"largest value in hex", "0xFFFFFFFFFFFFFFFF", kMax, S::Ok, kMax},
-      {"overflows 64 bits", "18446744073709551616", kMax, S::OutOfRange, 0},
-      {"negative overflow is still overflow", "-18446744073709551616", kMax, S::OutOfRange, 0},
-      {"uint8 above", "256", 255, S::OutOfRange, 0},
-      {"octal", "0777", kMax, S::Ok, 511},
-      {"trailing blank", "1 ", kMax, S::IncorrectFormat, 0},
-      {"empty text", "", kMax, S::Ok, 0},
-  };
-  for (const Case& c : cases) {
-    uint64_t out = 42;
-    const S status = ParseUnsignedText(c.text, c.max, out);
-    EXPECT_EQ(StatusName(status), StatusName(c.status)) << c.desc;
-    EXPECT_EQ(out, c.value) << c.desc;
-  }
-}
-
-TEST(NumberTextDouble, ReadsSpellingsAndRanges) {
-  struct Case {
-    const char* desc;
-    std::string_view text;
-    double max;  // the range is [-max, max]
-    S status;
-    double value;
-  };
-  constexpr double kMax = DBL_MAX;
-  constexpr double kFloatMax = 3.4028234663852886e38;
-  const Case cases[] = {
-      {"hex float", "0x1p3", kMax, S::Ok, 8.0},
-      {"hex float with fraction", "-0X1.8p1", kMax, S::Ok, -3.0},
-      {"decimal with exponent", " 2.5e2", kMax, S::Ok, 250.0},
-      {"plus sign and bare fraction", "+.5", kMax, S::Ok, 0.5},
-      {"overflow", "1e400", kMax, S::OutOfRange, 0.0},
-      {"negative overflow", "-1e400", kMax, S::OutOfRange, 0.0},
-      {"hex overflow", "0x1p99999", kMax, S::OutOfRange, 0.0},
-      {"rounds up to infinity", "1.7976931348623159e308", kMax, S::OutOfRange, 0.0},
-      {"largest double", "1.7976931348623157e308", kMax, S::Ok, DBL_MAX},
-      {"underflow reads as zero", "1e-400", kMax, S::Ok, 0.0},
-      {"underflow with many leading zeros", "0.000000001e-400", kMax, S::Ok, 0.0},
-      {"large mantissa, tiny exponent", "123456789e-400", kMax, S::Ok, 0.0},
-      {"hex underflow", "0x1p-99999", kMax, S::Ok, 0.0},
-      {"above the float range", "3.5e38", kFloatMax, S::OutOfRange, 0.0},
-      {"infinity is out of range", "inf", kMax, S::OutOfRange, 0.0},
-      {"trailing blank", "1.5 ", kMax, S::IncorrectFormat, 0.0},
-      {"dangling exponent", "1e", kMax, S::IncorrectFormat, 0.0},
-      {"two signs", "+-1", kMax, S::IncorrectFormat, 0.0},
-      {"sign inside hex", "0x-1", kMax, S::IncorrectFormat, 0.0},
-      {"hex prefix alone", "0x", kMax, S::IncorrectFormat, 0.0},
-      {"blanks only", "  ", kMax, S::IncorrectFormat, 0.0},
-      {"empty text is zero", "", kMax, S::Ok, 0.0},
-  };
-  for (const Case& c : cases) {
-    double out = 42.0;
-    const S status = ParseDoubleText(c.text, -c.max, c.max, out);
-    EXPECT_EQ(StatusName(status), StatusName(c.status)) << c.desc;
-    EXPECT_EQ(out, c.value) << c.desc;
-  }
-}
-
-TEST(NumberTextDouble, NanPassesTheRangeCheck) {
-  for (const char* text : {"nan", "-NaN", "nan(123)"}) {
-    double out = 0.0;
-    EXPECT_EQ(ParseDoubleText(text, -1.0, 1.0, out), S::Ok) << text;
-    EXPECT_TRUE(std::isnan(out)) << text;
-  }
-}
-
-TEST(NumberTextDouble, NeverReadsPastTheView) {
-  // The digits after the view's end must not join the number.
-  const char buffer[] = "12345";
-  double d = 0.0;
-  EXPECT_EQ(ParseDoubleText(std::string_view(buffer, 2), -DBL_MAX, DBL_MAX, d), S::Ok);
-  EXPECT_EQ(d, 12.0);
-  int64_t i = 0;
-  EXPECT_EQ(ParseSignedText(std::string_view(buffer, 3), INT64_MIN, INT64_MAX, i), S::Ok);
-  EXPECT_EQ(i, 123);
-  // A view ending right after the hex prefix is 0 followed by x, not a hex number.
-  const char hex[] = "0x1";
-  EXPECT_EQ(ParseDoubleText(std::string_view(hex, 2), -DBL_MAX, DBL_MAX, d), S::IncorrectFormat);
-  EXPECT_EQ(ParseSignedText(std::string_view(hex, 2), INT64_MIN, INT64_MAX, i), S::IncorrectFormat);
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.desc;
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 // The platform stand-ins: thread identity, executable path, clocks and the recursive lock.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -15,91 +13,54 @@
 namespace vyn::platform {
 namespace {
 
-TEST(PlatformThreadId, StablePerThreadAndDistinctAcrossThreads) {
-  const uint32_t mine = CurrentThreadId();
-  EXPECT_NE(mine, 0u);
-  EXPECT_EQ(CurrentThreadId(), mine);
-  uint32_t other = 0;
-  std::thread([&] { other = CurrentThreadId(); }).join();
-  EXPECT_NE(other, 0u);
-  EXPECT_NE(other, mine);
-}
-
-TEST(PlatformExecutablePath, NamesThisTestProgram) {
-  char path[1024];
-  ASSERT_TRUE(ExecutablePath(path, sizeof path));
-  const std::string text(path);
-  EXPECT_EQ(text.front(), '/');
-  EXPECT_EQ(text.substr(text.rfind('/') + 1), "tests_platform");
-}
-
-TEST(PlatformExecutablePath, RefusesABufferThatWouldCutThePath) {
+TEST(Platform, ExecutablePathNeedsRoomForThePathAndItsTerminator) {
   char full[1024];
   ASSERT_TRUE(ExecutablePath(full, sizeof full));
-  const std::size_t length = std::strlen(full);
-  char exact[1024];
-  EXPECT_TRUE(ExecutablePath(exact, length + 1)) << "room for the path and its terminator";
-  EXPECT_STREQ(exact, full);
-  char cut[1024] = "stale";
-  EXPECT_FALSE(ExecutablePath(cut, length)) << "one byte short";
+  const std::string path = full;
+  EXPECT_EQ(path.substr(path.rfind('/')), "/tests_platform");
+  char cut[1024];
+  EXPECT_TRUE(ExecutablePath(cut, path.size() + 1));
+  EXPECT_STREQ(cut, full);
+  EXPECT_FALSE(ExecutablePath(cut, path.size())) << "one byte short";
   EXPECT_STREQ(cut, "");
-  EXPECT_FALSE(ExecutablePath(nullptr, 10));
-  EXPECT_FALSE(ExecutablePath(cut, 0));
-  char single[1] = {'x'};
-  EXPECT_FALSE(ExecutablePath(single, 1)) << "room for the terminator only";
-  EXPECT_EQ(single[0], '\0');
+  char one[2] = {'x', 'y'};
+  EXPECT_FALSE(ExecutablePath(one, 1));
+  EXPECT_EQ(std::string(one, 2), std::string("\0y", 2)) << "nothing written past the size";
+  EXPECT_FALSE(ExecutablePath(nullptr, 10) || ExecutablePath(cut, 0)) << "no buffer";
 }
 
-TEST(PlatformClock, LocalTimePartsAreInRange) {
-  const LocalTimeParts parts = GetLocalTimeParts();
-  EXPECT_GE(parts.year, 2024);
-  EXPECT_GE(parts.month, 1);
-  EXPECT_LE(parts.month, 12);
-  EXPECT_GE(parts.day, 1);
-  EXPECT_LE(parts.day, 31);
-  EXPECT_GE(parts.hour, 0);
-  EXPECT_LE(parts.hour, 23);
-  EXPECT_GE(parts.minute, 0);
-  EXPECT_LE(parts.minute, 59);
-  EXPECT_GE(parts.second, 0);
-  EXPECT_LE(parts.second, 60);  // a leap second
-  EXPECT_GE(parts.millisecond, 0);
-  EXPECT_LE(parts.millisecond, 999);
-}
-
-TEST(PlatformClock, PerformanceCounterMeasuresElapsedTime) {
-  const int64_t frequency = PerformanceFrequency();
-  ASSERT_GT(frequency, 0);
+TEST(Platform, ClocksGiveLocalTimePartsAndElapsedTime) {
+  const LocalTimeParts t = GetLocalTimeParts();
+  const int32_t parts[][3] = {{t.month, 1, 12},  {t.day, 1, 31},    {t.hour, 0, 23},
+                              {t.minute, 0, 59}, {t.second, 0, 60}, {t.millisecond, 0, 999}};
+  for (const auto& [part, low, high] : parts) EXPECT_TRUE(part >= low && part <= high) << part;
   const int64_t before = PerformanceCounter();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const int64_t after = PerformanceCounter();
-  const double seconds = static_cast<double>(after - before) / static_cast<double>(frequency);
-  EXPECT_GE(seconds, 0.019);
-  EXPECT_LT(seconds, 5.0);
+  const double seconds = static_cast<double>(PerformanceCounter() - before) /
+                         static_cast<double>(PerformanceFrequency());
+  EXPECT_TRUE(seconds >= 0.019 && seconds < 5.0) << seconds;
 }
 
-TEST(PlatformRecursiveMutex, OwnerMayRelockOthersWaitForFullRelease) {
+TEST(Platform, ThreadsHaveTheirOwnIdsAndWaitUntilTheOwnerReleasesARecursiveLockFully) {
   RecursiveMutex mutex;
-  mutex.Lock();
-  ASSERT_TRUE(mutex.TryLock()) << "the owner takes it again";
-  auto otherThreadGetsIt = [&] {
+  uint32_t other = 0;
+  const auto otherThreadGetsIt = [&] {
     bool got = false;
     std::thread([&] {
+      other = CurrentThreadId();
       got = mutex.TryLock();
       if (got) mutex.Unlock();
     }).join();
     return got;
   };
-  EXPECT_FALSE(otherThreadGetsIt());
-  mutex.Unlock();
-  EXPECT_FALSE(otherThreadGetsIt()) << "still held once";
-  mutex.Unlock();
-  EXPECT_TRUE(otherThreadGetsIt());
   {
     RecursiveMutexGuard guard(mutex);
-    EXPECT_FALSE(otherThreadGetsIt());
+    ASSERT_TRUE(mutex.TryLock()) << "the owner takes it again";
+    mutex.Unlock();
+    EXPECT_FALSE(otherThreadGetsIt()) << "still held once";
   }
   EXPECT_TRUE(otherThreadGetsIt());
+  EXPECT_NE(other, CurrentThreadId());
 }
 
 }  // namespace
