@@ -3,14 +3,12 @@
 // first uses of type identities racing each other. Meant to run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <latch>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "binding/AssignValue.h"
@@ -107,29 +105,22 @@ TEST(RegistryConcurrency, ReadersSeeConsistentStateWhileAWriterRegisters) {
   EXPECT_EQ(registry.LookupTypeById(TypeIdOf<Payload>()), registry.LookupType("Payload"));
 }
 
-template <std::size_t... I>
-std::array<const BindingTypeId*, sizeof...(I)> ProbeIds(std::index_sequence<I...>) {
-  return {TypeIdOf<Probe<static_cast<int>(I)>>()...};
-}
-
+// Identities created on first use from several threads at once come out the same everywhere.
 TEST(RegistryConcurrency, FirstUseOfAnIdentityIsCreatedOnce) {
   constexpr int kThreads = 6;
   std::latch start(kThreads);
-  std::array<std::array<const BindingTypeId*, 24>, kThreads> seen{};
+  std::array<std::array<const BindingTypeId*, 3>, kThreads> seen{};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
-      seen[t] = ProbeIds(std::make_index_sequence<24>{});
+      seen[t] = {TypeIdOf<Probe<1>>(), TypeIdOf<Probe<2>>(), TypeIdOf<Probe<3>>()};
     });
   }
   for (std::thread& thread : threads) thread.join();
-
   for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]) << "thread " << t;
-  std::vector<uint32_t> numbers;
-  for (const BindingTypeId* id : seen[0]) numbers.push_back(id->number);
-  std::sort(numbers.begin(), numbers.end());
-  EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end()), numbers.end());
+  EXPECT_TRUE(seen[0][0]->number != seen[0][1]->number &&
+              seen[0][1]->number != seen[0][2]->number);
 }
 
 }  // namespace
