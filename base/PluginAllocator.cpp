@@ -3,12 +3,12 @@
 // counted exactly once per block. Counts use the heap's usable block sizes.
 #include "base/PluginAllocator.h"
 
-#include <malloc.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "platform/Heap.h"
 
 namespace vyn::base {
 namespace {
@@ -26,9 +26,9 @@ struct Counters {
 // unit already find it ready.
 constinit Counters gCounters;
 
-void CountAllocation(void* block) noexcept {
+// Sizes are passed in: ordinary and aligned blocks are measured by different calls.
+void CountAllocation(void* block, uint64_t size) noexcept {
   if (block == nullptr) return;
-  const uint64_t size = malloc_usable_size(block);
   const uint64_t allocated = gCounters.bytesAllocated.fetch_add(size) + size;
   const uint64_t blocks = gCounters.blocksAllocated.fetch_add(1) + 1;
   const uint64_t live = allocated - gCounters.bytesFreed.load();
@@ -41,20 +41,20 @@ void CountAllocation(void* block) noexcept {
   }
 }
 
-void CountFree(void* block) noexcept {
+void CountFree(void* block, uint64_t size) noexcept {
   if (block == nullptr) return;
-  gCounters.bytesFreed.fetch_add(malloc_usable_size(block));
+  gCounters.bytesFreed.fetch_add(size);
   gCounters.blocksFreed.fetch_add(1);
 }
 
 void* CountingAllocate(void*, std::size_t size) {
   void* block = std::malloc(size == 0 ? 1 : size);
-  CountAllocation(block);
+  if (block != nullptr) CountAllocation(block, platform::HeapBlockSize(block));
   return block;
 }
 
 void CountingFree(void*, void* block) {
-  CountFree(block);
+  if (block != nullptr) CountFree(block, platform::HeapBlockSize(block));
   std::free(block);
 }
 
@@ -62,25 +62,24 @@ void* CountingReallocate(void*, void* block, std::size_t size) {
   if (block == nullptr) return CountingAllocate(nullptr, size);
   // Counted as a free of the old block and an allocation of the new one. The old block's size
   // must be read before realloc may release it; when realloc fails the old block stays alive.
-  const uint64_t oldSize = malloc_usable_size(block);
+  const uint64_t oldSize = platform::HeapBlockSize(block);
   void* moved = std::realloc(block, size == 0 ? 1 : size);
   if (moved == nullptr) return nullptr;
   gCounters.bytesFreed.fetch_add(oldSize);
   gCounters.blocksFreed.fetch_add(1);
-  CountAllocation(moved);
+  CountAllocation(moved, platform::HeapBlockSize(moved));
   return moved;
 }
 
 char* CountingDuplicate(void*, const char* text) {
   if (text == nullptr) return nullptr;
-  const std::size_t length = std::strlen(text) + 1;
-  auto* copy = static_cast<char*>(CountingAllocate(nullptr, length));
-  if (copy != nullptr) std::memcpy(copy, text, length);
+  char* copy = platform::HeapDuplicate(text);
+  if (copy != nullptr) CountAllocation(copy, platform::HeapBlockSize(copy));
   return copy;
 }
 
 std::size_t CountingBlockSize(void*, const void* block) {
-  return block == nullptr ? 0 : malloc_usable_size(const_cast<void*>(block));
+  return block == nullptr ? 0 : platform::HeapBlockSize(const_cast<void*>(block));
 }
 
 constinit const PluginAllocator kCountingAllocator = {
@@ -130,13 +129,25 @@ void* AllocateOrFail(std::size_t size) {
   return block;
 }
 
+std::size_t AlignmentOf(std::align_val_t alignment) noexcept {
+  const auto align = static_cast<std::size_t>(alignment);
+  return align < sizeof(void*) ? sizeof(void*) : align;
+}
+
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
-  void* block = nullptr;
-  std::size_t align = static_cast<std::size_t>(alignment);
-  if (align < sizeof(void*)) align = sizeof(void*);
-  if (posix_memalign(&block, align, size == 0 ? 1 : size) != 0) return nullptr;
-  vyn::base::CountAllocation(block);
+  const std::size_t align = AlignmentOf(alignment);
+  void* block = vyn::platform::HeapAllocateAligned(size == 0 ? 1 : size, align);
+  if (block != nullptr) {
+    vyn::base::CountAllocation(block, vyn::platform::HeapAlignedBlockSize(block, align));
+  }
   return block;
+}
+
+void FreeAligned(void* block, std::align_val_t alignment) noexcept {
+  if (block == nullptr) return;
+  const std::size_t align = AlignmentOf(alignment);
+  vyn::base::CountFree(block, vyn::platform::HeapAlignedBlockSize(block, align));
+  vyn::platform::HeapFreeAligned(block);
 }
 
 void* AllocateAlignedOrFail(std::size_t size, std::align_val_t alignment) {
@@ -176,18 +187,22 @@ void operator delete(void* block, const std::nothrow_t&) noexcept { vyn::base::P
 void operator delete[](void* block, const std::nothrow_t&) noexcept {
   vyn::base::PluginFree(block);
 }
-// Aligned blocks come from posix_memalign, which free() releases like any other block.
-void operator delete(void* block, std::align_val_t) noexcept { vyn::base::PluginFree(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { vyn::base::PluginFree(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
-  vyn::base::PluginFree(block);
+// Aligned blocks have their own release in some runtimes, so they never reach PluginFree.
+void operator delete(void* block, std::align_val_t alignment) noexcept {
+  FreeAligned(block, alignment);
 }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
-  vyn::base::PluginFree(block);
+void operator delete[](void* block, std::align_val_t alignment) noexcept {
+  FreeAligned(block, alignment);
 }
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  vyn::base::PluginFree(block);
+void operator delete(void* block, std::size_t, std::align_val_t alignment) noexcept {
+  FreeAligned(block, alignment);
 }
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  vyn::base::PluginFree(block);
+void operator delete[](void* block, std::size_t, std::align_val_t alignment) noexcept {
+  FreeAligned(block, alignment);
+}
+void operator delete(void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  FreeAligned(block, alignment);
+}
+void operator delete[](void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  FreeAligned(block, alignment);
 }

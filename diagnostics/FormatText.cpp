@@ -182,11 +182,11 @@ template <typename Value>
 int PrintPiece(char* out, std::size_t size, const PieceSpec& piece, Value value) {
   switch (piece.starCount) {
     case 0:
-      return PrintfToBuffer(out, size, piece.text, value);
+      return BufferPrintf(out, size, piece.text, value);
     case 1:
-      return PrintfToBuffer(out, size, piece.text, piece.stars[0], value);
+      return BufferPrintf(out, size, piece.text, piece.stars[0], value);
     default:
-      return PrintfToBuffer(out, size, piece.text, piece.stars[0], piece.stars[1], value);
+      return BufferPrintf(out, size, piece.text, piece.stars[0], piece.stars[1], value);
   }
 }
 
@@ -370,7 +370,7 @@ int PrintfToBuffer(char* buffer, std::size_t size, const char* format, va_list a
   return static_cast<std::size_t>(needed) < size ? needed : -1;
 }
 
-int PrintfToBuffer(char* buffer, std::size_t size, const char* format, ...) {
+int BufferPrintf(char* buffer, std::size_t size, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const int written = PrintfToBuffer(buffer, size, format, args);

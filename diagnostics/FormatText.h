@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "diagnostics/VersionText.h"
+#include "platform/PrintfFormat.h"
 
 namespace vyn::diagnostics {
 
@@ -18,11 +19,11 @@ namespace vyn::diagnostics {
 // not fit or could not be produced; the buffer is NUL-terminated either way when size > 0
 // (a failed conversion leaves it empty). A null buffer or size 0 gives -1.
 int PrintfToBuffer(char* buffer, std::size_t size, const char* format, va_list args)
-    __attribute__((format(printf, 3, 0)));
-// The same with the arguments at the call. A lone nullptr argument would select the va_list
-// overload, so pass a typed null pointer for "%p".
-int PrintfToBuffer(char* buffer, std::size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    VYN_PRINTF_FORMAT(3, 0);
+// The same with the arguments at the call. A name of its own, not an overload: where va_list is
+// a plain pointer, a single text or null argument would select the va_list form.
+int BufferPrintf(char* buffer, std::size_t size, const char* format, ...)
+    VYN_PRINTF_FORMAT(3, 4);
 
 // FormatText writes into a stack buffer of this size, so a message is at most 4095 bytes.
 inline constexpr std::size_t kFormatBufferSize = 4096;

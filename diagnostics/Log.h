@@ -8,6 +8,7 @@
 
 #include "diagnostics/LogCategories.h"
 #include "diagnostics/LogLevel.h"
+#include "platform/PrintfFormat.h"
 
 namespace vyn::diagnostics {
 
@@ -18,8 +19,8 @@ inline constexpr std::size_t kLogMessageSize = 4096;
 // muted category; otherwise formats it and hands it to each target that takes it. Creates the
 // log manager if none exists. No heap use per message; safe on any thread.
 void LogV(int32_t level, uint64_t categories, const char* format, va_list args) noexcept
-    __attribute__((format(printf, 3, 0)));
+    VYN_PRINTF_FORMAT(3, 0);
 void LogPrintf(int32_t level, uint64_t categories, const char* format, ...) noexcept
-    __attribute__((format(printf, 3, 4)));
+    VYN_PRINTF_FORMAT(3, 4);
 
 }  // namespace vyn::diagnostics

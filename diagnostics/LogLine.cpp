@@ -37,7 +37,7 @@ class LineWriter {
   // Pieces that need printf: written in place, cut to the space left.
   template <typename... Args>
   void Printf(const char* format, Args... args) {
-    const int written = PrintfToBuffer(buffer_ + length_, Room() - length_, format, args...);
+    const int written = BufferPrintf(buffer_ + length_, Room() - length_, format, args...);
     length_ += written >= 0 ? static_cast<std::size_t>(written) : std::strlen(buffer_ + length_);
   }
 

@@ -56,9 +56,7 @@ void ReadExecutableName() {
   gExecutableNameRead = true;
   char path[kPathSize];
   if (!platform::ExecutablePath(path, sizeof path)) return;
-  // The path separator here is "/"; the name is what follows the last one.
-  const char* slash = std::strrchr(path, '/');
-  const char* name = slash != nullptr ? slash + 1 : path;
+  const char* name = platform::PathFileName(path);
   if (*name == '\0') return;
   std::memcpy(gExecutableName, name, std::strlen(name) + 1);
   gPublishedName.store(gExecutableName, std::memory_order_release);

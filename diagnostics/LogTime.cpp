@@ -8,12 +8,12 @@
 namespace vyn::diagnostics {
 
 int FormatTimestamp(char* buffer, std::size_t size, const LocalTimeParts& parts) noexcept {
-  return PrintfToBuffer(buffer, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", parts.year, parts.month,
+  return BufferPrintf(buffer, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", parts.year, parts.month,
                         parts.day, parts.hour, parts.minute, parts.second, parts.millisecond);
 }
 
 int FormatFileTimestamp(char* buffer, std::size_t size, const LocalTimeParts& parts) noexcept {
-  return PrintfToBuffer(buffer, size, "%04d-%02d-%02dT%02d-%02d-%02d", parts.year, parts.month,
+  return BufferPrintf(buffer, size, "%04d-%02d-%02dT%02d-%02d-%02d", parts.year, parts.month,
                         parts.day, parts.hour, parts.minute, parts.second);
 }
 

@@ -10,7 +10,7 @@ namespace vyn::diagnostics {
 using platform::GetLocalTimeParts;
 using platform::LocalTimeParts;
 
-// "2024-05-01T13:02:03.004". Returns PrintfToBuffer's result (-1 when cut).
+// "2024-05-01T13:02:03.004". Returns BufferPrintf's result (-1 when cut).
 int FormatTimestamp(char* buffer, std::size_t size, const LocalTimeParts& parts) noexcept;
 // "2024-05-01T13-02-03": no milliseconds and no colons, so it may stand in a file name.
 int FormatFileTimestamp(char* buffer, std::size_t size, const LocalTimeParts& parts) noexcept;

@@ -1,8 +1,10 @@
-// Naming rules for the operating-system description; the reading of the system lives in the
-// platform folders.
+// Naming rules for the operating-system description, and the description of the running system
+// from the facts the platform reads.
 #include "diagnostics/SystemInfo.h"
 
 #include <utility>
+
+#include "diagnostics/Utf16ToUtf8.h"
 
 namespace vyn::diagnostics {
 namespace {
@@ -394,6 +396,32 @@ bool DescribePosixSystem(const PosixSystemFacts& facts, OsDescription& out) {
   out.editionAndArchitecture =
       name + ", " + std::string(ArchitectureWord(ArchitectureFromMachine(facts.machine)));
   return true;
+}
+
+WindowsVersionFacts ToVersionFacts(const platform::WindowsSystemFacts& facts) {
+  WindowsVersionFacts out;
+  out.platformId = facts.platformId;
+  out.major = facts.major;
+  out.minor = facts.minor;
+  out.productType = facts.productType;
+  out.suiteMask = facts.suiteMask;
+  out.architecture = facts.architecture;
+  out.servicePack = facts.unrestricted ? Utf16ToUtf8(facts.wideServicePack.c_str())
+                                       : facts.servicePack;
+  out.serverR2Metric = facts.serverR2Metric;
+  out.productInfo = facts.productInfo;
+  return out;
+}
+
+bool GetOsDescription(OsDescription& out) {
+  platform::WindowsSystemFacts windows;
+  if (platform::ReadWindowsSystemFacts(windows)) {
+    return DescribeWindowsVersion(ToVersionFacts(windows), out);
+  }
+  platform::PosixSystemFacts posix;
+  if (platform::ReadPosixSystemFacts(posix)) return DescribePosixSystem(posix, out);
+  out = OsDescription{};
+  return false;
 }
 
 }  // namespace vyn::diagnostics

@@ -1,13 +1,15 @@
 // The operating-system description reported to the feedback service: platform, version name,
 // service pack, and edition with processor architecture. The naming rules are pure functions of
 // the facts read from the system, so they can be checked on any machine; only GetOsDescription
-// reads the running system (one body per platform).
+// reads the running system, through the platform's facts.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/SystemFacts.h"
 
 namespace vyn::diagnostics {
 
@@ -18,12 +20,11 @@ struct OsDescription {
   std::string editionAndArchitecture;  // edition name, ", ", architecture word
 };
 
-// Processor architecture codes of the native system information.
-inline constexpr uint32_t kArchitectureX86 = 0;
-inline constexpr uint32_t kArchitectureArm = 5;
-inline constexpr uint32_t kArchitectureItanium = 6;
-inline constexpr uint32_t kArchitectureX64 = 9;
-inline constexpr uint32_t kArchitectureUnknown = 0xFFFF;
+using platform::kArchitectureArm;
+using platform::kArchitectureItanium;
+using platform::kArchitectureUnknown;
+using platform::kArchitectureX64;
+using platform::kArchitectureX86;
 
 // "x64", "x86", "ARM", "Itanium"; "unknown" for every other code.
 std::string_view ArchitectureWord(uint32_t architecture);
@@ -55,13 +56,7 @@ inline constexpr uint8_t kProductWorkstation = 1;
 // valid UTF-8.
 bool DescribeWindowsVersion(const WindowsVersionFacts& facts, OsDescription& out);
 
-// What a POSIX system reports: uname's fields and the text of its os-release file.
-struct PosixSystemFacts {
-  std::string systemName;  // uname sysname, e.g. "Linux"
-  std::string release;     // uname release, the kernel version
-  std::string machine;     // uname machine, e.g. "x86_64"
-  std::string osRelease;   // the os-release file's text; empty when none could be read
-};
+using platform::PosixSystemFacts;
 
 // The same four-text shape for a POSIX system:
 // - platform: the kernel's name ("Linux");
@@ -79,6 +74,10 @@ uint32_t ArchitectureFromMachine(std::string_view machine);
 // The value of `key` in os-release text (shell-style KEY=value lines, values optionally quoted,
 // "#" comments); the last assignment wins; empty when the key is absent.
 std::string OsReleaseValue(std::string_view text, std::string_view key);
+
+// The naming rules' view of what the Windows calls read: the service pack is the unrestricted
+// call's UTF-16 text converted to UTF-8 where that call succeeded, else the ordinary call's.
+WindowsVersionFacts ToVersionFacts(const platform::WindowsSystemFacts& facts);
 
 // Describes the running system; false when it cannot be determined (the texts must then not be
 // used). Holds no state: every call asks the system again; safe on any thread.

@@ -3,8 +3,10 @@
 // against its arguments. Routing them to a log would put player tokens and survey bodies in it.
 #pragma once
 
+#include "platform/PrintfFormat.h"
+
 namespace vyn::diagnostics {
 
-[[gnu::format(printf, 1, 2)]] inline void PftTrace(const char* /*format*/, ...) noexcept {}
+VYN_PRINTF_FORMAT(1, 2) inline void PftTrace(const char* /*format*/, ...) noexcept {}
 
 }  // namespace vyn::diagnostics

@@ -3,8 +3,10 @@
 #include <memory>
 #include <new>
 
-#include "pft/PftPlugin.h"
 #include "base/HostAbi.h"
+#include "diagnostics/EventTracing.h"
+#include "pft/PftPlugin.h"
+#include "platform/LibraryExport.h"
 
 namespace __gnu_cxx {
 void __freeres();  // the statically linked C++ runtime's release of its own buffers
@@ -16,9 +18,17 @@ namespace {
 // never frees by itself; without this, every dlopen/dlclose cycle of the host would leak it.
 __attribute__((destructor)) void ReleaseRuntimeBuffers() { __gnu_cxx::__freeres(); }
 
+// The trace providers live as long as the library is mapped: registered before the host calls
+// anything, unregistered when it unloads the library.
+struct LibraryTraceProviders {
+  LibraryTraceProviders() { vyn::diagnostics::RegisterTraceProviders(); }
+  ~LibraryTraceProviders() { vyn::diagnostics::UnregisterTraceProviders(); }
+};
+const LibraryTraceProviders gTraceProviders;
+
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void load_vyn_pft(PluginLoadBlock* block) noexcept {
+extern "C" VYN_LIBRARY_EXPORT void load_vyn_pft(PluginLoadBlock* block) noexcept {
   if (block == nullptr) return;
   try {
     auto plugin = std::make_unique<vyn::pft::PftPlugin>();

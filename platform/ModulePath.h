@@ -10,4 +10,8 @@ namespace vyn::platform {
 // name the wrong file.
 bool ExecutablePath(char* buffer, std::size_t size) noexcept;
 
+// The file name part of a path: what follows its last separator ("/" here, "\\" on Windows), or
+// the whole path when it has none.
+const char* PathFileName(const char* path) noexcept;
+
 }  // namespace vyn::platform

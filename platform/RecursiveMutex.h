@@ -2,7 +2,9 @@
 // take it again while holding it, so code under a lock may call back into code that takes it.
 #pragma once
 
+#if !defined(_WIN32)
 #include <mutex>
+#endif
 
 namespace vyn::platform {
 
@@ -10,17 +12,26 @@ class RecursiveMutex {
  public:
   // constexpr so that a lock at namespace scope is ready before any static initialiser runs.
   constexpr RecursiveMutex() noexcept = default;
+  ~RecursiveMutex();
   RecursiveMutex(const RecursiveMutex&) = delete;
   RecursiveMutex& operator=(const RecursiveMutex&) = delete;
 
   // The system refuses a lock only when it runs out of resources; noexcept turns that into
   // termination instead of an exception escaping into code that never expects one.
-  void Lock() noexcept { mutex_.lock(); }
-  void Unlock() noexcept { mutex_.unlock(); }
-  [[nodiscard]] bool TryLock() noexcept { return mutex_.try_lock(); }
+  void Lock() noexcept;
+  void Unlock() noexcept;
+  [[nodiscard]] bool TryLock() noexcept;
 
  private:
+#if defined(_WIN32)
+  // A critical section, which only a call can make: it is made on first use, once, so the
+  // constructor stays constexpr. The storage has the section's size at either pointer width
+  // (the implementation checks), so this header needs no system header.
+  void* once_ = nullptr;
+  alignas(void*) unsigned char section_[sizeof(void*) == 8 ? 40 : 24] = {};
+#else
   std::recursive_mutex mutex_;
+#endif
 };
 
 // Holds the lock from construction to the end of the scope.

@@ -1,6 +1,8 @@
 // The executable's path from the kernel's link for the running process.
 #include "platform/ModulePath.h"
 
+#include <cstring>
+
 #include <unistd.h>
 
 namespace vyn::platform {
@@ -16,6 +18,11 @@ bool ExecutablePath(char* buffer, std::size_t size) noexcept {
   }
   buffer[length] = '\0';
   return true;
+}
+
+const char* PathFileName(const char* path) noexcept {
+  const char* separator = std::strrchr(path, '/');
+  return separator != nullptr ? separator + 1 : path;
 }
 
 }  // namespace vyn::platform

@@ -4,25 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <csignal>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "diagnostics/FormatText.h"
 #include "support/ScriptedHost.h"
+#include "support/SharedLibrary.h"
 
 namespace vyn::test {
 namespace {
 
 using diagnostics::FormatText;
-
-bool LibraryIsMapped() {
-  std::ifstream maps("/proc/self/maps");
-  const std::string text(std::istreambuf_iterator<char>(maps), {});
-  return text.find("zup-be-vyn-pft.so") != std::string::npos;
-}
 
 TEST(PluginLifecycle, LoadCyclesNegotiateSubscribeUnsubscribeAndGiveBackWhatTheyTook) {
   const std::vector<std::string> subscriptions = {
@@ -68,7 +60,7 @@ TEST(PluginLifecycle, LoadCyclesNegotiateSubscribeUnsubscribeAndGiveBackWhatThey
       }
     }
     // Nothing of the library may pin it (unique symbols, thread-exit destructors).
-    EXPECT_FALSE(LibraryIsMapped());
+    EXPECT_FALSE(IsSharedLibraryMapped(VYN_PLUGIN_PATH));
   }
 }
 
@@ -80,7 +72,7 @@ TEST(PluginLifecycleDeathTest, RefusesIncompatibleHostsByEndingTheProcess) {
           PluginLibrary library(VYN_PLUGIN_PATH);
           LoadedPlugin plugin(library, major, minor, minor);
         },
-        ::testing::KilledBySignal(SIGABRT), "ALE-EECF0606")
+        EndedByAbort, "ALE-EECF0606")
         << "major " << major;
   }
 }

@@ -67,11 +67,11 @@ TEST(FormatText, ResultsAreBoundedAndVersionsAndUtf16Convert) {
   EXPECT_EQ(FormatText("a%1$.1000000000f b", 1.5) + FormatText("%1$4096d", 7),
             "a" + std::string(4095, ' '));
   char buffer[8];
-  EXPECT_EQ(PrintfToBuffer(buffer, sizeof buffer, "%s", "1234567"), 7);
-  EXPECT_EQ(PrintfToBuffer(buffer, 8, "%s", "12345678") + PrintfToBuffer(buffer, 0, "%d", 1), -2);
-  EXPECT_EQ(PrintfToBuffer(buffer, 8, "%s", ""), 0);
+  EXPECT_EQ(BufferPrintf(buffer, sizeof buffer, "%s", "1234567"), 7);
+  EXPECT_EQ(BufferPrintf(buffer, 8, "%s", "12345678") + BufferPrintf(buffer, 0, "%d", 1), -2);
+  EXPECT_EQ(BufferPrintf(buffer, 8, "%s", ""), 0);
   buffer[0] = 'x';
-  EXPECT_EQ(PrintfToBuffer(buffer, 8, nullptr), 0);
+  EXPECT_EQ(BufferPrintf(buffer, 8, nullptr), 0);
   EXPECT_EQ(buffer[0], '\0') << "no format leaves an empty text";
   EXPECT_EQ(WriteVersionText(buffer, 6, {18, 0, 0, "rc", ""}), 5u);
   EXPECT_EQ(buffer + VersionText({4294967295u, 0, 18, "", "abc"}), "18.0.4294967295.0.18+abc");

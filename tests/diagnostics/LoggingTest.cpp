@@ -177,7 +177,8 @@ TEST_F(Logging, LastShutdownUnregistersTargetsAndANewManagerHasTheBuiltInTargets
   testing::internal::CaptureStderr();
   LogPrintf(kLogWarn, kCategoryDbg, "after shutdown %d", 1);
   ReportAssertion("E", "%1 is not %2", "p.cpp", 5, "F");
-  const std::string head = FormatText("tests_diagnostics(%08X): ", platform::CurrentThreadId());
+  const std::string head = "tests_diagnostics" VYN_EXE_SUFFIX +
+                           FormatText("(%08X): ", platform::CurrentThreadId());
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             head + "  WARN| after shutdown 1\n" + head +
                 " ERROR| Assertion failed!\n\nFile: p.cpp\nLine: 5\n\nFunction: F\n\nExpression: "

@@ -1,11 +1,10 @@
 // The recording test host.
 #include "support/FakeHost.h"
 
-#include <dlfcn.h>
-
 #include <type_traits>
 
 #include "binding/HostValueConversion.h"
+#include "support/SharedLibrary.h"
 
 namespace vyn::test {
 namespace {
@@ -150,16 +149,15 @@ bool FakeHost::Deliver(const std::string& eventName, const binding::BindingPrope
   return delivered;
 }
 
-PluginLibrary::PluginLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-  if (handle_ == nullptr) {
-    error_ = dlerror();
-    return;
-  }
-  entry_ = reinterpret_cast<LoadPluginEntry>(dlsym(handle_, "load_vyn_pft"));
+PluginLibrary::PluginLibrary(const char* path) : handle_(OpenSharedLibrary(path, error_)) {
+  if (handle_ == nullptr) return;
+  entry_ = reinterpret_cast<LoadPluginEntry>(FindSharedLibrarySymbol(handle_, "load_vyn_pft"));
   if (entry_ == nullptr) error_ = "load_vyn_pft not found";
 }
 
-PluginLibrary::~PluginLibrary() { if (handle_ != nullptr) dlclose(handle_); }
+PluginLibrary::~PluginLibrary() {
+  if (handle_ != nullptr) CloseSharedLibrary(handle_);
+}
 
 LoadedPlugin::LoadedPlugin(const PluginLibrary& library, uint32_t major, uint32_t minor,
                            uint32_t patch)

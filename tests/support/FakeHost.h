@@ -88,7 +88,7 @@ class FakeHost {
   static FakeHost& From(HostFunctions* table);
 };
 
-// The plugin library opened with dlopen; closes it on destruction.
+// The plugin library opened as its host opens it; closes it on destruction.
 class PluginLibrary {
  public:
   explicit PluginLibrary(const char* path);

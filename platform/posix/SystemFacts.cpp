@@ -1,12 +1,12 @@
-// Reads the running POSIX system for GetOsDescription: uname and the os-release file.
-#include "diagnostics/SystemInfo.h"
+// The running POSIX system: uname and the os-release file. There are no Windows facts here.
+#include "platform/SystemFacts.h"
 
 #include <sys/utsname.h>
 
 #include <fstream>
 #include <iterator>
 
-namespace vyn::diagnostics {
+namespace vyn::platform {
 namespace {
 
 // os-release files are a few hundred bytes; the bound keeps a damaged one from costing much.
@@ -28,18 +28,20 @@ std::string ReadOsRelease() {
 
 }  // namespace
 
-bool GetOsDescription(OsDescription& out) {
-  utsname names{};
-  if (uname(&names) != 0) {
-    out = OsDescription{};
-    return false;
-  }
-  PosixSystemFacts facts;
-  facts.systemName = names.sysname;
-  facts.release = names.release;
-  facts.machine = names.machine;
-  facts.osRelease = ReadOsRelease();
-  return DescribePosixSystem(facts, out);
+bool ReadWindowsSystemFacts(WindowsSystemFacts& out) {
+  out = WindowsSystemFacts{};
+  return false;
 }
 
-}  // namespace vyn::diagnostics
+bool ReadPosixSystemFacts(PosixSystemFacts& out) {
+  out = PosixSystemFacts{};
+  utsname names{};
+  if (uname(&names) != 0) return false;
+  out.systemName = names.sysname;
+  out.release = names.release;
+  out.machine = names.machine;
+  out.osRelease = ReadOsRelease();
+  return true;
+}
+
+}  // namespace vyn::platform
