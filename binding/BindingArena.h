@@ -53,7 +53,8 @@ struct InternedString {
   const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
   std::string_view View() const noexcept { return {Text(), length}; }
 };
-static_assert(sizeof(InternedString) == 24, "the text must start right after the record");
+static_assert(sizeof(InternedString) == 2 * sizeof(void*) + 8,
+              "the text must start right after the record");
 
 // The one record of the empty text, shared by every arena, with its terminator right behind it.
 struct EmptyTextRecord {

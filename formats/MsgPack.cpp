@@ -180,8 +180,10 @@ class MsgPackReader {
       return Fail(FormatText(kKeyNotStringMessage, position_));
     }
     if (!HasText(size)) return false;
-    key = std::string_view(reinterpret_cast<const char*>(bytes_ + position_), size);
-    position_ += size;
+    // Checked against the bytes left, so the size fits a size_t from here on.
+    const auto bytes = static_cast<std::size_t>(size);
+    key = std::string_view(reinterpret_cast<const char*>(bytes_ + position_), bytes);
+    position_ += bytes;
     return true;
   }
 
@@ -294,8 +296,8 @@ class MsgPackReader {
   // The string's bytes are all in the buffer and form well-formed UTF-8.
   bool HasText(uint64_t size) {
     if (!HasBody(size, kTruncatedStringMessage)) return false;
-    const std::size_t bad =
-        diagnostics::FindInvalidUtf8(reinterpret_cast<const char*>(bytes_ + position_), size);
+    const std::size_t bad = diagnostics::FindInvalidUtf8(
+        reinterpret_cast<const char*>(bytes_ + position_), static_cast<std::size_t>(size));
     if (bad == std::string_view::npos) [[likely]]
       return true;
     return FailSized(kInvalidStringMessage, size);
@@ -308,15 +310,17 @@ class MsgPackReader {
 
   bool ReadString(BindingProperty& slot, uint64_t size) {
     if (!HasText(size)) return false;
-    slot.setString(std::string_view(reinterpret_cast<const char*>(bytes_ + position_), size));
-    position_ += size;
+    const auto bytes = static_cast<std::size_t>(size);  // fits: checked against the bytes left
+    slot.setString(std::string_view(reinterpret_cast<const char*>(bytes_ + position_), bytes));
+    position_ += bytes;
     return true;
   }
 
   bool ReadBlob(BindingProperty& slot, uint64_t size) {
     if (!HasBody(size, kTruncatedBlobMessage)) return false;
-    slot.setBlob(std::span<const uint8_t>(bytes_ + position_, size));
-    position_ += size;
+    const auto bytes = static_cast<std::size_t>(size);  // fits: checked against the bytes left
+    slot.setBlob(std::span<const uint8_t>(bytes_ + position_, bytes));
+    position_ += bytes;
     return true;
   }
 
@@ -339,7 +343,8 @@ class MsgPackReader {
       // containers: a hostile count cannot make us reserve more than the input could fill.
       if (count != 0) {
         const std::size_t left = length_ - position_;
-        const std::size_t budget = left > pendingItems_ ? left - pendingItems_ : 0;
+        const std::size_t budget =
+            left > pendingItems_ ? static_cast<std::size_t>(left - pendingItems_) : 0;
         (void)slot.tryReserve(std::min<std::size_t>(count, budget));
       }
     }
