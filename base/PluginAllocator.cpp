@@ -82,9 +82,9 @@ std::size_t CountingBlockSize(void*, const void* block) {
   return block == nullptr ? 0 : platform::HeapBlockSize(const_cast<void*>(block));
 }
 
-constinit const PluginAllocator kCountingAllocator = {
-    CountingAllocate, CountingFree, CountingReallocate, CountingDuplicate, CountingBlockSize,
-    nullptr};
+constinit const PluginAllocator kCountingAllocator = {CountingAllocate,   CountingFree,
+                                                      CountingReallocate, CountingDuplicate,
+                                                      CountingBlockSize,  nullptr};
 
 }  // namespace
 
@@ -93,7 +93,9 @@ const PluginAllocator& CurrentAllocator() noexcept { return kCountingAllocator; 
 void* PluginAlloc(std::size_t size) noexcept {
   return kCountingAllocator.allocate(kCountingAllocator.userData, size);
 }
-void PluginFree(void* block) noexcept { kCountingAllocator.free(kCountingAllocator.userData, block); }
+void PluginFree(void* block) noexcept {
+  kCountingAllocator.free(kCountingAllocator.userData, block);
+}
 void* PluginRealloc(void* block, std::size_t size) noexcept {
   return kCountingAllocator.reallocate(kCountingAllocator.userData, block, size);
 }

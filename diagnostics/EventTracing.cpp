@@ -17,14 +17,18 @@ constexpr platform::TraceEventDescriptor kThreadNameEvent{103, 0, 0, 14, 2, 1, 0
 constexpr std::size_t kThreadNameProvider = 1;
 
 std::array<TraceProvider, 4> gProviders = {{
-    {{0x2F9EFE86, 0x4AF7, 0x4F37, {0xA4, 0x0F, 0x94, 0xB9, 0x09, 0xA1, 0x57, 0xD6}},
-     {1, 0}, {0, 0}, 1, {}, 0, 0, 0, false, {}},
-    {{0xEA08C559, 0x95A8, 0x4AA2, {0xAF, 0xA6, 0x18, 0x73, 0x8E, 0xEC, 0x6D, 0x37}},
-     {1, 0}, {0, 0}, 1, {}, 0, 0, 0, false, {}},
-    {{0x10F6728C, 0xEF92, 0x4BF1, {0x83, 0x97, 0x49, 0xE6, 0x93, 0xA6, 0xEB, 0x74}},
-     {0, 0}, {0, 0}, 1, {}, 0, 0, 0, false, {}},
-    {{0x46DD7F96, 0x60CB, 0x416B, {0x80, 0x85, 0xDA, 0x5C, 0xD8, 0xF4, 0x91, 0xDD}},
-     {1, 2}, {0, 0}, 2, {}, 0, 0, 0, false, {}},
+    {.guid = {0x2F9EFE86, 0x4AF7, 0x4F37, {0xA4, 0x0F, 0x94, 0xB9, 0x09, 0xA1, 0x57, 0xD6}},
+     .eventKeywords = {1, 0},
+     .eventCount = 1},
+    {.guid = {0xEA08C559, 0x95A8, 0x4AA2, {0xAF, 0xA6, 0x18, 0x73, 0x8E, 0xEC, 0x6D, 0x37}},
+     .eventKeywords = {1, 0},
+     .eventCount = 1},
+    {.guid = {0x10F6728C, 0xEF92, 0x4BF1, {0x83, 0x97, 0x49, 0xE6, 0x93, 0xA6, 0xEB, 0x74}},
+     .eventKeywords = {0, 0},
+     .eventCount = 1},
+    {.guid = {0x46DD7F96, 0x60CB, 0x416B, {0x80, 0x85, 0xDA, 0x5C, 0xD8, 0xF4, 0x91, 0xDD}},
+     .eventKeywords = {1, 2},
+     .eventCount = 2},
 }};
 
 }  // namespace
@@ -78,8 +82,8 @@ void UnregisterTraceProviders() noexcept {
 uint32_t WriteThreadNameEvent(const TraceProvider& provider, uint32_t threadId,
                               const char* name) noexcept {
   if (name == nullptr) name = "NULL";
-  const platform::TraceDataField fields[] = {
-      {&threadId, sizeof threadId}, {name, static_cast<uint32_t>(std::strlen(name) + 1)}};
+  const platform::TraceDataField fields[] = {{&threadId, sizeof threadId},
+                                             {name, static_cast<uint32_t>(std::strlen(name) + 1)}};
   return platform::WriteTraceEvent(provider.registration, kThreadNameEvent, fields, 2);
 }
 

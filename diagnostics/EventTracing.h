@@ -14,18 +14,19 @@ namespace vyn::diagnostics {
 
 inline constexpr std::size_t kMaxProviderEvents = 2;
 
+// A provider and its events; every event level is 0.
 struct TraceProvider {
-  platform::TraceGuid guid;
-  std::array<uint64_t, kMaxProviderEvents> eventKeywords;
-  std::array<uint8_t, kMaxProviderEvents> eventLevels;
-  uint32_t eventCount;
+  platform::TraceGuid guid{};
+  std::array<uint64_t, kMaxProviderEvents> eventKeywords{};
+  std::array<uint8_t, kMaxProviderEvents> eventLevels{};
+  uint32_t eventCount = 0;
+  platform::TraceRegistration registration{};
   // What the enabling controller asked for, written only by the enable callback.
-  platform::TraceRegistration registration;
-  uint8_t level;
-  uint64_t matchAny;
-  uint64_t matchAll;
-  bool enabled;
-  std::array<bool, kMaxProviderEvents> eventEnabled;
+  uint8_t level = 0;
+  uint64_t matchAny = 0;
+  uint64_t matchAll = 0;
+  bool enabled = false;
+  std::array<bool, kMaxProviderEvents> eventEnabled{};
 };
 
 // The four providers, in registration order; the second one carries the thread-name event.

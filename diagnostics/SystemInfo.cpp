@@ -406,8 +406,8 @@ WindowsVersionFacts ToVersionFacts(const platform::WindowsSystemFacts& facts) {
   out.productType = facts.productType;
   out.suiteMask = facts.suiteMask;
   out.architecture = facts.architecture;
-  out.servicePack = facts.unrestricted ? Utf16ToUtf8(facts.wideServicePack.c_str())
-                                       : facts.servicePack;
+  out.servicePack =
+      facts.unrestricted ? Utf16ToUtf8(facts.wideServicePack.c_str()) : facts.servicePack;
   out.serverR2Metric = facts.serverR2Metric;
   out.productInfo = facts.productInfo;
   return out;

@@ -8,9 +8,7 @@
 
 namespace vyn::platform {
 
-std::size_t HeapBlockSize(void* block) noexcept {
-  return malloc_usable_size(block);
-}
+std::size_t HeapBlockSize(void* block) noexcept { return malloc_usable_size(block); }
 
 char* HeapDuplicate(const char* text) noexcept { return strdup(text); }
 

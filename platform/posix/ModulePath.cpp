@@ -1,9 +1,9 @@
 // The executable's path from the kernel's link for the running process.
 #include "platform/ModulePath.h"
 
-#include <cstring>
-
 #include <unistd.h>
+
+#include <cstring>
 
 namespace vyn::platform {
 

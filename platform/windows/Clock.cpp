@@ -8,7 +8,7 @@ namespace vyn::platform {
 LocalTimeParts GetLocalTimeParts() noexcept {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  return LocalTimeParts{now.wYear, now.wMonth,  now.wDay,         now.wHour,
+  return LocalTimeParts{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
                         now.wMinute, now.wSecond, now.wMilliseconds};
 }
 

@@ -1,9 +1,8 @@
 // The executable's path as the loader reports it for the process's own module.
 #include "platform/ModulePath.h"
 
-#include <cstring>
-
 #include <cstdint>
+#include <cstring>
 
 #include "platform/windows/SystemHeaders.h"
 
