@@ -293,7 +293,8 @@ int PrintTextSpan(char* out, std::size_t size, const FormatPlaceholder& placehol
                   const int* starValues, std::string_view text) {
   char copy[kFormatBufferSize];
   const std::size_t length = text.size() < sizeof copy ? text.size() : sizeof copy - 1;
-  std::memcpy(copy, text.data(), length);
+  // An empty view may have no data at all, which memcpy must not be given.
+  if (length != 0) std::memcpy(copy, text.data(), length);
   copy[length] = '\0';
   return PrintTextValue(out, size, placeholder, starValues, copy);
 }
