@@ -1,6 +1,6 @@
-// Fuzzes Base64 in both directions. The input is taken once as text to decode and once as bytes
-// to encode: encoding what was decoded must decode back to the same bytes, any bytes must survive
-// encode then decode, and encoded text must be padded alphabet characters of the right length.
+// Fuzzes Base64 in both directions. The input is taken once as text to decode, which gives no more
+// bytes than its groups hold, and once as bytes to encode: they must survive encode then decode,
+// and encoded text must be padded alphabet characters of the right length.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -35,9 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::vector<uint8_t> decoded =
       vyn::base::Base64Decode(std::string_view(reinterpret_cast<const char*>(data), size));
   if (decoded.size() > (size + 3) / 4 * 3) Violated("more bytes decoded than the text can hold");
-  const std::string reencoded = vyn::base::Base64Encode(decoded.data(), decoded.size());
-  CheckEncoded(reencoded, decoded.size());
-  if (vyn::base::Base64Decode(reencoded) != decoded) Violated("Encode(Decode(x)) changed bytes");
 
   const std::string encoded = vyn::base::Base64Encode(data, size);
   CheckEncoded(encoded, size);

@@ -4,22 +4,23 @@
 // configuration is answered and the service's status and body are fuzzed. Checked: a failure flag
 // with a message and no value, or neither; well-formed texts, headers and values; a stream read
 // and closed; a clean-up that zeroes the record; host responses cleaned up once; waits ended.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "base/HostAbi.h"
 #include "binding/HostValueConversion.h"
 #include "binding/PageCache.h"
 #include "formats/Json.h"
 #include "fuzz/FuzzSupport.h"
-#include "base/HostAbi.h"
 
 extern "C" void load_vyn_pft(PluginLoadBlock* block) noexcept;
 
@@ -29,6 +30,7 @@ using vyn::fuzz::Violated;
 
 constexpr uint32_t kHostHandle = 0x5EED;
 constexpr char kTransportError[] = "fuzz host: no network";
+constexpr char kEventsPath[] = "/vyn-pft/v2/events";
 
 // The host; its function table comes first, so that the plugin's table pointer leads to the rest.
 struct FuzzHost {
@@ -46,6 +48,9 @@ HostApi gHostApi;
 PluginLoadBlock gBlock;
 void* gPlugin = nullptr;  // the packed load block hides the plugin from the leak checker
 std::vector<EndpointDescriptor> gEndpoints;
+std::deque<std::string> gTexts;  // the current input's texts; a deque keeps their addresses
+
+const char* Keep(std::string text) { return gTexts.emplace_back(std::move(text)).c_str(); }
 
 FuzzHost& HostOf(HostFunctions* self) {
   if (self != &gHost.functions) Violated("a host function called with another table");
@@ -57,14 +62,12 @@ void CleanupHostResponse(ResponseRecord* record) {
   std::free(const_cast<char*>(record->error.message));
   HostValue value = record->error.value;
   vyn::binding::ReleaseHostValue(value);
-  std::memset(record, 0, sizeof *record);
+  *record = ResponseRecord{};
   --gHost.outstandingResponses;
 }
 
 HostValue HostValueOf(const char* json) {
-  vyn::binding::BindingResult parsed = vyn::formats::ParseJson(json);
-  if (!parsed.ok()) Violated("the harness's own JSON does not parse");
-  return vyn::binding::ToHostValue(parsed, nullptr);
+  return vyn::binding::ToHostValue(vyn::formats::ParseJson(json), nullptr);
 }
 
 // What the sibling plugins answer in service mode; null for paths nobody serves.
@@ -88,13 +91,11 @@ void HostRequest(HostFunctions* self, ResponseRecord* response, const RequestRec
   if (asked.path == nullptr) Violated("a local request without a path");
   if (asked.argCount != 0 && asked.args == nullptr) Violated("local request arguments missing");
   const char* resource = host.serviceMode ? SiblingResource(asked.path) : nullptr;
-  ResponseRecord out;
-  std::memset(&out, 0, sizeof out);
+  ResponseRecord out{};
   if (resource != nullptr) {
     out.error.value = HostValueOf(resource);
   } else {
     out.error.message = strdup("fuzz host: no local API");
-    if (out.error.message == nullptr) std::abort();
     out.error.failed = 1;
     out.status = 503;
   }
@@ -110,8 +111,7 @@ void HostExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
   if (request->url == nullptr) Violated("an outside request without a URL");
   const std::string_view body =
       host.serviceMode ? std::string_view(host.serviceBody) : kTransportError;
-  ExternalResponseRecord out;
-  std::memset(&out, 0, sizeof out);
+  ExternalResponseRecord out{};
   out.transport = host.serviceMode ? 0 : 1;
   out.status = host.serviceMode ? host.serviceStatus : 0;
   out.body = body.data();
@@ -169,12 +169,8 @@ void HostLog(HostFunctions* self, int32_t, const char* message) {
 }
 
 void ListEndpoints(const ApiDescription& api) {
-  const void* at = api.endpoints;
-  while (at != nullptr) {
-    EndpointDescriptor descriptor;
-    std::memcpy(&descriptor, at, sizeof descriptor);
-    gEndpoints.push_back(descriptor);
-    at = descriptor.function.next;
+  for (const void* at = api.endpoints; at != nullptr; at = gEndpoints.back().function.next) {
+    std::memcpy(&gEndpoints.emplace_back(), at, sizeof(EndpointDescriptor));
   }
   if (gEndpoints.size() != api.endpointCount || gEndpoints.empty()) {
     Violated("the endpoint chain and its count disagree");
@@ -224,37 +220,23 @@ void CheckResponse(ResponseRecord& response, bool knownEndpoint) {
   void (*cleanup)(ResponseRecord*) = response.cleanup;
   if (cleanup == nullptr) Violated("a response with allocations but no clean-up");
   cleanup(&response);
-  ResponseRecord zero;
-  std::memset(&zero, 0, sizeof zero);
+  const ResponseRecord zero{};
   if (std::memcmp(&response, &zero, sizeof zero) != 0) Violated("clean-up left the record set");
 }
 
-const char* Keep(std::vector<std::unique_ptr<std::string>>& store, std::string text) {
-  store.push_back(std::make_unique<std::string>(std::move(text)));
-  return store.back()->c_str();
-}
-
-const char* ContentType(vyn::fuzz::FuzzInput& in,
-                        std::vector<std::unique_ptr<std::string>>& store) {
-  static const char* const kTypes[] = {"application/json",
-                                       "application/x-msgpack",
-                                       "application/x-yaml",
-                                       "application/vnd.api+json",
-                                       "Application/JSON; charset=utf-8",
-                                       "APPLICATION/X-MSGPACK",
-                                       "text/x-yaml",
-                                       "text/plain",
-                                       ""};
+const char* ContentType(vyn::fuzz::FuzzInput& in) {
+  static const char* const kTypes[] = {
+      "application/json", "application/x-msgpack", "application/x-yaml", "application/vnd.api+json",
+      // Other spellings and an alias of the readers' types, then types no reader takes.
+      "Application/JSON; charset=utf-8", "APPLICATION/X-MSGPACK", "text/x-yaml", "text/plain", ""};
   const uint8_t choice = in.Byte() % 12;
   if (choice < std::size(kTypes)) return kTypes[choice];
-  if (choice == std::size(kTypes)) return nullptr;
-  return Keep(store, in.Text());
+  return choice == std::size(kTypes) ? nullptr : Keep(in.Text());
 }
 
 // Calls the endpoint, checks the response and cleans it up; the failure flag.
 uint8_t Invoke(const EndpointDescriptor& endpoint, const RequestRecord& request, bool known) {
-  ResponseRecord response;
-  std::memset(&response, 0, sizeof response);
+  ResponseRecord response{};
   const InvokeEntry invoke = endpoint.invoke;
   invoke(&response, &request);
   const uint8_t failed = response.error.failed;
@@ -264,24 +246,22 @@ uint8_t Invoke(const EndpointDescriptor& endpoint, const RequestRecord& request,
 
 // Every upload carries all events since the last success; one gets through now and then.
 void FlushEventLog() {
-  for (const EndpointDescriptor& endpoint : gEndpoints) {
-    if (std::string_view(endpoint.pathTemplate) != "/vyn-pft/v2/events") continue;
-    static const char kClose[] = R"({"playerSurveyId": 1, "action": "close", "data": []})";
-    RequestRecord request;
-    std::memset(&request, 0, sizeof request);
-    request.method = endpoint.methodCode;
-    request.path = "/vyn-pft/v2/events";
-    request.endpointContext = endpoint.function.endpointContext;
-    request.contentType = "application/json";
-    request.body = kClose;
-    request.bodyLength = sizeof kClose - 1;
-    gHost.serviceMode = true;
-    gHost.serviceStatus = 204;
-    gHost.serviceBody.clear();
-    if (Invoke(endpoint, request, true) != 0) Violated("the event log could not be uploaded");
-    return;
-  }
-  Violated("the plugin has no events endpoint");
+  const auto events = std::ranges::find_if(gEndpoints, [](const EndpointDescriptor& endpoint) {
+    return std::string_view(endpoint.pathTemplate) == kEventsPath;
+  });
+  if (events == gEndpoints.end()) Violated("the plugin has no events endpoint");
+  static const char kClose[] = R"({"playerSurveyId": 1, "action": "close", "data": []})";
+  RequestRecord request{};
+  request.method = events->methodCode;
+  request.path = kEventsPath;
+  request.endpointContext = events->function.endpointContext;
+  request.contentType = "application/json";
+  request.body = kClose;
+  request.bodyLength = sizeof kClose - 1;
+  gHost.serviceMode = true;
+  gHost.serviceStatus = 204;
+  gHost.serviceBody.clear();
+  if (Invoke(*events, request, true) != 0) Violated("the event log could not be uploaded");
 }
 
 }  // namespace
@@ -293,7 +273,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gHostApi.functions = &gHost.functions;
   gHostApi.hostHandle = kHostHandle;
 
-  std::memset(&gBlock, 0, sizeof gBlock);
+  gBlock = PluginLoadBlock{};
   gBlock.major = 18;
   load_vyn_pft(&gBlock);
   const PluginCallbacks* callbacks = gBlock.callbacks;
@@ -313,7 +293,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   vyn::fuzz::FuzzInput in(data, size);
-  std::vector<std::unique_ptr<std::string>> texts;
+  gTexts.clear();
 
   const uint8_t first = in.Byte();
   const std::size_t endpointIndex = (first & 0x7F) % (gEndpoints.size() + 1);
@@ -326,8 +306,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const EndpointDescriptor& endpoint = gEndpoints[knownEndpoint ? endpointIndex : 0];
   const std::string pathTemplate = endpoint.pathTemplate;
 
-  RequestRecord request;
-  std::memset(&request, 0, sizeof request);
+  RequestRecord request{};
   request.endpointContext = knownEndpoint ? endpoint.function.endpointContext : nullptr;
   request.hostHandle = in.Byte();
 
@@ -335,28 +314,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   request.method = methodChoice < 0x80   ? endpoint.methodCode
                    : methodChoice < 0xF0 ? methodChoice % 10u
                                          : in.U32();
-  if (request.method == 8 || (methodChoice & 0x40) != 0) {
-    request.customMethod = Keep(texts, in.Text());
-  }
+  if (request.method == 8 || (methodChoice & 0x40) != 0) request.customMethod = Keep(in.Text());
 
   const uint8_t pathChoice = in.Byte() % 4;  // 3: no path at all
-  if (pathChoice == 0) request.path = Keep(texts, pathTemplate);
-  if (pathChoice == 1) request.path = Keep(texts, pathTemplate + in.Text());
-  if (pathChoice == 2) request.path = Keep(texts, in.Text());
+  if (pathChoice == 0) request.path = Keep(pathTemplate);
+  if (pathChoice == 1) request.path = Keep(pathTemplate + in.Text());
+  if (pathChoice == 2) request.path = Keep(in.Text());
 
-  request.contentType = ContentType(in, texts);
+  request.contentType = ContentType(in);
 
   // Choice 7 of headers and arguments, and of the body, is a count or length without data.
   std::vector<HostHeader> headers;
   const uint8_t headerChoice = in.Byte() % 8;
   for (uint8_t i = 0; headerChoice != 7 && i < headerChoice % 4; ++i) {
     const uint8_t nameChoice = in.Byte();
-    HostHeader header;
+    HostHeader& header = headers.emplace_back();
     header.name = nameChoice == 0xFF  ? nullptr
-                  : nameChoice < 0x40 ? Keep(texts, nameChoice % 2 == 0 ? "survey" : "pftEvent")
-                                      : Keep(texts, in.Text());
-    header.value = nameChoice == 0xFE ? nullptr : Keep(texts, in.Text());
-    headers.push_back(header);
+                  : nameChoice < 0x40 ? (nameChoice % 2 == 0 ? "survey" : "pftEvent")
+                                      : Keep(in.Text());
+    header.value = nameChoice == 0xFE ? nullptr : Keep(in.Text());
   }
   request.headers = headers.empty() ? nullptr : headers.data();
   request.headerCount = headerChoice == 7 ? 1u + in.Byte() : static_cast<uint32_t>(headers.size());
@@ -365,15 +341,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<HostArgument> arguments;
   const uint8_t argumentChoice = in.Byte() % 8;
   for (uint8_t i = 0; argumentChoice != 7 && i < argumentChoice % 3; ++i) {
+    static const char* const kNames[] = {nullptr, "", "survey", "pftEvent"};
     const uint8_t nameChoice = in.Byte() % 5;
-    HostArgument argument;
-    argument.name = nameChoice == 0   ? nullptr
-                    : nameChoice == 1 ? ""
-                    : nameChoice == 2 ? "survey"
-                    : nameChoice == 3 ? "pftEvent"
-                                      : Keep(texts, in.Text());
+    HostArgument& argument = arguments.emplace_back();
+    argument.name = nameChoice < std::size(kNames) ? kNames[nameChoice] : Keep(in.Text());
     argument.value = trees.Build(in);
-    arguments.push_back(argument);
   }
   request.args = arguments.empty() ? nullptr : arguments.data();
   request.argCount = argumentChoice == 7 ? 1u + in.Byte() : static_cast<uint32_t>(arguments.size());
@@ -381,10 +353,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // The rest, followed by the NUL that a host always puts after it; choice 6: no body.
   const uint8_t bodyChoice = in.Byte() % 8;
   const std::string rest = in.Rest();
-  const auto body = std::make_unique<char[]>(rest.size() + 1);
-  std::memcpy(body.get(), rest.c_str(), rest.size() + 1);
+  const std::vector<char> body(rest.c_str(), rest.c_str() + rest.size() + 1);
   if (bodyChoice != 6) {
-    request.body = bodyChoice == 7 ? nullptr : body.get();
+    request.body = bodyChoice == 7 ? nullptr : body.data();
     request.bodyLength = static_cast<uint32_t>(rest.size()) + (bodyChoice == 7 ? 1 : 0);
   }
 

@@ -7,9 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,17 +38,12 @@ TemplateArgument ReadArgument(vyn::fuzz::FuzzInput& in, bool textWithoutNul) {
 
 // How the message prints an argument for a bare placeholder.
 std::string Printed(const TemplateArgument& arg) {
-  char number[64];
   if (arg.kind == TemplateArgumentKind::Bool) return arg.flag != 0 ? "true" : "false";
   if (arg.kind == TemplateArgumentKind::Text) return arg.text;
-  if (arg.kind == TemplateArgumentKind::Float) {
-    std::snprintf(number, sizeof number, "%g", arg.number);
-  } else {
-    const bool negative = arg.kind == TemplateArgumentKind::Signed && arg.integer < 0;
-    const uint64_t magnitude = negative ? 0 - arg.UnsignedValue() : arg.UnsignedValue();
-    std::snprintf(number, sizeof number, "%s%llu", negative ? "-" : "",
-                  static_cast<unsigned long long>(magnitude));
-  }
+  if (arg.kind == TemplateArgumentKind::Signed) return std::to_string(arg.integer);
+  if (arg.kind == TemplateArgumentKind::Unsigned) return std::to_string(arg.UnsignedValue());
+  char number[64];
+  std::snprintf(number, sizeof number, "%g", arg.number);
   return number;
 }
 
@@ -122,9 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // A heap block of exactly the template, without a terminator, so that reading past it is caught.
   const std::string rest = in.Rest();
-  const auto block = std::make_unique<char[]>(rest.size());
-  if (!rest.empty()) std::memcpy(block.get(), rest.data(), rest.size());
-  const std::string_view templ(block.get(), rest.size());
+  const std::vector<char> block(rest.begin(), rest.end());
+  const std::string_view templ(block.data(), block.size());
 
   const std::string keptName = "kept";
   const TemplateArgument keptValue = TemplateArgument::Signed(-7);

@@ -1,6 +1,8 @@
 // Fuzzes the positional formatter: fuzzed formats over arguments of every kind and a fuzzed count,
 // so that each letter meets each kind. Checked: at most 4095 bytes, a format without placeholders
 // comes back as it is, and the placeholder reader stays inside its text and its buffer.
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -21,14 +23,6 @@ using vyn::diagnostics::kFormatSpecSize;
 using vyn::fuzz::Violated;
 
 constexpr std::size_t kCharArraySize = 6;
-
-template <typename T>
-T Bits(vyn::fuzz::FuzzInput& in) {
-  const uint64_t bits = in.U64();
-  T value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
 
 template <typename T>
 FormatArg Arg(const T& value) {
@@ -68,56 +62,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // The engine takes a NUL-terminated format, so a fuzzed NUL simply ends it.
   const std::string format(in.Text().c_str());
   // Every kind, in an order that mixes integers and others, so that "*m$" and sequential stars
-  // meet both; texts without a terminator in exactly sized heap blocks. The arguments hold the
-  // addresses of these values.
-  const int i = Bits<int>(in);
+  // meet both; each number from eight input bytes, texts without a terminator in exactly sized
+  // heap blocks. The arguments hold the addresses of these values.
+  const int i = static_cast<int>(in.U64());
   const std::string cTextBytes = in.Text();
   const char* const cText = cTextBytes.c_str();
-  const unsigned u = Bits<unsigned>(in);
-  const double d = Bits<double>(in);
-  const long l = Bits<long>(in);
+  const unsigned u = static_cast<unsigned>(in.U64());
+  const double d = std::bit_cast<double>(in.U64());
+  const long l = static_cast<long>(in.U64());
   const std::string text = in.Text();
-  const unsigned long ul = Bits<unsigned long>(in);
-  const float f = Bits<float>(in);
-  const long long ll = Bits<long long>(in);
+  const unsigned long ul = static_cast<unsigned long>(in.U64());
+  const float f = std::bit_cast<float>(static_cast<uint32_t>(in.U64()));
+  const long long ll = static_cast<long long>(in.U64());
   const std::string viewBytes = in.Text();
+  // Never null, even when empty: the formatter hands a view's data to memcpy as it is.
   const auto view = std::make_unique<char[]>(viewBytes.size());
-  if (!viewBytes.empty()) std::memcpy(view.get(), viewBytes.data(), viewBytes.size());
+  std::copy(viewBytes.begin(), viewBytes.end(), view.get());
   const std::string_view viewText(view.get(), viewBytes.size());
-  const unsigned long long ull = Bits<unsigned long long>(in);
-  const char c = Bits<char>(in);
-  const signed char sc = Bits<signed char>(in);
+  const unsigned long long ull = static_cast<unsigned long long>(in.U64());
+  const char c = static_cast<char>(in.U64());
+  const signed char sc = static_cast<signed char>(in.U64());
   const vyn::diagnostics::PluginApiVersion version{in.U32(), in.U32(), in.U32(), in.Text(),
                                                    in.Text()};
-  const unsigned char uc = Bits<unsigned char>(in);
+  const unsigned char uc = static_cast<unsigned char>(in.U64());
   const vyn::diagnostics::PluginType type{in.Text(), in.Text()};
-  const short sh = Bits<short>(in);
+  const short sh = static_cast<short>(in.U64());
   const auto array = std::make_unique<char[]>(kCharArraySize);
   const std::string arrayBytes = in.Bytes(kCharArraySize);
   std::memcpy(array.get(), arrayBytes.data(), arrayBytes.size());
-  const unsigned short us = Bits<unsigned short>(in);
+  const FormatArg arrayArg{array.get(),
+                           &vyn::diagnostics::format_internal::kCharArrayKind<kCharArraySize>};
+  const unsigned short us = static_cast<unsigned short>(in.U64());
   const char* nullText = nullptr;
-  const FormatArg args[] = {
-      Arg(i),
-      Arg(cText),
-      Arg(u),
-      Arg(d),
-      Arg(l),
-      Arg(text),
-      Arg(ul),
-      Arg(f),
-      Arg(ll),
-      Arg(viewText),
-      Arg(ull),
-      Arg(c),
-      Arg(sc),
-      Arg(version),
-      Arg(uc),
-      Arg(type),
-      Arg(sh),
-      FormatArg{array.get(), &vyn::diagnostics::format_internal::kCharArrayKind<kCharArraySize>},
-      Arg(us),
-      Arg(nullText)};
+  const FormatArg args[] = {Arg(i),    Arg(cText), Arg(u),   Arg(d),       Arg(l),
+                            Arg(text), Arg(ul),    Arg(f),   Arg(ll),      Arg(viewText),
+                            Arg(ull),  Arg(c),     Arg(sc),  Arg(version), Arg(uc),
+                            Arg(type), Arg(sh),    arrayArg, Arg(us),      Arg(nullText)};
   constexpr std::size_t kArgCount = sizeof args / sizeof args[0];
   const std::size_t count = countByte % (kArgCount + 1);
 

@@ -2,6 +2,7 @@
 // "&", names at the first "=", later names win), templates filled in with encoded values (they
 // match and give the values back), and MatchRoutes (the shortest parameters win, the earlier on a
 // tie, and a match without parameters ends the search).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -20,6 +21,7 @@ using vyn::fuzz::Violated;
 using vyn::routing::HttpMethod;
 using vyn::routing::MethodSpecification;
 using vyn::routing::PathParameters;
+using vyn::routing::PercentDecode;
 using vyn::routing::Route;
 
 // The standard matcher backtracks (a template with k parameters costs up to length^k steps on a
@@ -28,43 +30,34 @@ constexpr std::size_t kMaxFuzzedTemplateLength = 64;
 constexpr std::size_t kMaxFuzzedTemplateParameters = 3;
 constexpr std::size_t kMaxPathForFuzzedRoutes = 96;
 
-bool IsUnreserved(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_' || c == '.' || c == '~';
-}
-
 void CheckPercentCoding(std::string_view text) {
   // Every byte outside the unreserved set becomes "%" and two upper-case hex digits.
+  constexpr std::string_view kUnreserved =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_.~";
+  constexpr char kHex[] = "0123456789ABCDEF";
   std::string expected;
   for (const char c : text) {
-    if (IsUnreserved(c)) {
+    if (kUnreserved.find(c) != std::string_view::npos) {
       expected += c;
     } else {
-      expected +=
-          {'%', "0123456789ABCDEF"[static_cast<uint8_t>(c) >> 4], "0123456789ABCDEF"[c & 15]};
+      expected += {'%', kHex[static_cast<uint8_t>(c) >> 4], kHex[c & 15]};
     }
   }
   const std::string encoded = vyn::routing::PercentEncode(text);
   if (encoded != expected) Violated("encoding differs from its rule");
-  if (vyn::routing::PercentDecode(encoded) != text) Violated("decoding does not undo encoding");
+  if (PercentDecode(encoded) != text) Violated("decoding does not undo encoding");
 }
 
 vyn::routing::QueryParameters ModelQuery(std::string_view query) {
   vyn::routing::QueryParameters parameters;
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find('&', start);
-    if (end == std::string_view::npos) end = query.size();
+  for (std::size_t start = 0; start <= query.size();) {
+    const std::size_t end = std::min(query.find('&', start), query.size());
     const std::string_view item = query.substr(start, end - start);
-    if (!item.empty()) {
-      const std::size_t equals = item.find('=');
-      const std::string_view name = item.substr(0, equals);
-      const std::string_view value =
-          equals == std::string_view::npos ? std::string_view() : item.substr(equals + 1);
-      parameters.insert_or_assign(vyn::routing::PercentDecode(name),
-                                  vyn::routing::PercentDecode(value));
-    }
     start = end + 1;
+    const std::size_t equals = std::min(item.find('='), item.size());
+    const std::string_view value = equals < item.size() ? item.substr(equals + 1) : "";
+    if (item.empty()) continue;
+    parameters.insert_or_assign(PercentDecode(item.substr(0, equals)), PercentDecode(value));
   }
   return parameters;
 }
@@ -88,8 +81,7 @@ std::string Expand(std::string_view pathTemplate, const std::vector<std::string>
     } else if (c == '}') {
       if (!inside) continue;
       if (kind == '#') path += '#';
-      path += values[used % values.size()];
-      ++used;
+      path += values[used++ % values.size()];
       inside = false;
       nameEmpty = true;
     } else if (inside) {
@@ -138,9 +130,8 @@ void CheckMatch(HttpMethod method, std::string_view custom, std::string_view pat
         (method == spec.method && (method != HttpMethod::Custom || custom == spec.customMethod));
     if (!accepts) continue;
     PathParameters parameters;
-    const bool pathMatches = route.MatchPath(path, parameters);
-    if (!pathMatches) continue;
-    if (expected != nullptr && TotalLength(parameters) >= TotalLength(expectedParameters)) {
+    if (!route.MatchPath(path, parameters) ||
+        (expected != nullptr && TotalLength(parameters) >= TotalLength(expectedParameters))) {
       continue;
     }
     expected = &route;
@@ -166,8 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string custom = in.Bytes(in.Byte() % 8);
   const std::string path = in.Text();
 
-  std::vector<std::string> values;
-  std::vector<std::string> decoded;
+  std::vector<std::string> values, decoded;
   for (int i = 0; i < 3; ++i) {
     decoded.push_back(in.Bytes(in.Byte() % 9));
     values.push_back(vyn::routing::PercentEncode(decoded.back()));
@@ -179,11 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     MethodSpecification spec{vyn::routing::HttpMethodFromCode(in.Byte() % 10), {}};
     if (spec.method == HttpMethod::Custom) spec.customMethod = in.Bytes(in.Byte() % 8);
     const std::string pathTemplate = in.Bytes(in.Byte() % (kMaxFuzzedTemplateLength + 1));
-    if (vyn::routing::TemplateToRegex(pathTemplate).parameters.size() >
-        kMaxFuzzedTemplateParameters) {
-      continue;
+    const std::size_t parameters = vyn::routing::TemplateToRegex(pathTemplate).parameters.size();
+    if (parameters <= kMaxFuzzedTemplateParameters) {
+      fuzzedRoutes.emplace_back(spec.method, spec, pathTemplate);
     }
-    fuzzedRoutes.emplace_back(spec.method, spec, pathTemplate);
   }
 
   CheckPercentCoding(path);

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "binding/BindingProperty.h"
 #include "base/HostAbi.h"
+#include "binding/BindingProperty.h"
 
 namespace vyn::fuzz {
 
@@ -59,6 +60,19 @@ inline bool SameTree(const binding::BindingProperty& a, const binding::BindingPr
       ++u;
     }
   }
+  return true;
+}
+
+// Whether a reader failed; a failure must carry one of the reader's own messages (one of
+// `prefixes`) and keep nothing of the value but the error.
+inline bool ReadFailed(const binding::BindingResult& result,
+                       std::initializer_list<std::string_view> prefixes) {
+  if (result.ok()) return false;
+  const std::string message = result.ErrorText();
+  if (std::ranges::none_of(prefixes, [&](std::string_view p) { return message.starts_with(p); })) {
+    Violated("a failure without a reader message");
+  }
+  if (result.size() != 1) Violated("a failure kept part of the value");
   return true;
 }
 
@@ -141,20 +155,17 @@ class HostTreeBuilder {
 
  private:
   static HostValue Ref(uint32_t kind, const void* ptr, uint32_t count) {
-    HostValue value;
-    std::memset(&value, 0, sizeof value);
+    HostValue value{};
     value.kind = kind;
-    value.payload.ref.ptr = ptr;
-    value.payload.ref.count = count;
+    value.payload.ref = HostValueRef{ptr, count};
     return value;
   }
 
   const void* Keep(const void* bytes, std::size_t size, bool terminate) {
-    auto block = std::make_unique<uint8_t[]>(size + (terminate ? 1 : 0));
+    // Zero-filled, so that a text ends in its NUL.
+    auto& block = blocks_.emplace_back(std::make_unique<uint8_t[]>(size + (terminate ? 1 : 0)));
     if (size != 0) std::memcpy(block.get(), bytes, size);
-    if (terminate) block[size] = 0;
-    blocks_.push_back(std::move(block));
-    return blocks_.back().get();
+    return block.get();
   }
 
   HostValue Text(FuzzInput& in, uint32_t kind, uint8_t tag) {
@@ -180,8 +191,7 @@ class HostTreeBuilder {
     }
     std::vector<HostMember> members;
     for (std::size_t i = 0; i < count && records_ < maxRecords_; ++i) {
-      HostMember member;
-      std::memset(&member, 0, sizeof member);
+      HostMember& member = members.emplace_back();
       const uint8_t nameTag = in.Byte();
       if (nameTag != 0xFF) {
         // Names come from a small alphabet most of the time, so that members repeat.
@@ -192,7 +202,6 @@ class HostTreeBuilder {
       }
       member.value = Record(in);
       member.ownsName = in.Byte();
-      members.push_back(member);
     }
     const void* array = Keep(members.data(), members.size() * sizeof(HostMember), false);
     return Ref(kind, array, static_cast<uint32_t>(members.size()));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Base64.h"
@@ -12,21 +13,18 @@ namespace {
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 TEST(Base64, EncodesWithPaddingAndDecodesTheValidPrefix) {
-  struct Case {
-    std::string bytes;
-    std::string text;
-  };
-  const Case encoded[] = {
+  // Bytes and their text.
+  const std::pair<std::string, std::string> encoded[] = {
       {"", ""},      {"abc", "YWJj"},          {"ab", "YWI="},
       {"a", "YQ=="}, {"\xFB\xFF\xBF", "+/+/"}, {"foobar", "Zm9vYmFy"},
   };
-  const Case decoded[] = {
+  const std::pair<std::string, std::string> decoded[] = {
       {"a", "YQ"},          {"ab", "YWI"},     {"", "Y"},
       {"abc", "YWJjZ"},     {"a", "YQ==YWJj"}, {"a", "YW Jj"},
       {"abc", "YWJj YWJj"}, {"", "-_"},        {"abc", "YWJj\xC3\xA9YWJj"},
   };
-  for (const auto& c : encoded) EXPECT_EQ(Base64Encode(Bytes(c.bytes)), c.text) << c.text;
-  for (const auto& c : decoded) EXPECT_EQ(Base64Decode(c.text), Bytes(c.bytes)) << c.text;
+  for (const auto& [bytes, text] : encoded) EXPECT_EQ(Base64Encode(Bytes(bytes)), text) << text;
+  for (const auto& [bytes, text] : decoded) EXPECT_EQ(Base64Decode(text), Bytes(bytes)) << text;
   EXPECT_EQ(Base64Decode(std::string_view("YW\0Jj", 5)), Bytes("a")) << "a NUL ends the text";
 }
 

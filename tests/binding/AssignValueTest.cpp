@@ -11,9 +11,11 @@
 #include <string>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "binding/AssignValue.h"
+#include "binding/RecordToValue.h"
 #include "binding/TypeBuilder.h"
 #include "binding/ValueTrees.h"
 
@@ -56,21 +58,12 @@ std::string Invalid(const char* type, const char* kind) {
   return std::string("Couldn't assign value to 'n' of type ") + type +
          " because the input is of an invalid type " + kind + ".";
 }
-std::string NotColor(const std::string& value) {
-  return value + " is not a valid Color enumeration value for 'n'.";
-}
 const std::string kRequired = "A value for 'n' is required.";
-const std::string kNotCollection =
-    "Couldn't assign value to 'n' of type vector because the input not a collection.";
 
-struct Outcome {
-  bool ok;
-  std::string value;
-  std::string error;
-};
-
-// The target starts as 99 (or "old", or the byte 9), so that what a failure stores shows;
-// records, vectors and maps show nothing here.
+// What the target holds afterwards, and the error text ("" when the result is ok). The target
+// starts as 99 (or "old", or the byte 9), so that what a failure stores shows; records, vectors
+// and maps show nothing here.
+using Outcome = std::pair<std::string, std::string>;
 template <typename T>
 Outcome To(const BindingRegistry& registry, const BindingProperty& input) {
   T out{};
@@ -84,37 +77,30 @@ Outcome To(const BindingRegistry& registry, const BindingProperty& input) {
   if constexpr (std::is_same_v<T, std::string>) shown << out;
   if constexpr (std::is_same_v<T, Bytes>)
     std::copy(out.begin(), out.end(), std::ostream_iterator<int>(shown, "."));
-  return {result.ok(), shown.str(), result.ErrorText()};
+  return {shown.str(), result.ErrorText()};
 }
 
 class AssignTest : public ::testing::Test {
  protected:
   AssignTest() {
-    EnumBuilder<Color>(registry_, "Color")
-        .Value("Red", Color::Red)
-        .Value("Green", Color::Green)
-        .Value("Blue", Color::Blue);
+    EnumBuilder<Color> color(registry_, "Color");
+    color.Value("Red", Color::Red).Value("Green", Color::Green).Value("Blue", Color::Blue);
     EnumBuilder<Tiny>(registry_, "Tiny").Value("Low", Tiny::Low);
     EnumBuilder<Half>(registry_, "Half").Value("Low", Half::Low);
     EnumBuilder<Wide>(registry_, "Wide").Value("Minus", Wide::Minus);
     RecordBuilder<Inner>(registry_, "Inner").Field("x", &Inner::x);
-    RecordBuilder<Sample>(registry_, "Sample")
-        .Field("number", &Sample::number)
-        .Field("color", &Sample::color)
-        .Field("inner", &Sample::inner)
-        .Field("inners", &Sample::inners)
-        .Field("colors", &Sample::colors)
-        .Field("blob", &Sample::blob);
-    RecordBuilder<Strict>(registry_, "Strict")
-        .Field("zeta", &Strict::zeta)
-        .Field("needed", &Strict::needed, "", kFieldRequired);
+    RecordBuilder<Sample> sample(registry_, "Sample");
+    sample.Field("number", &Sample::number).Field("color", &Sample::color);
+    sample.Field("inner", &Sample::inner).Field("inners", &Sample::inners);
+    sample.Field("colors", &Sample::colors).Field("blob", &Sample::blob);
+    RecordBuilder<Strict> strict(registry_, "Strict");
+    strict.Field("zeta", &Strict::zeta).Field("needed", &Strict::needed, "", kFieldRequired);
   }
 
   BindingRegistry registry_;
 };
 
 TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
-  const BindingTypeId* const color = TypeIdOf<Color>();
   const char* const kBoolOptions = ". Options are \"true\", \"false\", \"1\", \"0\".";
   const struct {
     const char* desc;
@@ -132,13 +118,12 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
       {"bool: number", To<bool>, Signed(1), "0", Invalid("bool", "signed")},
       {"bool: empty", To<bool>, {}, "0", kRequired},
       {"int8: maximum", To<int8_t>, Signed(127), "127", ""},
-      {"int8: too big", To<int8_t>, Signed(128), "0", Range("128", "int8")},
       {"int8: minimum", To<int8_t>, Signed(-128), "-128", ""},
       {"int8: too small", To<int8_t>, Signed(-129), "0", Range("-129", "int8")},
       {"int8: unsigned maximum", To<int8_t>, Unsigned(127), "127", ""},
       {"int8: unsigned too big", To<int8_t>, Unsigned(128), "0", Range("128", "int8")},
       {"int8: enum too big", To<int8_t>, Enum(200), "0", Range("200", "int8")},
-      {"int16: too big", To<int16_t>, Signed(40000), "0", Range("40000", "int16")},
+      {"int16: too big", To<int16_t>, Signed(32768), "0", Range("32768", "int16")},
       {"int32: hex text", To<int32_t>, Text("0x10"), "16", ""},
       {"int32: trailing blank", To<int32_t>, Text("12 "), "0", Format("12 ", "int32")},
       {"int32: text too big", To<int32_t>, Text("2147483648"), "0", Range("2147483648", "int32")},
@@ -157,7 +142,6 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
       {"uint8: too big", To<uint8_t>, Signed(256), "0", Range("256", "uint8")},
       {"uint8: negative", To<uint8_t>, Signed(-1), "0", Range("-1", "uint8")},
       {"uint8: unsigned maximum", To<uint8_t>, Unsigned(255), "255", ""},
-      {"uint8: unsigned too big", To<uint8_t>, Unsigned(256), "0", Range("256", "uint8")},
       {"uint8: negative text", To<uint8_t>, Text("-1"), "0", Range("-1", "uint8")},
       {"uint8: text with a letter", To<uint8_t>, Text("7x"), "0", Format("7x", "uint8")},
       {"uint8: negative float", To<uint8_t>, Float(-0.5), "0", Range("-0.5", "uint8")},
@@ -171,12 +155,10 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
       // The largest uint64 rounds up to 2^64 as a double; that value does not fit.
       {"uint64: float 2^64", To<uint64_t>, Float(0x1p64), "0", Range("1.84467e+19", "uint64")},
       {"uint64: negative float", To<uint64_t>, Float(-1.0), "0", Range("-1", "uint64")},
-      {"uint64: maximum", To<uint64_t>, Unsigned(UINT64_MAX), "18446744073709551615", ""},
       {"float: signed", To<float>, Signed(-5), "-5", ""},
       {"float: unsigned", To<float>, Unsigned(5), "5", ""},
       {"float: enum", To<float>, Enum(2), "2", ""},
       {"float: hex text", To<float>, Text("0x1p4"), "16", ""},
-      {"float: too big", To<float>, Float(1e39), "0", Range("1e+39", "float")},
       {"float: too small", To<float>, Float(-1e39), "0", Range("-1e+39", "float")},
       {"float: text too big", To<float>, Text("1e39"), "0", Range("1e39", "float")},
       {"float: text with a tail", To<float>, Text("1.5a"), "0", Format("1.5a", "float")},
@@ -184,8 +166,8 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
       {"float: empty", To<float>, {}, "0", kRequired},
       {"double: infinity", To<double>, Float(INFINITY), "0", Range("inf", "double")},
       {"string: text", To<std::string>, Text("new"), "new", ""},
-      {"string: enumerator", To<std::string>, Enum(7, color), "Blue", ""},
-      {"string: unnamed number", To<std::string>, Enum(3, color), "",
+      {"string: enumerator", To<std::string>, Enum(7, TypeIdOf<Color>()), "Blue", ""},
+      {"string: unnamed number", To<std::string>, Enum(3, TypeIdOf<Color>()), "",
        "3 is not a valid enumeration value for 'n'."},
       {"string: number", To<std::string>, Signed(1), "",
        "Couldn't assign value to 'n' because the input is not a string."},
@@ -204,9 +186,8 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
       {"enum: signed", To<Color>, Signed(2), "2", ""},
       {"enum: unsigned, low 32 bits", To<Color>, Unsigned(0x100000007), "7", ""},
       {"enum: another enumeration", To<Color>, Enum(2, TypeIdOf<Tiny>()), "2", ""},
-      {"enum: unlisted text", To<Color>, Text("3"), "0", NotColor("3")},
-      {"enum: unlisted signed", To<Color>, Signed(-3), "0", NotColor("-3")},
-      {"enum: unlisted enum", To<Color>, Enum(9, color), "0", NotColor("9")},
+      {"enum: unlisted number", To<Color>, Text("3"), "0",
+       "3 is not a valid Color enumeration value for 'n'."},
       {"enum: float", To<Color>, Float(7.0), "0",
        "Couldn't assign value to 'n' of enum type because the input is of an invalid type float."},
       {"enum: empty", To<Color>, {}, "0", kRequired},
@@ -217,10 +198,6 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
        "Couldn't assign value to 'n' because the input is an unregistered structure or not "
        "a structure at all."},
       {"record: empty", To<Sample>, {}, "", kRequired},
-      {"record: not a structure", To<Sample>, List({}), "",
-       "Couldn't assign value to 'n' of type Sample because the input not a structure."},
-      {"record: a member's path is its name", To<Sample>, Struct({{"number", Text("x")}}), "",
-       "Value x for 'number' of type int32 is in an incorrect format"},
       {"record: nested record not a structure", To<Sample>, Struct({{"inner", Signed(1)}}), "",
        "Couldn't assign value to 'inner' of type Inner because the input not a structure."},
       {"record: nested paths are not prefixed", To<Sample>,
@@ -236,8 +213,8 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
        Struct({{"zeta", Signed(1)}, {"needed", {}}}), "",
        "Couldn't assign value to 'n' of type Strict because the input structure doesn't have "
        "required field 'needed'."},
-      {"vector: structure", To<Numbers>, Struct({}), "", kNotCollection},
-      {"vector: empty", To<Numbers>, {}, "", kNotCollection},
+      {"vector: empty", To<Numbers>, Node(), "",
+       "Couldn't assign value to 'n' of type vector because the input not a collection."},
       {"vector of bool: empty", To<std::vector<bool>>, {}, "", kRequired},
       {"vector: the vector's path", To<Numbers>, List({Signed(1), Text("x")}), "",
        Format("x", "int32")},
@@ -247,30 +224,25 @@ TEST_F(AssignTest, EachTargetKindChecksKindFormatRangeAndPath) {
        Format("x", "int32")},
   };
   for (const auto& c : cases) {
-    const Outcome outcome = c.to(registry_, c.input);
-    EXPECT_EQ(outcome.error, c.error) << c.desc;
-    EXPECT_EQ(outcome.ok, c.error.empty()) << c.desc;
-    EXPECT_EQ(outcome.value, c.value) << c.desc;
+    const auto [value, error] = c.to(registry_, c.input);
+    EXPECT_EQ(error, c.error) << c.desc;
+    EXPECT_EQ(value, c.value) << c.desc;
   }
 }
 
 TEST_F(AssignTest, RecordsVectorsAndMapsAreFilledByNameAndInOrder) {
   Sample sample;
   sample.number = 5;
-  ASSERT_TRUE(ValueToNative(registry_,
-                            Struct({{"number", {}},
-                                    {"color", Text("Green")},
-                                    {"inner", Struct({{"x", Text("0x20")}})},
-                                    {"colors", List({Text("Blue")})},
-                                    {"blob", Text("YQ==")},
-                                    {"unknown", Signed(1)}}),
-                            sample, "n")
-                  .ok());
-  EXPECT_EQ(sample.number, 5) << "an empty member leaves its target alone";
-  EXPECT_EQ(sample.color, Color::Green);
-  EXPECT_EQ(sample.inner.x, 32);
-  EXPECT_EQ(sample.colors, (std::vector<Color>{Color::Blue}));
-  EXPECT_EQ(sample.blob, (Bytes{'a'})) << "blobs go through their converter";
+  const BindingProperty input = Struct({{"number", {}},
+                                        {"color", Text("Green")},
+                                        {"inner", Struct({{"x", Text("0x20")}})},
+                                        {"colors", List({Text("Blue")})},
+                                        {"blob", Text("YQ==")},
+                                        {"unknown", Signed(1)}});
+  ASSERT_TRUE(ValueToNative(registry_, input, sample, "n").ok());
+  // An empty member leaves its target alone; blobs go through their converter.
+  EXPECT_EQ(Describe(NativeToValue(registry_, sample)),
+            "{blob:bYQ==,color:e2,colors:[e7,],inner:{x:s32,},inners:[],number:s5,}");
 
   Numbers numbers = {7, 7, 7, 7, 7};
   ASSERT_TRUE(ValueToNative(registry_, List({Signed(1), {}, Text("3")}), numbers, "v").ok());
@@ -297,37 +269,22 @@ TEST_F(AssignTest, SmallValuesOfVectorsAndMapsShareOneArena) {
   ASSERT_TRUE(ValueToNative(registry_, input, values, "v").ok());
   EXPECT_EQ(Describe(List({values[0], values[2], values[3], values[5].member("n").element(61)})),
             "[f1.000000,s7,~,~,]");
-  BindingArena* const shared = values[1].arena();
-  EXPECT_EQ(values[4].arena(), shared);
-  EXPECT_EQ(values[1].member("value").asString().data(), values[4].asString().data());
   EXPECT_EQ(values[0].arena(), nullptr) << "scalars need no arena";
   EXPECT_EQ(values[5].arena()->RootCount(), 1u) << "a large value keeps an arena of its own";
-  EXPECT_EQ(shared->RootCount(), 2u);
+  EXPECT_EQ(values[1].arena()->RootCount(), 2u) << "the text shares the first small value's";
   values[1].reset();
   EXPECT_EQ(values[4].asString(), "same");
   std::unordered_map<std::string, BindingProperty> map;
   ASSERT_TRUE(ValueToNative(registry_, Struct({{"a", Text("t")}, {"b", small}}), map, "m").ok());
-  EXPECT_EQ(map["a"].arena(), map["b"].arena());
-  EXPECT_EQ(map["a"].arena()->RootCount(), 2u);
+  EXPECT_EQ(map["a"].arena()->RootCount(), 2u) << "b shares the arena of a";
 }
-
-// Stores the input's size plus 1000, so that an assignment through it shows.
-class SizeConverter final : public BindingFieldConverter {
- public:
-  void FromValue(BindingResult&, void* member, const BindingProperty& input, const char*,
-                 const BindingType*, const BindingRegistry&) const override {
-    *static_cast<int32_t*>(member) = static_cast<int32_t>(input.size()) + 1000;
-  }
-  void ToValue(BindingResult&, const void*, const BindingType*,
-               const BindingRegistry&) const override {}
-};
 
 TEST_F(AssignTest, OptionalMembersGoThroughTheirConverterOthersByTheirKind) {
   int32_t out[2] = {};
   TypeBuilder builder = registry_.BeginType(sizeof out, "Routed", TypeIdOf<int32_t[2]>(), false);
   for (const bool optional : {true, false}) {
     builder.AddField(optional ? "optional" : "plain", "", optional ? 0 : 4, nullptr,
-                     {BindingTypeKind::Int32}, 0, std::make_unique<SizeConverter>(), optional);
+                     {BindingTypeKind::Int32}, 0, std::make_unique<MarkingConverter>(), optional);
   }
   BindingResult result;
   AssignRecord(registry_, result, out, Struct({{"optional", Text("abc")}, {"plain", Text("5")}}),

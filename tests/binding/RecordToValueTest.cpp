@@ -38,19 +38,6 @@ struct Leaves {
   std::vector<Unregistered> items;
 };
 
-// Writes "fine", or fails for a negative number: the default in-place write goes through it.
-class SignConverter final : public BindingFieldConverter {
- public:
-  void FromValue(BindingResult&, void*, const BindingProperty&, const char*, const BindingType*,
-                 const BindingRegistry&) const override {}
-  void ToValue(BindingResult& result, const void* member, const BindingType*,
-               const BindingRegistry&) const override {
-    result = BindingResult();
-    if (*static_cast<const int32_t*>(member) < 0) result.SetError("negative");
-    if (result.ok()) result.setString("fine");
-  }
-};
-
 TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailuresTravelUp) {
   BindingRegistry registry;
   EnumBuilder<Small>(registry, "Small").Value("Minus", Small::Minus);
@@ -63,7 +50,7 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   leaves.Field("omitted", &Leaves::omitted, "", kFieldOmitEmpty);
   leaves.Field("kept", &Leaves::kept, "", kFieldOmitEmpty);
   leaves.builder().AddField("sign", "", MemberOffset(&Leaves::sign), nullptr,
-                            {BindingTypeKind::Callback}, 0, std::make_unique<SignConverter>(),
+                            {BindingTypeKind::Callback}, 0, std::make_unique<MarkingConverter>(),
                             false);
   Leaves native;
   const BindingResult result = NativeToValue(registry, native);

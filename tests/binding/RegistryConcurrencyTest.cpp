@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <latch>
 #include <string>
@@ -29,19 +28,15 @@ struct Payload {
 };
 
 template <int N>
-struct Probe {
-  int32_t value = N;
-};
+struct Probe {};
 
 constexpr int kReaders = 4;
 constexpr int kRounds = 300;
 
 void RegisterPayload(BindingRegistry& registry, std::string_view name) {
-  RecordBuilder<Payload>(registry, name)
-      .Field("number", &Payload::number)
-      .Field("text", &Payload::text)
-      .Field("mood", &Payload::mood)
-      .Field("list", &Payload::list);
+  RecordBuilder<Payload> payload(registry, name);
+  payload.Field("number", &Payload::number).Field("text", &Payload::text);
+  payload.Field("mood", &Payload::mood).Field("list", &Payload::list);
 }
 
 TEST(RegistryConcurrency, ReadersSeeConsistentStateWhileAWriterRegisters) {
@@ -51,39 +46,31 @@ TEST(RegistryConcurrency, ReadersSeeConsistentStateWhileAWriterRegisters) {
   const std::size_t typesBefore = registry.TypesSnapshot().size();
 
   std::latch start(kReaders + 1);
-  std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int r = 0; r < kReaders; ++r) {
+    // Assertions are thread-safe with pthreads; a failed one ends its thread's loop.
     threads.emplace_back([&, r] {
       start.arrive_and_wait();
       for (int i = 0; i < kRounds; ++i) {
         const BindingType* payload = registry.LookupType("Payload");
-        if (payload == nullptr || registry.LookupTypeById(TypeIdOf<Payload>()) != payload) {
-          ++failures;
-        }
-        if (registry.LookupType("BindingFullApiHelp") == nullptr ||
-            registry.LookupEvent("OnCallback") == nullptr) {
-          ++failures;
-        }
-        const char* name = registry.EnumeratorName(TypeIdOf<Mood>(), 2);
-        if (name == nullptr || std::string(name) != "Busy") ++failures;
-
+        ASSERT_NE(payload, nullptr);
+        ASSERT_EQ(registry.LookupTypeById(TypeIdOf<Payload>()), payload);
+        ASSERT_NE(registry.LookupType("BindingFullApiHelp"), nullptr);
+        ASSERT_NE(registry.LookupEvent("OnCallback"), nullptr);
+        ASSERT_STREQ(registry.EnumeratorName(TypeIdOf<Mood>(), 2), "Busy");
         const auto types = registry.TypesSnapshot();
-        if (types.size() < typesBefore || types[0]->name != "BindingHelpFormat") ++failures;
+        ASSERT_GE(types.size(), typesBefore);
+        ASSERT_EQ(types[0]->name, "BindingHelpFormat");
         (void)registry.EventsSnapshot();
         // Functions may be removed (and destroyed) meanwhile: only the list is taken here.
         (void)registry.FunctionsSnapshot();
         (void)registry.LookupFunction("Function0");
 
         // Conversions read the descriptors without the lock.
-        Payload in{r * 1000 + i, "text", Mood::Busy, {1, 2, 3}};
-        const BindingResult value = NativeToValue(registry, in);
+        const Payload in{r * 1000 + i, "text", Mood::Busy, {1, 2, 3}};
         Payload out;
-        const BindingResult back = ValueToNative(registry, value, out, "<value>");
-        if (!value.ok() || !back.ok() || out.number != in.number || out.mood != Mood::Busy ||
-            out.list.size() != 3) {
-          ++failures;
-        }
+        ASSERT_TRUE(ValueToNative(registry, NativeToValue(registry, in), out, "<value>").ok());
+        ASSERT_TRUE(out.number == in.number && out.mood == Mood::Busy && out.list.size() == 3);
       }
     });
   }
@@ -92,13 +79,12 @@ TEST(RegistryConcurrency, ReadersSeeConsistentStateWhileAWriterRegisters) {
     for (int i = 0; i < kRounds; ++i) {
       RegisterPayload(registry, "Payload" + std::to_string(i));
       const std::string function = "Function" + std::to_string(i);
-      if (registry.RegisterFunction(function) == nullptr) ++failures;
-      if (i % 2 == 0 && !registry.RemoveFunction(function)) ++failures;
+      ASSERT_NE(registry.RegisterFunction(function), nullptr);
+      ASSERT_TRUE(i % 2 != 0 || registry.RemoveFunction(function)) << "every other one goes";
     }
   });
   for (std::thread& thread : threads) thread.join();
 
-  EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(registry.TypesSnapshot().size(), typesBefore + kRounds);
   EXPECT_EQ(registry.FunctionsSnapshot().size(), static_cast<std::size_t>(kRounds / 2));
   // Later names registered the same native type: the identity keeps the first.

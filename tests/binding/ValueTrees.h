@@ -1,5 +1,5 @@
-// Value trees for the binding tests: one-expression builders, and a one-line rendering of a tree
-// that assertions compare as a whole.
+// Value trees for the binding tests: one-expression builders, a one-line rendering of a tree
+// that assertions compare as a whole, and a member converter whose work shows.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "binding/BindingProperty.h"
+#include "binding/BindingType.h"
 
 namespace vyn::binding::trees {
 
@@ -67,5 +68,21 @@ inline std::string Describe(const Node& node) {
       return kPrefix[static_cast<int>(node.kind())] + node.toText();
   }
 }
+
+// For an int32 member: reads any value as its size plus 1000, and writes "fine", or fails for a
+// negative number. It keeps the default WriteValue, so that writes go through ToValue.
+class MarkingConverter final : public BindingFieldConverter {
+ public:
+  void FromValue(BindingResult&, void* member, const BindingProperty& input, const char*,
+                 const BindingType*, const BindingRegistry&) const override {
+    *static_cast<int32_t*>(member) = static_cast<int32_t>(input.size()) + 1000;
+  }
+  void ToValue(BindingResult& result, const void* member, const BindingType*,
+               const BindingRegistry&) const override {
+    result = BindingResult();
+    if (*static_cast<const int32_t*>(member) < 0) result.SetError("negative");
+    if (result.ok()) result.setString("fine");
+  }
+};
 
 }  // namespace vyn::binding::trees

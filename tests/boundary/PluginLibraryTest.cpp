@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "boundary/ScriptedFeature.h"
 #include "diagnostics/FormatText.h"
-#include "support/ScriptedHost.h"
 #include "support/SharedLibrary.h"
 
 namespace vyn::test {
@@ -38,15 +38,12 @@ TEST(PluginLifecycle, LoadCyclesNegotiateSubscribeUnsubscribeAndGiveBackWhatThey
                              Text(block.shortName)),
                   "18.0.0 vyn-pft");
         ASSERT_NE(Read(block.callbacks), nullptr);
-        const PluginCallbacks callbacks = *block.callbacks;
-        EXPECT_TRUE(callbacks.initialize && callbacks.unload && callbacks.memoryStats && block.api);
         const uint64_t loaded = plugin.LiveBlocks();
         ASSERT_TRUE(plugin.Initialize(host));
         EXPECT_EQ(host.subscribeCalls, subscriptions);
         const std::array<uint64_t, 3> now{loaded, plugin.LiveBlocks(), plugin.LiveBytes()};
         EXPECT_GE(plugin.Counter(0), plugin.LiveBytes()) << "the peak covers what is alive";
         plugin.Unload();
-        EXPECT_FALSE(plugin.loaded());
         EXPECT_EQ(host.unsubscribeCalls.size(), subscriptions.size());
         EXPECT_TRUE(host.subscriptions.empty()) << testing::PrintToString(host.unsubscribeCalls);
         // The first cycle may leave process-wide caches behind (the log manager); from then on
@@ -78,14 +75,13 @@ TEST(PluginLifecycleDeathTest, RefusesIncompatibleHostsByEndingTheProcess) {
 }
 
 // No siblings: a handler that is reached stops at the missing backend configuration.
-class EndpointTest : public ::testing::Test {
+class EndpointTest : public ScriptedFeature {
  protected:
-  void SetUp() override { ASSERT_TRUE(scripted.ok()) << scripted.error(); }
-  ScriptedHost scripted{VYN_PLUGIN_PATH};
+  void SetUp() override { ASSERT_TRUE(ok()) << error(); }
 };
 
 TEST_F(EndpointTest, DescriptionHoldsEveryCountedRecordAndTheEndpointsInRegistrationOrder) {
-  const ApiDescription& api = *scripted.plugin().block().api;
+  const ApiDescription& api = *plugin().block().api;
   EXPECT_EQ(ListChain<HostTypeRecord>(api.types).size(), Read(api.typeCount));
   EXPECT_EQ(ListChain<HostEventRecord>(api.events).size(), Read(api.eventCount));
   std::vector<std::string> endpoints;
@@ -127,16 +123,16 @@ TEST_F(EndpointTest, BodiesInEveryFormatReachTheHandlerAndBindingFailuresAnswerE
     const std::string path = c.function == survey ? "/vyn-pft/v2/survey" : "/vyn-pft/v2/events";
     RequestBuilder request(6, path + c.query);
     if (!c.body.empty()) request.Body(c.contentType, c.body);
-    EXPECT_EQ(scripted.Call(c.function, request), c.outcome) << c.desc;
+    EXPECT_EQ(Call(c.function, request), c.outcome) << c.desc;
   }
   // Each posted survey was published once, on its own path (not on v1) and under the base name.
-  ASSERT_EQ(scripted.host.sentEvents.size(), 6u);
+  ASSERT_EQ(host.sentEvents.size(), 6u);
   for (std::size_t i = 0; i < 6; i += 2) {
-    EXPECT_EQ(scripted.host.sentEvents[i].name, "OnJsonApiEvent_vyn-pft_v2_survey");
-    EXPECT_EQ(scripted.host.sentEvents[i + 1].name, "OnJsonApiEvent");
-    EXPECT_EQ(scripted.host.sentEvents[i].payload.Member("data")->Member("id")->unsignedValue, 7u);
+    EXPECT_EQ(host.sentEvents[i].name, "OnJsonApiEvent_vyn-pft_v2_survey");
+    EXPECT_EQ(host.sentEvents[i + 1].name, "OnJsonApiEvent");
+    EXPECT_EQ(host.sentEvents[i].payload.Member("data")->Member("id")->unsignedValue, 7u);
   }
-  EXPECT_TRUE(scripted.host.externalRequests.empty());
+  EXPECT_TRUE(host.externalRequests.empty());
 }
 
 }  // namespace

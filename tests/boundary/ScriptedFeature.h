@@ -8,6 +8,7 @@
 #include <string>
 
 #include "diagnostics/FormatText.h"
+#include "formats/Json.h"
 #include "support/ScriptedHost.h"
 
 namespace vyn::test {
@@ -33,34 +34,32 @@ inline std::string Json(const CopiedValue& value) {
 }
 inline std::string Json(const CopiedValue* value) { return value ? Json(*value) : "<missing>"; }
 
-class ScriptedFeature : public testing::Test {
+class ScriptedFeature : public testing::Test, public ScriptedHost {
  protected:
+  ScriptedFeature() : ScriptedHost(VYN_PLUGIN_PATH) {}
   void SetUp() override {
-    ASSERT_TRUE(scripted.ok()) << scripted.error();
-    scripted.SetUpSiblings();
+    ASSERT_TRUE(ok()) << error();
+    SetUpSiblings();
   }
   void SignIn(const std::string& puuid = "p-1", const std::string& token = "tok",
               const char* state = "SUCCEEDED", uint64_t accountId = 42, uint64_t summonerId = 99) {
-    ASSERT_TRUE(scripted.Publish(
-        "/vyn-login/v1/session", "Update",
-        diagnostics::FormatText(R"({"state": "%1", "summonerId": %2, "accountId": %3,
-                                    "puuid": "%4", "idToken": "%5"})",
-                                state, summonerId, accountId, puuid, token)));
+    ASSERT_TRUE(Publish("/vyn-login/v1/session", "Update",
+                        diagnostics::FormatText(R"({"state": "%1", "summonerId": %2,
+                                                    "accountId": %3, "puuid": "%4",
+                                                    "idToken": "%5"})",
+                                                state, summonerId, accountId, puuid, token)));
   }
-  std::size_t ServiceRequests() const { return scripted.host.externalRequests.size(); }
+  std::size_t ServiceRequests() const { return host.externalRequests.size(); }
+  binding::BindingResult Body() const { return formats::ParseJson(LastServiceRequest().body); }
   // The actions of the last upload, each followed by a comma.
   std::string UploadedActions() const {
-    const std::string& body = scripted.LastServiceRequest().body;
-    const std::string key = "\"action\": \"";
+    const binding::BindingResult body = Body();
     std::string actions;
-    for (auto at = body.find(key); at != std::string::npos; at = body.find(key, at + 1)) {
-      const auto from = at + key.size();
-      actions.append(body, from, body.find('"', from) - from).append(",");
+    for (const auto& action : body.member("actions").elements()) {
+      actions.append(action.member("action").asString()).append(",");
     }
     return actions;
   }
-
-  ScriptedHost scripted{VYN_PLUGIN_PATH};
 };
 
 }  // namespace vyn::test

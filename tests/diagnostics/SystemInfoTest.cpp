@@ -20,10 +20,7 @@ std::string Described(const Facts& facts, bool (*describe)(const Facts&, OsDescr
 TEST(SystemInfo, NamesWindowsVersionsByTheirFacts) {
   const std::string a126(126, 'a');
   // Platform, major, minor, type, suite mask, architecture, service pack, R2 metric, product.
-  const struct {
-    WindowsVersionFacts facts;
-    std::string texts;
-  } cases[] = {
+  const std::pair<WindowsVersionFacts, std::string> cases[] = {
       {{2, 10, 0, kWs, 0, 9, "", 0, 48}, "Windows|10||Professional, x64"},
       {{2, 6, 1, kWs, 0, 0, "SP1", 0, 1}, "Windows|7|SP1|Ultimate, x86"},
       {{2, 6, 4, kWs, 0, 12, "", 0, 0},
@@ -39,24 +36,22 @@ TEST(SystemInfo, NamesWindowsVersionsByTheirFacts) {
       {{2, 6, 0, kWs, 0, 9, "a" + a126 + "\xC3\xA9", 0, {}}, "Windows|Vista|a" + a126 + "|, x64"},
       {{1, 10, 0, kWs, 0, 9, "", 0, {}}, "refused, |||"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Described(c.facts, DescribeWindowsVersion), c.texts);
+  for (const auto& [facts, text] : cases) EXPECT_EQ(Described(facts, DescribeWindowsVersion), text);
 }
 
 TEST(SystemInfo, DescribesPosixSystemsFromUnameAndOsRelease) {
   const std::string release =
       "# NAME=Wrong\n  NAME=\"Debian \\\"GNU\\\" \\\\ $\" \t\r\nVERSION_ID=11\nVERSION_ID='12'x'\n";
-  EXPECT_EQ(Described(PosixSystemFacts{"Linux", "6.1.0", "x86_64", release}, DescribePosixSystem),
-            "Linux|12|6.1.0|Debian \"GNU\" \\ $, x64");
-  EXPECT_EQ(
-      Described(PosixSystemFacts{"Linux", "6.7", "aarch64", "NAME=\"Arch"}, DescribePosixSystem),
-      "Linux|6.7||Arch, ARM");
-  EXPECT_EQ(Described(PosixSystemFacts{"Linux", "5.10", "riscv64", "NAME"}, DescribePosixSystem),
-            "Linux|5.10||Linux, unknown");
+  const std::pair<PosixSystemFacts, std::string> cases[] = {
+      {{"Linux", "6.1.0", "x86_64", release}, "Linux|12|6.1.0|Debian \"GNU\" \\ $, x64"},
+      {{"Linux", "6.7", "aarch64", "NAME=\"Arch"}, "Linux|6.7||Arch, ARM"},
+      {{"Linux", "5.10", "riscv64", "NAME"}, "Linux|5.10||Linux, unknown"},
+      {{"BSD", "1", "ia64", ""}, "BSD|1||BSD, Itanium"},
+      {{}, "refused, |||"},
+  };
+  for (const auto& [facts, text] : cases) EXPECT_EQ(Described(facts, DescribePosixSystem), text);
   for (const char* machine : {"i386", "i586", "i686", "x86"})
     EXPECT_EQ(ArchitectureFromMachine(machine), kArchitectureX86) << machine;
-  EXPECT_EQ(Described(PosixSystemFacts{"BSD", "1", "ia64", ""}, DescribePosixSystem),
-            "BSD|1||BSD, Itanium");
-  EXPECT_EQ(Described(PosixSystemFacts{}, DescribePosixSystem), "refused, |||");
 }
 
 }  // namespace

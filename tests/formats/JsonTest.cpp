@@ -84,10 +84,7 @@ std::string Read(std::string_view text) {
 }
 
 TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
-  const struct {
-    std::string_view text;
-    std::string value;
-  } cases[] = {
+  const std::pair<std::string_view, std::string> cases[] = {
       {"[5,-5,-0,5.0,1e2,-0.0,4294967296,-2147483649]",
        "[u5,s-5,s0,f5,f100,f-0,u4294967296,s-2147483649]"},
       {"[18446744073709551615,-9223372036854775808,18446744073709551616,-9223372036854775809]",
@@ -106,7 +103,7 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
       {std::string_view("[1] \0\0", 6), "[u1]"},
       {R"("a\u0000b")", std::string("\"a\0b\"", 5)},
   };
-  for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.value) << c.text;
+  for (const auto& [text, value] : cases) EXPECT_EQ(Read(text), value) << text;
   for (const std::string_view blank : {""sv, " \t\r\n "sv, "null"sv, " \0"sv}) {
     EXPECT_EQ(Read(blank), "~") << blank;
   }
@@ -127,10 +124,7 @@ TEST(JsonReader, ReportsRapidJsonsTextAndTheOffset) {
   const std::string deeper = "[" + deep + "]";
   std::string objects;
   for (std::size_t i = 0; i <= kMaxJsonDepth; ++i) objects += R"({"a":)";
-  const struct {
-    std::string_view text;
-    std::string value;
-  } cases[] = {
+  const std::pair<std::string_view, std::string> cases[] = {
       {deep, deep},
       {deeper, handler + "1001."},
       {objects, handler + "5001."},
@@ -150,7 +144,7 @@ TEST(JsonReader, ReportsRapidJsonsTextAndTheOffset) {
       {R"("\uD83D\uDE00\uDC00")", pair + "13."},
       {R"({"a":1,"\uDC00":2})", pair + "8."},
   };
-  for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.value) << c.text;
+  for (const auto& [text, value] : cases) EXPECT_EQ(Read(text), value) << text;
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ValueText.h"
-#include "formats/MsgPack.h"
 #include "base/PluginAllocator.h"
+#include "formats/MsgPack.h"
 
 namespace vyn::formats {
 namespace {
@@ -49,10 +49,7 @@ TEST(MsgPackReader, ReadsEachTypeAndReportsEachErrorWithItsPosition) {
   const std::size_t limit = kMaxMsgPackDepth;
   const std::string half = std::string(limit - 1, '[') + "s1" + std::string(limit - 1, ']');
   const std::string k31 = "'" + std::string(31, 'k') + "'", chain = Repeat("91", limit - 1) + "01";
-  const struct {
-    std::string hex;
-    std::string value;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"95 00 05 7F FF E0", "[s0,s5,s127,s-1,s-32]"},
       {"94 CC FF CD 0102 CE 01020304 CF FFFFFFFFFFFFFFFF",
        "[u255,u258,u16909060,u18446744073709551615]"},
@@ -105,7 +102,7 @@ TEST(MsgPackReader, ReadsEachTypeAndReportsEachErrorWithItsPosition) {
       {Repeat("DC0001", limit + 1) + "C3", depth + " at position 3000."},
       {Repeat("91", limit - 1) + "81 DC 01 01", "! at position 1001" + keys},
   };
-  for (const auto& c : cases) EXPECT_EQ(Read(Hex(c.hex)), c.value) << c.hex.substr(0, 80);
+  for (const auto& [hex, value] : cases) EXPECT_EQ(Read(Hex(hex)), value) << hex.substr(0, 80);
 
   std::size_t consumed = 0;
   EXPECT_TRUE(ParseMsgPack(nullptr, 0, consumed).ok());

@@ -10,13 +10,9 @@
 namespace vyn::formats {
 namespace {
 
-struct Case {
-  std::string_view yaml;
-  std::string expected;  // the value's text, or "error: " and the message
-};
-
-void ExpectAll(std::initializer_list<Case> cases) {
-  for (const Case& c : cases) EXPECT_EQ(Shown(ParseYaml(c.yaml)), c.expected) << c.yaml;
+// Each YAML text with its value's text, or "error: " and the message.
+void ExpectAll(std::initializer_list<std::pair<std::string_view, std::string>> cases) {
+  for (const auto& [yaml, expected] : cases) EXPECT_EQ(Shown(ParseYaml(yaml)), expected) << yaml;
 }
 
 TEST(YamlScalars, TypedByTheirTextOrTheirTag) {

@@ -32,7 +32,6 @@ TEST(ApiSnapshotTypeText, NamesKindsAndDescribedTypes) {
       {{16, 0, ""}, "enum"},
       {{15, 6, ""}, "vector<int32>"},
       {{19, 13, ""}, "map<object>"},
-      {{15, 17, "VynPftPFTEvent"}, "vector<VynPftPFTEvent>"},
       {{42, 0, ""}, "type 42"},
   };
   for (const auto& [type, text] : cases) EXPECT_EQ(TypeText(type), text) << text;

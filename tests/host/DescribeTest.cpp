@@ -10,15 +10,16 @@
 namespace vyn::test {
 namespace {
 
-TEST(DescribeCommand, JsonListsEndpointsTypesAndEvents) {
-  std::string out, err;
-  ASSERT_EQ(RunHost({"describe", VYN_FAKE_PLUGIN_PATH, "--json"}, out, err), 0) << err;
+TEST(DescribeCommand, ListsEndpointsTypesAndEventsAsJsonAndAsText) {
+  std::string json, text, err;
+  ASSERT_EQ(RunHost({"describe", VYN_FAKE_PLUGIN_PATH, "--json"}, json, err), 0) << err;
+  ASSERT_EQ(RunHost({"describe", VYN_FAKE_PLUGIN_PATH}, text, err), 0) << err;
   rapidjson::Document document;
-  ASSERT_FALSE(document.Parse(out.c_str()).HasParseError()) << out;
+  ASSERT_FALSE(document.Parse(json.c_str()).HasParseError()) << json;
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
   document.Accept(writer);
-  const std::string json = buffer.GetString();  // compact
+  const std::string both = buffer.GetString() + ("\n" + text);  // the JSON made compact
   const char* const parts[] = {
       R"({"plugin":{"shortName":"fake","apiVersion":"18.0.0","ready":true},"endpoints":[)"
       R"({"method":"GET","path":"/fake/v1/state","function":"GetFakeV1State",)",
@@ -35,14 +36,6 @@ TEST(DescribeCommand, JsonListsEndpointsTypesAndEvents) {
       R"({"name":"Red","number":-1,"description":""}]}],"events":[{"name":"OnJsonApiEvent",)"
       R"("nameSpace":"","payloadType":"PluginResourceEvent",)",
       R"("blocksFreed":0},"warnings":[]})",
-  };
-  for (const char* part : parts) EXPECT_NE(json.find(part), std::string::npos) << part << json;
-}
-
-TEST(DescribeCommand, TextShowsEachEndpointWithItsArguments) {
-  std::string out, err;
-  ASSERT_EQ(RunHost({"describe", VYN_FAKE_PLUGIN_PATH}, out, err), 0) << err;
-  const char* const parts[] = {
       "plugin: fake\nplugin API: host 18.0.0, plugin 18.0.0\ninitialized: ready\nendpoints: 4\n",
       "  POST /fake/v1/fetch -> PostFakeV1Fetch\n      url: string (body)\n      returns nothing\n",
       "types: 2\n  FakeState (record, 32 bytes)\n      count: uint32\n"
@@ -51,7 +44,7 @@ TEST(DescribeCommand, TextShowsEachEndpointWithItsArguments) {
       "events: 1\n  OnJsonApiEvent (payload PluginResourceEvent): Fired when a resource is "
       "changed.\nmemory:\n  peak bytes       0\n",
   };
-  for (const char* part : parts) EXPECT_NE(out.find(part), std::string::npos) << part << out;
+  for (const char* part : parts) EXPECT_NE(both.find(part), std::string::npos) << part << both;
 }
 
 }  // namespace

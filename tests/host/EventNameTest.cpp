@@ -8,7 +8,6 @@ namespace {
 
 TEST(EventNameForPath, KeepsFourPiecesOrSixForPlatformConfiguration) {
   const std::pair<const char*, const char*> cases[] = {
-      {"/vyn-end-of-game/v1/eog-stats-block", "OnJsonApiEvent_vyn-end-of-game_v1_eog-stats-block"},
       {"/vyn-a/v1/b/c", "OnJsonApiEvent_vyn-a_v1_b"},
       {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool",
        "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool"},
@@ -16,7 +15,6 @@ TEST(EventNameForPath, KeepsFourPiecesOrSixForPlatformConfiguration) {
        "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool_BackendUrl"},
       {"//vyn-login//v1/session/", "OnJsonApiEvent_vyn-login_v1_session"},
       {"vyn-x/v1/y", "OnJsonApiEvent_vyn-x_v1_y"},
-      {"/", "OnJsonApiEvent"},
       {"", "OnJsonApiEvent"},
   };
   for (const auto& [path, name] : cases) EXPECT_EQ(EventNameForPath(path), name) << path;

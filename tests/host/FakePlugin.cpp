@@ -1,6 +1,5 @@
-// A tiny plugin built only on the host boundary header, for driving the reference host in
-// tests: four endpoints, one subscription, published events, local and outgoing requests, and
-// a record of how the host gave its answers back. Every answer is one text.
+// A tiny plugin on the host boundary header alone, for driving the reference host in tests: four
+// endpoints, a subscription, events, requests, and a record of how the host gave answers back.
 #include <cstring>
 #include <map>
 #include <memory>
@@ -30,12 +29,10 @@ std::string StringOf(const HostValue& value) {
 }
 
 HostValue MemberOf(const HostValue& structure, const char* name) {
-  HostMember member{};
-  for (uint32_t i = 0; structure.kind == kHostValueStructure && i < structure.payload.ref.count;
-       ++i) {
-    std::memcpy(&member, static_cast<const HostMember*>(structure.payload.ref.ptr) + i,
-                sizeof member);
-    if (member.name != nullptr && std::strcmp(member.name, name) == 0) return member.value;
+  const auto* members = static_cast<const HostMember*>(structure.payload.ref.ptr);
+  const uint32_t count = structure.kind == kHostValueStructure ? structure.payload.ref.count : 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (std::strcmp(members[i].name, name) == 0) return members[i].value;  // packed: copied
   }
   return HostValue{};
 }
@@ -66,8 +63,8 @@ void Answer(ResponseRecord* response, const std::string& text, uint32_t status =
     response->error.failed = 1;
     response->status = status;
   } else {
-    response->error.value.kind = kHostValueStringOwned;
-    response->error.value.payload.ref = {kept->c_str(), static_cast<uint32_t>(text.size())};
+    const uint32_t size = static_cast<uint32_t>(text.size());
+    response->error.value = {kHostValueStringOwned, {.ref = {kept->c_str(), size}}};
   }
   response->cleanup = Cleanup;
   ++gState->answers;
@@ -80,30 +77,27 @@ const char* const kRoutes[] = {"/fake/v1/state", "/fake/v1/publish", "/fake/v1/f
 void Invoke(ResponseRecord* response, const RequestRecord* request) {
   State& s = *gState;
   const std::string path = request->path;
-  const std::string body =
-      request->body == nullptr ? ""
-      // The host promises a NUL after the body.
-      : static_cast<const char*>(request->body)[request->bodyLength] != '\0'
-          ? "<body not terminated>"
-          : std::string(static_cast<const char*>(request->body), request->bodyLength);
-  const std::string route =
-      request->endpointContext != nullptr ? static_cast<const char*>(request->endpointContext) : "";
+  const char* bytes = static_cast<const char*>(request->body);
+  std::string body(bytes != nullptr ? bytes : "", request->bodyLength);
+  // The host promises a NUL after the body.
+  if (bytes != nullptr && bytes[request->bodyLength] != '\0') body = "<body not terminated>";
+  const std::string route = static_cast<const char*>(request->endpointContext);
   if (path != route || request->method != (route == kRoutes[0] ? kGet : kPost)) {
     Answer(response, "Invalid function", 404);
   } else if (path == "/fake/v1/state") {
-    Answer(response, s.lastEvent + "; answers " + std::to_string(s.answers) + ", cleanups " +
-                         std::to_string(s.cleanups) + ", bad " + std::to_string(s.badCleanups));
+    Answer(response, "answers " + std::to_string(s.answers) + ", cleanups " +
+                         std::to_string(s.cleanups) + ", bad " + std::to_string(s.badCleanups) +
+                         "; " + s.lastEvent);
   } else if (path == "/fake/v1/publish" && body.empty()) {
     Answer(response, "nothing to publish", 0);
   } else if (path == "/fake/v1/publish") {
-    HostMember members[3] = {{"uri", {kHostValueStringBorrowed, {}}, 0},
-                             {"eventType", {kHostValueStringBorrowed, {}}, 0},
-                             {"data", {kHostValueStringBorrowed, {}}, 0}};
-    members[0].value.payload.ref = {"/fake/v1/thing", 14};
-    members[1].value.payload.ref = {"Update", 6};
-    members[2].value.payload.ref = {body.c_str(), static_cast<uint32_t>(body.size())};
-    EventRecord event{"OnJsonApiEvent_fake_v1_thing", {kHostValueStructure, {}}, 0, nullptr};
-    event.payload.payload.ref = {members, 3};
+    const uint32_t size = static_cast<uint32_t>(body.size());
+    const HostMember members[3] = {
+        {"uri", {kHostValueStringBorrowed, {.ref = {"/fake/v1/thing", 14}}}, 0},
+        {"eventType", {kHostValueStringBorrowed, {.ref = {"Update", 6}}}, 0},
+        {"data", {kHostValueStringBorrowed, {.ref = {body.c_str(), size}}}, 0}};
+    EventRecord event{
+        "OnJsonApiEvent_fake_v1_thing", {kHostValueStructure, {.ref = {members, 3}}}, 0, nullptr};
     Functions()->sendEvent(Functions(), &event);
     event.name = "OnJsonApiEvent";
     Functions()->sendEvent(Functions(), &event);
@@ -142,15 +136,10 @@ const HostEnumeratorRecord kEnumerators[2] = {{&kEnumerators[1], "Blue", "", 7},
 const HostTypeRecord kTypes[2] = {
     {&kTypes[1], "FakeState", "", 32, "", kTags, 2, kFields, nullptr, 2},
     {nullptr, "FakeColor", "", 4, "", nullptr, 0, nullptr, kEnumerators, 2}};
-const HostEventRecord kEvent{nullptr,
-                             "OnJsonApiEvent",
-                             "",
-                             "PluginResourceEvent",
-                             "Fired when a resource is changed.",
-                             nullptr,
-                             0};
+const HostEventRecord kEvents[1] = {{nullptr, "OnJsonApiEvent", "", "PluginResourceEvent",
+                                     "Fired when a resource is changed.", nullptr, 0}};
 EndpointDescriptor gDescriptors[4];
-const ApiDescription kDescription{gDescriptors, 4, kTypes, 2, &kEvent, 1};
+const ApiDescription kDescription{gDescriptors, 4, kTypes, 2, kEvents, 1};
 
 uint8_t Initialize(void* context, const HostApi* api) {
   gState = static_cast<State*>(context);
@@ -163,11 +152,8 @@ uint8_t Initialize(void* context, const HostApi* api) {
 
 void Unload(void* context) {
   std::unique_ptr<State> state(static_cast<State*>(context));
-  if (state->api != nullptr) {
-    Functions()->unsubscribe(Functions(), kSubscribed, state->api->hostHandle);
-    Functions()->log(Functions(), 3, "fake plugin unloading");
-  }
-  gState = nullptr;
+  Functions()->unsubscribe(Functions(), kSubscribed, state->api->hostHandle);
+  Functions()->log(Functions(), 3, "fake plugin unloading");
 }
 
 void MemoryStats(void*, uint32_t out[14]) { std::memset(out, 0, 14 * sizeof(uint32_t)); }
@@ -179,11 +165,10 @@ const PluginCallbacks kCallbacks = {Initialize, Unload, MemoryStats};
 extern "C" __attribute__((visibility("default"))) void load_vyn_pft(PluginLoadBlock* block) {
   if (block == nullptr || block->major != 18) return;
   for (uint32_t i = 0; i < 4; ++i) {
-    EndpointDescriptor d{};
+    EndpointDescriptor& d = gDescriptors[i];
     d.function.next = i < 3 ? &gDescriptors[i + 1] : nullptr;
     d.function.endpointContext = const_cast<char*>(kRoutes[i]);
     d.function.name = kNames[i];
-    d.function.nameSpace = "";
     d.function.arguments = i == 2 ? &kArgument : nullptr;
     d.function.argumentCount = i == 2 ? 1 : 0;
     d.function.tags = kTags;
@@ -192,7 +177,6 @@ extern "C" __attribute__((visibility("default"))) void load_vyn_pft(PluginLoadBl
     d.argumentLocations = i == 2 ? &kLocation : nullptr;
     d.pathTemplate = kRoutes[i];
     d.methodCode = i == 0 ? kGet : kPost;
-    std::memcpy(&gDescriptors[i], &d, sizeof d);
   }
   gState = new State();
   *block = PluginLoadBlock{18, 0, 0, &kCallbacks, gState, "fake", &kDescription};

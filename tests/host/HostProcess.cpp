@@ -52,10 +52,8 @@ HostProcess::HostProcess(const std::vector<std::string>& args) {
   static int started = 0;
   files_ = ::testing::TempDir() + "vyn-host-" + std::to_string(getpid()) + "-" +
            std::to_string(++started);
-  std::vector<std::string> all{VYN_HOST_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& arg : all) argv.push_back(arg.data());
+  std::vector<char*> argv{const_cast<char*>(VYN_HOST_PATH)};  // execv leaves them unchanged
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   const std::string out = files_ + ".out", err = files_ + ".err";
   pid_ = fork();
@@ -74,10 +72,7 @@ HostProcess::HostProcess(const std::vector<std::string>& args) {
 }
 
 HostProcess::~HostProcess() {
-  if (WaitForExit(0, 0) < 0 && pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
+  if (WaitForExit(SIGKILL, 0) < 0 && pid_ > 0) waitpid(pid_, nullptr, 0);
   std::remove((files_ + ".out").c_str());
   std::remove((files_ + ".err").c_str());
 }

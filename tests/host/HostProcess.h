@@ -29,7 +29,7 @@ class HostProcess {
   std::string files_;  // the output files' path without ".out" or ".err"
 };
 
-// A file under the test temp directory, for the host to read.
+// A file under the test temp directory, for the host to read; removed at exit.
 std::string WriteFile(const std::string& name, const std::string& text);
 // Runs vyn-host to its end and returns its exit status.
 int RunHost(const std::vector<std::string>& args, std::string& out, std::string& err);

@@ -50,7 +50,7 @@ struct EventLogUpload : ::testing::Test {
   binding::BindingRegistry registry_;
 };
 
-TEST_F(EventLogUpload, WritesWhatThePrettyWriterMakesOfTheResultsRecord) {
+TEST_F(EventLogUpload, WritesWhatThePrettyWriterMakesOfTheResultsRecordUpToTheBound) {
   const char* const events[] = {
       R"({"playerSurveyId": 1, "action": "open", "data": []})",
       R"({"playerSurveyId": 2, "action": "view"})",
@@ -61,39 +61,40 @@ TEST_F(EventLogUpload, WritesWhatThePrettyWriterMakesOfTheResultsRecord) {
   };
   std::vector<PFTEvent> logged;
   EventLog log;
+  std::string upload;
   for (const char* json : events) {
-    const PFTEvent event = Event(json);
-    logged.push_back(event);
+    logged.push_back(Event(json));
     std::size_t dropped = 9;
-    ASSERT_TRUE(log.Append(Pretty(event), dropped)) << json;
+    ASSERT_TRUE(log.Append(Pretty(logged.back()), dropped)) << json;
     EXPECT_EQ(dropped, 0u);
-    std::string upload;
-    ASSERT_TRUE(Write(log, event, kMaxResultsUploadBytes, upload));
-    EXPECT_EQ(upload, ThroughTheRecord(logged, event)) << json;
+    ASSERT_TRUE(Write(log, logged.back(), kMaxResultsUploadBytes, upload));
+    EXPECT_EQ(upload, ThroughTheRecord(logged, logged.back())) << json;
   }
-  std::string empty;
-  ASSERT_TRUE(Write(EventLog(), PFTEvent{}, kMaxResultsUploadBytes, empty));
-  EXPECT_EQ(empty, ThroughTheRecord({}, PFTEvent{}));
+  const std::size_t size = upload.size();
+  EXPECT_TRUE(Write(log, logged.back(), size, upload));
+  EXPECT_FALSE(Write(log, logged.back(), size - 1, upload));
+  // A bound that small stops the writing within the first action.
+  EXPECT_FALSE(Write(log, logged.back(), 10, upload));
+  EXPECT_LE(upload.size(), 10u + 32u + log.entries().front().size());
+
+  ASSERT_TRUE(Write(EventLog(), PFTEvent{}, kMaxResultsUploadBytes, upload));
+  EXPECT_EQ(upload, ThroughTheRecord({}, PFTEvent{}));
 }
 
-TEST_F(EventLogUpload, TheLogDropsItsOldestEventsAtEitherBound) {
+// The count bound is reached through the plugin, which reports each drop; the byte bound takes
+// texts too large for that.
+TEST_F(EventLogUpload, TheLogDropsItsOldestEventsAtTheByteBound) {
   EventLog log;
-  std::size_t dropped = 0;
-  for (std::size_t i = 0; i < EventLog::kMaxEvents; ++i) {
-    ASSERT_TRUE(log.Append(std::to_string(i), dropped));
-    ASSERT_EQ(dropped, 0u);
+  std::size_t dropped = 9;
+  const std::string half(EventLog::kMaxBytes / 2, 'x');
+  for (const std::string& text : {std::string("a"), std::string("b"), half}) {
+    ASSERT_TRUE(log.Append(text, dropped));
+    EXPECT_EQ(dropped, 0u);
   }
-  ASSERT_TRUE(log.Append("last", dropped));
-  EXPECT_EQ(dropped, 1u);
-  EXPECT_EQ(log.size(), EventLog::kMaxEvents);
-  EXPECT_EQ(log.entries().front(), "1");
-  EXPECT_EQ(log.entries().back(), "last");
-
-  ASSERT_TRUE(log.Append(std::string(EventLog::kMaxBytes / 2, 'x'), dropped));
-  EXPECT_EQ(dropped, 1u);
-  // The byte bound: everything older than the first large text goes.
+  // Everything older than the first large text goes; the bound itself still fits.
   ASSERT_TRUE(log.Append(std::string(EventLog::kMaxBytes / 2, 'y'), dropped));
-  EXPECT_EQ(dropped, EventLog::kMaxEvents - 1);
+  EXPECT_EQ(dropped, 2u);
+  EXPECT_EQ(log.entries().front(), half);
   EXPECT_EQ(log.size(), 2u);
   EXPECT_EQ(log.bytes(), EventLog::kMaxBytes);
 
@@ -108,21 +109,6 @@ TEST_F(EventLogUpload, TheLogDropsItsOldestEventsAtEitherBound) {
   log.Clear();
   EXPECT_TRUE(log.empty());
   EXPECT_EQ(log.bytes(), 0u);
-}
-
-TEST_F(EventLogUpload, StopsWritingAtTheBound) {
-  EventLog log;
-  std::size_t dropped = 0;
-  ASSERT_TRUE(log.Append(R"({"a": 1})", dropped));
-  const PFTEvent event = Event(R"({"data": [{"questionId": 1, "value": 2}, {"value": 3}]})");
-  std::string upload;
-  ASSERT_TRUE(Write(log, event, kMaxResultsUploadBytes, upload));
-  const std::size_t size = upload.size();
-  EXPECT_TRUE(Write(log, event, size, upload));
-  EXPECT_FALSE(Write(log, event, size - 1, upload));
-  // Within the actions already.
-  EXPECT_FALSE(Write(log, event, 10, upload));
-  EXPECT_LE(upload.size(), 10u + 32u);
 }
 
 }  // namespace

@@ -85,7 +85,6 @@ CopiedValue CopiedValue::From(const HostValue& value) {
     case kHostValueBool: copy.flag = value.payload.b != 0; break;
     case kHostValueSigned: copy.signedValue = value.payload.i; break;
     case kHostValueUnsigned: copy.unsignedValue = value.payload.u; break;
-    case kHostValueFloat: copy.floatValue = value.payload.f; break;
     case kHostValueStringBorrowed:
     case kHostValueStringOwned:
     case kHostValueBlobBorrowed:
@@ -175,14 +174,9 @@ void LoadedPlugin::Unload() {
   block_.context = nullptr;
 }
 
-std::array<uint32_t, 14> LoadedPlugin::MemoryStats() const {
-  std::array<uint32_t, 14> out{};
-  if (block_.callbacks != nullptr) block_.callbacks->memoryStats(block_.context, out.data());
-  return out;
-}
-
 uint64_t LoadedPlugin::Counter(int index) const {
-  const auto s = MemoryStats();
+  std::array<uint32_t, 14> s{};
+  if (block_.callbacks != nullptr) block_.callbacks->memoryStats(block_.context, s.data());
   return s[2 * index] | (static_cast<uint64_t>(s[2 * index + 1]) << 32);
 }
 

@@ -20,7 +20,6 @@ struct CopiedValue {
   bool flag = false;
   int64_t signedValue = 0;
   uint64_t unsignedValue = 0;
-  double floatValue = 0.0;
   std::string bytes;  // string text or blob bytes
   std::vector<CopiedValue> elements;
   std::vector<std::pair<std::string, CopiedValue>> members;  // in array order
@@ -119,7 +118,6 @@ class LoadedPlugin {
   bool loaded() const { return block_.context != nullptr; }
   bool Initialize(FakeHost& host);
   void Unload();
-  std::array<uint32_t, 14> MemoryStats() const;
   // A 64-bit counter of the memory statistics: 0 peak bytes, 2 and 3 bytes and blocks allocated,
   // 4 and 5 bytes and blocks freed.
   uint64_t Counter(int index) const;

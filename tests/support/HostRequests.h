@@ -26,9 +26,6 @@ class RequestBuilder {
   RequestBuilder& Header(const std::string& name, const std::string& value);
   // The body is stored with a NUL after it that the length does not count, as hosts send it.
   RequestBuilder& Body(const std::string& contentType, const std::string& bytes);
-  RequestBuilder& Body(const std::string& contentType, const std::vector<uint8_t>& bytes) {
-    return Body(contentType, std::string(bytes.begin(), bytes.end()));
-  }
   // A typed argument; an empty name is positional. Strings are lent as kind 5.
   RequestBuilder& StringArg(const std::string& name, const std::string& value);
   RequestBuilder& Arg(const std::string& name, const HostValue& value);
@@ -38,8 +35,6 @@ class RequestBuilder {
   }
 
   const RequestRecord& Record();
-  // Direct access for malformed records.
-  RequestRecord& Raw() { return record_; }
 
  private:
   const char* Keep(const std::string& text);

@@ -75,14 +75,9 @@ std::string ScriptedHost::Get(HostResponse* response) {
   return Call("GetVynPftV2Survey", request, response);
 }
 
-std::string ScriptedHost::PostSurvey(const std::string& json, HostResponse* response) {
-  RequestBuilder request(6, "/vyn-pft/v2/survey");
-  return Call("PostVynPftV2Survey", request.Body("application/json", json), response);
-}
-
-std::string ScriptedHost::PostEvent(const std::string& json, HostResponse* response) {
+std::string ScriptedHost::PostEvent(const std::string& json) {
   RequestBuilder request(6, "/vyn-pft/v2/events");
-  return Call("PostVynPftV2Events", request.Body("application/json", json), response);
+  return Call("PostVynPftV2Events", request.Body("application/json", json));
 }
 
 std::vector<const FakeHost::SentEvent*> ScriptedHost::SentUnder(const std::string& name) const {

@@ -46,8 +46,7 @@ class ScriptedHost {
   std::string Call(const std::string& function, RequestBuilder& request,
                    HostResponse* response = nullptr);
   std::string Get(HostResponse* response = nullptr);  // GET "/vyn-pft/v2/survey"
-  std::string PostSurvey(const std::string& json, HostResponse* response = nullptr);
-  std::string PostEvent(const std::string& json, HostResponse* response = nullptr);
+  std::string PostEvent(const std::string& json);
 
   // The events the plugin published under `name`, oldest first.
   std::vector<const FakeHost::SentEvent*> SentUnder(const std::string& name) const;
