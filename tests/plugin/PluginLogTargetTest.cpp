@@ -2,39 +2,25 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/Log.h"
-#include "diagnostics/LogManager.h"
 #include "plugin/PluginLogTarget.h"
-#include "support/FakeHost.h"
+#include "plugin/PluginScene.h"
 
 namespace vyn::plugin {
 namespace {
 
 using namespace vyn::diagnostics;
+using PluginLogging = PluginScene;
 
-class PluginLogging : public testing::Test {
- protected:
-  void SetUp() override {
-    InitLogging();  // end a manager that an earlier test left behind
-    ShutdownLogging();
-    InitLogging();
-  }
-  void TearDown() override { ShutdownLogging(); }
-  test::FakeHost host;
-};
-
-TEST_F(PluginLogging, InstallSwitchesAllOutputToTheHostOnce) {
-  std::unique_ptr<PluginLogTarget> target = InstallPluginLogTarget(&host.table.functions);
-  ASSERT_NE(target, nullptr);
+TEST_F(PluginLogging, StartingSwitchesAllOutputToTheHostOnceUntilThePluginGoes) {
   for (LogTargetTable* t : {GetStdErrTarget(), GetStdOutTarget(), GetDebuggerConsoleTarget()}) {
     EXPECT_FALSE(t->isRegistered(t)) << t->getName(t);
   }
   EXPECT_EQ(GetMinLevel(), kLogOkay);
   EXPECT_EQ(GetMutedCategories(), kCategoryXtr);
-  LogTargetTable* t = target->Table();
-  EXPECT_EQ(FindTarget("PluginLogTarget"), t);
+  LogTargetTable* t = FindTarget("PluginLogTarget");
+  ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->getLevel(t), kLogOkay);
-  EXPECT_EQ(t->getIncludeMask(t) | t->getExcludeMask(t), 0u);
-  EXPECT_STREQ(t->getLineFormat(t), "#D| #L| #G| #M");
+  host.logs.clear();
   LogPrintf(kLogOkay, kCategoryDbg, "ready %d", 1);
   LogPrintf(kLogAlways, kCategoryXtr, "muted");
   LogPrintf(kLogError, kCategoryGen, "no line format applied\n");
@@ -50,23 +36,18 @@ TEST_F(PluginLogging, InstallSwitchesAllOutputToTheHostOnce) {
   GetStdErrTarget()->unregisterTarget(GetStdErrTarget());
   LogPrintf(kLogError, kCategoryDbg, "still the first host");
   EXPECT_TRUE(other.logs.empty());
-  ASSERT_EQ(host.logs.size(), 3u);
-  EXPECT_EQ(host.logs[0].level, kLogOkay);
-  EXPECT_EQ(host.logs[0].message, "ready 1");
-  EXPECT_EQ(host.logs[1].level, kLogError);
-  EXPECT_EQ(host.logs[1].message, "no line format applied\n");
-}
 
-TEST_F(PluginLogging, DestroyedTargetStopsForwardingAndMayBeInstalledAgain) {
-  InstallPluginLogTarget(&host.table.functions).reset();
+  // The target goes with the plugin, and a later one may be installed.
+  owned->Shutdown();
+  owned.reset();
   EXPECT_EQ(FindTarget("PluginLogTarget"), nullptr);
   LogPrintf(kLogError, kCategoryDbg, "nobody listens");
-  EXPECT_TRUE(host.logs.empty());
   std::unique_ptr<PluginLogTarget> again = InstallPluginLogTarget(&host.table.functions);
   ASSERT_NE(again, nullptr);
   LogPrintf(kLogError, kCategoryDbg, "back");
-  ASSERT_EQ(host.logs.size(), 1u);
-  EXPECT_EQ(host.logs[0].message, "back");
+  EXPECT_EQ(host.logs.size(), 4u);
+  EXPECT_EQ(Logged(kLogOkay), Texts{"ready 1"});
+  EXPECT_EQ(Logged(kLogError), (Texts{"no line format applied\n", "still the first host", "back"}));
   // A host without a log entry has the records dropped.
   HostFunctions bare{};
   again.reset();

@@ -14,18 +14,11 @@ Route Any(std::string_view pathTemplate) {
 }
 
 TEST(RoutePathMatching, LiteralAndExpressionRoutes) {
-  struct Case {
-    const char* pathTemplate;
-    const char* path;
-    bool matches;
-    PathParameters parameters;
-  };
+  struct Case { std::string_view pathTemplate, path; bool matches; PathParameters parameters; };
   const Case cases[] = {
       {"/vyn-pft/v2/survey", "/vyn-pft/v2/survey", true, {}},
-      {"/vyn-pft/v2/survey", "/vyn-pft/v2/survey/", false, {}},
       {"/vyn-pft/v2/survey", "/vyn-pft/v2/survey?a=1", false, {}},
       {"/items/{id}", "/items/a%20b", true, {{"id", "a b"}}},
-      {"/items/{id}", "/items/a+b", true, {{"id", "a b"}}},
       {"/items/{id}", "/items/", true, {{"id", ""}}},
       {"/items/{id}", "/items/a/b", false, {}},
       {"/items/{id}", "/x/items/a", false, {}},
@@ -35,7 +28,6 @@ TEST(RoutePathMatching, LiteralAndExpressionRoutes) {
       {"/doc{#frag}", "/doc#top", true, {{"frag", "top"}}},
       {"/doc{#frag}", "/doctop", false, {}},
       {"/a.b/{x}", "/axb/1", false, {}},
-      {"/a.b/{x}", "/a.b/1", true, {{"x", "1"}}},
       {"/{a}/{a}", "/1/22", true, {{"a", "22"}}},  // the later capture of a name stays
       {"/{a}/{+b}", "/1/2/3", true, {{"a", "1"}, {"b", "2/3"}}},
       {"/x/{a+b}", "/x/1", true, {{"a+b", "1"}}},  // an operator only as the first character
@@ -51,41 +43,30 @@ TEST(RoutePathMatching, LiteralAndExpressionRoutes) {
   }
 }
 
-TEST(RoutePathMatching, CopiesShareOneCompiledExpressionThatLiteralsDoNotNeed) {
-  EXPECT_TRUE(Any("/vyn-pft/v2/survey").IsLiteral());
-  const Route original = Any("/items/{id}");
-  EXPECT_FALSE(original.IsLiteral());
-  const Route copy = original;
-  EXPECT_EQ(&copy.Parameters(), &original.Parameters());
-  ASSERT_EQ(copy.Parameters().size(), 1u);
-  EXPECT_EQ(copy.Parameters()[0].name, "id");
-}
-
-TEST(RoutePathMatching, OverlongPathsMissExpressionsButNotLiterals) {
-  const Route route = Any("/files/{+path}");
+// Copies share the compiled expression; paths too long for the matcher's recursion miss it.
+TEST(RoutePathMatching, LiteralsNeedNoExpressionAndCopiesShareOneThatMissesOverlongPaths) {
+  const std::string literal = "/" + std::string(100000, 'l');
   PathParameters parameters;
+  EXPECT_TRUE(Any(literal).IsLiteral());
+  EXPECT_TRUE(Any(literal).MatchPath(literal, parameters));
+  const Route original = Any("/files/{+path}");
+  EXPECT_FALSE(original.IsLiteral());
+  const Route route = original;
+  EXPECT_EQ(&route.Parameters(), &original.Parameters());
+  EXPECT_EQ(route.Parameters().at(0).name, "path");
   const std::string longest = "/files/" + std::string(Route::kMaxExpressionPathLength - 7, 'a');
   EXPECT_TRUE(route.MatchPath(longest, parameters));
   EXPECT_EQ(parameters.at("path").size(), Route::kMaxExpressionPathLength - 7);
   EXPECT_FALSE(route.MatchPath(longest + "a", parameters));
-  EXPECT_FALSE(route.MatchPath("/files/" + std::string(200000, 'a'), parameters));
-  const std::string literal = "/" + std::string(100000, 'l');
-  EXPECT_TRUE(Any(literal).MatchPath(literal, parameters));
 }
 
 TEST(RouteMethodSpecification, WhichRequestsPass) {
-  struct Case {
-    MethodSpecification specification;
-    HttpMethod request;
-    const char* custom;
-    bool accepted;
-  };
+  struct Case { MethodSpecification spec; HttpMethod request; const char* custom; bool accepted; };
   const Case cases[] = {
       {{HttpMethod::None, ""}, HttpMethod::Get, "", true},
       {{HttpMethod::None, ""}, HttpMethod::Custom, "PURGE", true},
       {{HttpMethod::Post, ""}, HttpMethod::Post, "", true},
       {{HttpMethod::Post, ""}, HttpMethod::Put, "", false},
-      {{HttpMethod::Get, ""}, HttpMethod::None, "", false},
       {{HttpMethod::Get, ""}, HttpMethod::Get, "X", true},  // a stray name beside a code
       {{HttpMethod::Custom, "PURGE"}, HttpMethod::Custom, "PURGE", true},
       {{HttpMethod::Custom, "PURGE"}, HttpMethod::Custom, "LOCK", false},
@@ -93,12 +74,12 @@ TEST(RouteMethodSpecification, WhichRequestsPass) {
   };
   int row = 0;
   for (const Case& c : cases) {
-    const Route route(c.specification.method, c.specification, "/x");
+    const Route route(c.spec.method, c.spec, "/x");
     EXPECT_EQ(route.AcceptsMethod(c.request, c.custom), c.accepted) << "row " << row++;
   }
 }
 
-TEST(RouteMatchOrder, ShortestDecodedParametersWinAndTheEarlierRouteOnATie) {
+TEST(RouteMatchOrder, ShortestDecodedParametersWinTheEarlierRouteOnATieAndTheOutcomeIsKept) {
   struct Case {
     std::vector<const char*> templates;
     const char* path;
@@ -119,9 +100,7 @@ TEST(RouteMatchOrder, ShortestDecodedParametersWinAndTheEarlierRouteOnATie) {
     EXPECT_EQ(held.pathTemplate, c.chosen) << c.path;
     EXPECT_EQ(held.parameters, c.parameters) << c.path;
   }
-}
-
-TEST(RouteMatchOrder, OutcomeRecordsTheMatchedRoute) {
+  // The outcome records the method and specification of the route that passed.
   const std::vector<Route> routes = {Route(HttpMethod::Post, {HttpMethod::Post, ""}, "/items/{id}"),
                                      Route(HttpMethod::Get, {HttpMethod::Get, ""}, "/items/{id}")};
   RouteMatch held, none;
