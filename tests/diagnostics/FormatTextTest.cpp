@@ -45,6 +45,8 @@ TEST(FormatText, PlaceholdersStarsAndKinds) {
       {FormatText("[%1|%2|%3|%4$.2s|%5]", nullText, std::string("str"),
                   std::string_view("abcdef").substr(0, 3), std::string("abcdef"), unterminated),
        "[(null)|str|abc|ab|abcd]"},
+      // A view without data, as a default-made one has.
+      {FormatText("[%1]", std::string_view()), "[]"},
       {FormatText("v%1 [%2$-9s]", PluginApiVersion{1, 2, 3, "beta", "77"},
                   PluginType{"vyn", "pft"}),
        "v1.2.3-beta+77 [vyn:pft  ]"},
