@@ -74,10 +74,7 @@ class PluginUnderTest {
   const std::string& error() const { return error_; }
   uint64_t LiveBytes() const { return plugin_->LiveBytes(); }
   // The plugin's counting allocator's highest bytes in use so far.
-  uint64_t PeakBytes() const {
-    const auto stats = plugin_->MemoryStats();
-    return stats[0] | (static_cast<uint64_t>(stats[1]) << 32);
-  }
+  uint64_t PeakBytes() const { return plugin_->Counter(0); }
   uint32_t Call(RequestBuilder& request) {
     HostResponse response;
     test::InvokeEndpoint(endpoint_, request, response);
