@@ -46,7 +46,7 @@ inline void UnpoisonUsed(const void* address, std::size_t size) noexcept {
 // terminator is not counted in `length`. Equal texts of one arena share one record.
 struct InternedString {
   InternedString* next;  // chain of the intern-table bucket
-  uint32_t hash;         // FNV-1a 32-bit of the text, computed once
+  uint32_t hash;         // HashText of the text, computed once
   uint32_t refCount;
   std::size_t length;
 
@@ -61,9 +61,10 @@ struct EmptyTextRecord {
   InternedString record;
   char terminator;
 };
-inline constexpr EmptyTextRecord kEmptyTextRecord{{nullptr, 0x811c9dc5u, 0, 0}, '\0'};
+inline constexpr EmptyTextRecord kEmptyTextRecord{{nullptr, 0, 0, 0}, '\0'};
 
-// FNV-1a 32-bit over every byte of the text.
+// The interning hash of a text: a word at a time, for the arena's table only (never stored or
+// shown outside it, so it may change).
 uint32_t HashText(std::string_view text) noexcept;
 
 // Byte-wise ordering and equality of texts, eight bytes at a time: names are short, so this

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,24 @@ namespace {
 
 std::size_t PagesInUse() { return PageCache::Instance().GetStats().pagesInUse; }
 uintptr_t PageOf(const void* slot) { return reinterpret_cast<uintptr_t>(slot) & ~uintptr_t{4095}; }
+
+// Texts that differ in one byte anywhere, or only in length, land apart: the hash reads whole
+// words and the tail, and the empty text's shared record carries its hash.
+TEST(BindingArenaInterning, TheHashSeesEveryByteAndTheLength) {
+  EXPECT_EQ(HashText(""), kEmptyTextRecord.record.hash);
+  std::set<uint32_t> hashes;
+  std::size_t texts = 0;
+  for (std::size_t length = 0; length < 24; ++length) {
+    hashes.insert(HashText(std::string(length, '\0')));
+    ++texts;
+    for (std::size_t at = 0; at < length; ++at, ++texts) {
+      std::string text(length, 'a');
+      text[at] = 'b';
+      hashes.insert(HashText(text));
+    }
+  }
+  EXPECT_EQ(hashes.size(), texts);
+}
 
 TEST(BindingArenaPools, SizeClassesNurseriesThenPagesThatGoBackToTheCache) {
   const std::size_t before = PagesInUse();
