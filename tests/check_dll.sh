@@ -7,8 +7,9 @@ set -euo pipefail
 dll=$1
 objdump=$2
 tables=$($objdump -p "$dll")
-exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^[[:space:]]*\[/{print $NF; next} on{on=0}' \
-  <<<"$tables")
+exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
+               on && /^[[:space:]]*\[/ { print $NF; next }
+               on { on = 0 }' <<<"$tables")
 if [ "$exports" != "load_vyn_pft" ]; then
   echo "unexpected exports:"; echo "$exports"; exit 1
 fi
