@@ -131,7 +131,8 @@ TEST_F(EventSide, TypedHandlersConvertCreateAndUpdateAndPassDeleteAsDefault) {
             FormatText("%1 %2 %3", uri, static_cast<int>(type), static_cast<int>(pm.state)));
       });
   const char* name = "OnJsonApiEvent_vyn-s_v1_pm";
-  Deliver(name, ResourceEvent("/vyn-s/v1/pm", "Create", R"({"state": "PluginsInitialized"})"));
+  // Without its leading slash: the rooted copy carries the data too.
+  Deliver(name, ResourceEvent("vyn-s/v1/pm", "Create", R"({"state": "PluginsInitialized"})"));
   Deliver(name, ResourceEvent("/vyn-s/v1/pm", "Update", R"({"state": "Sleeping"})"));
   Deliver(name, ResourceEvent("/vyn-s/v1/pm", "Delete", R"("junk")"));
   EXPECT_EQ(calls, (Texts{"/vyn-s/v1/pm 0 1", "/vyn-s/v1/pm 2 0"}));

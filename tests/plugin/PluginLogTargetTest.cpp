@@ -9,7 +9,10 @@ namespace vyn::plugin {
 namespace {
 
 using namespace vyn::diagnostics;
-using PluginLogging = PluginScene;
+// Before the plugin starts, something else muted other categories: the start mutes "XTR" alone.
+class PluginLogging : public PluginScene {
+  void BeforeHostLink() override { SetMutedCategories(kCategoryGen); }
+};
 
 TEST_F(PluginLogging, StartingSwitchesAllOutputToTheHostOnceUntilThePluginGoes) {
   for (LogTargetTable* t : {GetStdErrTarget(), GetStdOutTarget(), GetDebuggerConsoleTarget()}) {
