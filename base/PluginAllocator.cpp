@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 #include "platform/Heap.h"
@@ -65,6 +64,7 @@ void* CountingReallocate(void*, void* block, std::size_t size) {
   const uint64_t oldSize = platform::HeapBlockSize(block);
   void* moved = std::realloc(block, size == 0 ? 1 : size);
   if (moved == nullptr) return nullptr;
+  // The old pointer may not be used once realloc has run, not even to be checked for null.
   gCounters.bytesFreed.fetch_add(oldSize);
   gCounters.blocksFreed.fetch_add(1);
   CountAllocation(moved, platform::HeapBlockSize(moved));

@@ -42,11 +42,6 @@ std::atomic<WriteCall> gWrite{nullptr};
 std::atomic<UnregisterCall> gUnregister{nullptr};
 std::atomic<bool> gOpened{false};
 
-template <typename Call>
-Call Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 void NTAPI OnEnable(const GUID*, ULONG controlCode, UCHAR level, ULONGLONG matchAny,
                     ULONGLONG matchAll, void*, void* context) {
   const auto* registration = static_cast<const TraceRegistration*>(context);
@@ -61,9 +56,9 @@ bool OpenEventTracing() noexcept {
   if (gOpened.load()) return true;
   const HMODULE advapi = LoadLibraryW(L"Advapi32.dll");
   if (advapi == nullptr) return false;
-  gRegister.store(Lookup<RegisterCall>(advapi, "EventRegister"));
-  gWrite.store(Lookup<WriteCall>(advapi, "EventWrite"));
-  gUnregister.store(Lookup<UnregisterCall>(advapi, "EventUnregister"));
+  gRegister.store(LookupCall<RegisterCall>(advapi, "EventRegister"));
+  gWrite.store(LookupCall<WriteCall>(advapi, "EventWrite"));
+  gUnregister.store(LookupCall<UnregisterCall>(advapi, "EventUnregister"));
   // A second open only bumped the library's count, which stays for the process's life anyway.
   gOpened.store(true);
   return true;

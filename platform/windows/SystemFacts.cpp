@@ -12,15 +12,6 @@ using RtlGetVersionCall = LONG(WINAPI*)(OSVERSIONINFOEXW*);
 using SystemInfoCall = void(WINAPI*)(SYSTEM_INFO*);
 using ProductInfoCall = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD*);
 
-// A function of an already loaded system library, or null.
-template <typename Call>
-Call Lookup(const char* library, const char* name) {
-  const HMODULE module = GetModuleHandleA(library);
-  if (module == nullptr) return nullptr;
-  // The documented way to reach a looked-up call: through a generic function pointer.
-  return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 bool ReadWindowsSystemFacts(WindowsSystemFacts& out) {
@@ -42,7 +33,8 @@ bool ReadWindowsSystemFacts(WindowsSystemFacts& out) {
   out.suiteMask = info.wSuiteMask;
   out.servicePack = info.szCSDVersion;
 
-  if (const auto rtlGetVersion = Lookup<RtlGetVersionCall>("ntdll.dll", "RtlGetVersion")) {
+  if (const auto rtlGetVersion =
+          LookupCall<RtlGetVersionCall>(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")) {
     OSVERSIONINFOEXW wide{};
     wide.dwOSVersionInfoSize = sizeof wide;
     if (rtlGetVersion(&wide) == 0) {
@@ -59,7 +51,8 @@ bool ReadWindowsSystemFacts(WindowsSystemFacts& out) {
   }
 
   SYSTEM_INFO system{};
-  if (const auto native = Lookup<SystemInfoCall>("kernel32.dll", "GetNativeSystemInfo")) {
+  if (const auto native =
+          LookupCall<SystemInfoCall>(GetModuleHandleA("kernel32.dll"), "GetNativeSystemInfo")) {
     native(&system);
   } else {
     GetSystemInfo(&system);
@@ -67,7 +60,8 @@ bool ReadWindowsSystemFacts(WindowsSystemFacts& out) {
   out.architecture = system.wProcessorArchitecture;
   out.serverR2Metric = GetSystemMetrics(SM_SERVERR2);
   if (out.major >= 6) {
-    if (const auto productInfo = Lookup<ProductInfoCall>("kernel32.dll", "GetProductInfo")) {
+    if (const auto productInfo =
+            LookupCall<ProductInfoCall>(GetModuleHandleA("kernel32.dll"), "GetProductInfo")) {
       // A failed call reports the undefined product (0), which names the unknown product.
       DWORD type = 0;
       static_cast<void>(productInfo(out.major, out.minor, 0, 0, &type));
