@@ -10,7 +10,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <tuple>
 
 #include "base/Base64.h"
 
@@ -68,6 +67,54 @@ uint64_t FloatToUnsigned(double value) noexcept {
   return static_cast<uint64_t>(static_cast<int64_t>(value));
 }
 
+// Member arrays of up to this many entries live in a pool slot.
+constexpr std::size_t kSlotEntries = BindingArena::kMaxSlotSize / sizeof(MemberEntry);
+
+void* AllocateEntries(BindingArena& arena, std::size_t capacity) {
+  const std::size_t bytes = capacity * sizeof(MemberEntry);
+  return capacity <= kSlotEntries ? arena.AllocateOrThrow(bytes) : arena.AllocateHeap(bytes);
+}
+
+void FreeEntries(BindingArena& arena, MemberEntry* entries, std::size_t capacity) noexcept {
+  if (capacity <= kSlotEntries) {
+    arena.Free(capacity * sizeof(MemberEntry), entries);
+  } else {
+    arena.FreeHeap(entries);
+  }
+}
+
+// Up to this size a structure takes a name out of order by moving the later members up; past it,
+// such names wait unordered at the end, so that building a structure in any order stays well
+// under quadratic time.
+constexpr uint32_t kInsertInPlaceLimit = 16;
+// The unordered members are merged in once there are more than this many and their square
+// exceeds the size: a lookup scans at most about the square root of the size of them.
+constexpr uint32_t kMinUnordered = 8;
+
+// Structures of up to this many members, given out of order, are sorted by insertion.
+constexpr std::size_t kInsertionSortLimit = 32;
+
+// The first member not ordered before `probe`.
+const MemberEntry* LowerBound(const MemberEntry* first, std::size_t size,
+                              const MemberProbe& probe) noexcept {
+  return std::lower_bound(first, first + size, probe,
+                          [](const MemberEntry& entry, const MemberProbe& name) {
+                            return MemberKeyLess(entry.key, name);
+                          });
+}
+
+// The member named `probe` among the unordered ones, or null.
+const MemberEntry* FindUnordered(const MemberEntry* first, const MemberEntry* last,
+                                 const MemberProbe& probe) noexcept {
+  for (; first != last; ++first) {
+    if (first->key.prefix == probe.prefix && first->key.name->length == probe.name.size() &&
+        TextEqual(first->key.name->Text(), probe.name.data(), probe.name.size())) {
+      return first;
+    }
+  }
+  return nullptr;
+}
+
 bool IsContainer(uint8_t kind) noexcept {
   return kind == static_cast<uint8_t>(BindingPropertyKind::Collection) ||
          kind == static_cast<uint8_t>(BindingPropertyKind::Structure);
@@ -108,23 +155,19 @@ struct BindingProperty::Walk {
   struct Frame {
     BindingProperty* node;
     std::size_t index;
-    StructureMap::iterator member;
   };
 
-  static Frame Start(BindingProperty* node) noexcept {
-    Frame frame{node, 0, {}};
-    if (node->kind_ == kStructure) frame.member = node->payload_.structure->begin();
-    return frame;
-  }
+  static Frame Start(BindingProperty* node) noexcept { return {node, 0}; }
 
-  // The next child of the frame's container, or null when all have been visited.
+  // The next child of the frame's container, or null when all have been visited. A structure
+  // still being appended to yields its duplicates too, which a release needs.
   static BindingProperty* Next(Frame& frame) noexcept {
     if (frame.node->kind_ == kCollection) {
       CollectionRecord* collection = frame.node->payload_.collection;
       return frame.index < collection->size ? &collection->data[frame.index++] : nullptr;
     }
-    if (frame.member == frame.node->payload_.structure->end()) return nullptr;
-    return &(frame.member++)->second;
+    StructureRecord* structure = frame.node->payload_.structure;
+    return frame.index < structure->size ? structure->entries[frame.index++].node : nullptr;
   }
 
   // A container to copy: the source, its (empty) target and, once the target is a collection,
@@ -136,6 +179,47 @@ struct BindingProperty::Walk {
     bool started;
   };
   using CopyStack = Stack<CopyFrame>;
+
+  // A member's empty node and its interned name (a text, or a record of another arena). On an
+  // exception nothing is held.
+  template <class Name>
+  static MemberEntry NewMember(BindingArena& arena, uint64_t prefix, const Name& name) {
+    const InternedString* record = arena.Intern(name);
+    void* slot = arena.Allocate(sizeof(BindingProperty));
+    if (slot == nullptr) {
+      arena.Release(record);
+      throw std::bad_alloc();
+    }
+    auto* node = new (slot) BindingProperty();
+    node->initChild(&arena);
+    return {{prefix, record}, node};
+  }
+
+  // Copies the members of `source` into the empty node `target` as they are (in order or not):
+  // the leaves at once, the nested containers empty and pushed on the walk.
+  static void CopyMembers(const BindingProperty& source, BindingProperty& target,
+                          CopyStack& stack) {
+    const StructureRecord& from = *source.payload_.structure;
+    BindingArena& arena = target.ensureArena();
+    void* slot = arena.AllocateOrThrow(sizeof(StructureRecord));
+    auto* to = new (slot) StructureRecord{nullptr, 0, 0, from.ordered};
+    target.payload_.structure = to;
+    target.kind_ = kStructure;
+    if (from.size == 0) return;
+    to->entries = static_cast<MemberEntry*>(AllocateEntries(arena, from.size));
+    to->capacity = from.size;
+    for (uint32_t i = 0; i < from.size; ++i) {
+      const MemberEntry& member = from.entries[i];
+      const MemberEntry copy = NewMember(arena, member.key.prefix, *member.key.name);
+      to->entries[i] = copy;
+      to->size = i + 1;
+      if (IsContainer(member.node->kind_)) {
+        stack.Push({member.node, copy.node, 0, false});
+      } else {
+        copy.node->copyLeaf(*member.node);
+      }
+    }
+  }
 };
 
 const char* BindingPropertyKindName(uint8_t kind) noexcept {
@@ -187,7 +271,7 @@ uint32_t BindingProperty::size() const noexcept {
     case kCollection:
       return payload_.collection->size;
     case kStructure:
-      return ClampSize(payload_.structure->size());
+      return payload_.structure->size;
     default:
       return 1;
   }
@@ -195,9 +279,13 @@ uint32_t BindingProperty::size() const noexcept {
 
 const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {
   if (kind_ != kStructure) return EmptyNode();
-  const StructureMap& map = *payload_.structure;
-  const auto it = map.find(MemberProbe(name));
-  return it == map.end() ? EmptyNode() : it->second;
+  const StructureRecord& structure = *payload_.structure;
+  const MemberProbe probe(name);
+  const MemberEntry* ordered = structure.entries + structure.ordered;
+  const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
+  if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
+  at = FindUnordered(ordered, structure.entries + structure.size, probe);
+  return at != nullptr ? *at->node : EmptyNode();
 }
 
 std::string BindingProperty::toText() const {
@@ -284,10 +372,13 @@ void BindingProperty::freeContainer() noexcept {
     arena_->Free(sizeof(CollectionRecord), payload_.collection);
     return;
   }
-  StructureMap* map = payload_.structure;
-  for (const auto& member : *map) arena_->Release(member.first.name);
-  map->~StructureMap();  // member destructors are no-ops: their payloads are gone
-  arena_->Free(sizeof(StructureMap), map);
+  StructureRecord* structure = payload_.structure;
+  for (uint32_t i = 0; i < structure->size; ++i) {
+    arena_->Release(structure->entries[i].key.name);
+    arena_->Free(sizeof(BindingProperty), structure->entries[i].node);
+  }
+  if (structure->capacity != 0) FreeEntries(*arena_, structure->entries, structure->capacity);
+  arena_->Free(sizeof(StructureRecord), structure);
 }
 
 void BindingProperty::shareArenaWith(BindingProperty& other) {
@@ -440,28 +531,132 @@ BindingProperty& BindingProperty::elementAtSlow(std::size_t index) {
 void BindingProperty::makeStructure() {
   if (kind_ == kStructure) return;
   reset();
-  BindingArena& arena = ensureArena();
-  void* slot = arena.AllocateOrThrow(sizeof(StructureMap));
-  payload_.structure = new (slot) StructureMap(StructureMap::allocator_type(&arena));
+  void* slot = ensureArena().AllocateOrThrow(sizeof(StructureRecord));
+  payload_.structure = new (slot) StructureRecord{nullptr, 0, 0, 0};
   kind_ = kStructure;
 }
 
 BindingProperty& BindingProperty::memberAt(std::string_view name) {
   if (kind_ != kStructure) makeStructure();
-  StructureMap& map = *payload_.structure;
+  StructureRecord& structure = *payload_.structure;
   const MemberProbe probe(name);
-  auto it = map.end();
+  const MemberEntry* ordered = structure.entries + structure.ordered;
+  const bool allOrdered = structure.ordered == structure.size;
   // Names often arrive in ascending order (documents this system wrote list them so): a name
   // after the last one needs no search.
-  if (map.empty() || !MemberNameLess()(std::prev(it)->first, probe)) {
-    it = map.lower_bound(probe);
-    if (it != map.end() && !MemberNameLess()(probe, it->first)) return it->second;
+  if (allOrdered && (structure.size == 0 || MemberKeyLess(ordered[-1].key, probe))) {
+    BindingProperty& member = addMember(structure.size, probe);
+    ++structure.ordered;
+    return member;
   }
-  const MemberKey key{probe.prefix, arena_->Intern(name)};
-  it = map.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
-                        std::forward_as_tuple());
-  it->second.initChild(arena_);
-  return it->second;
+  const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
+  if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
+  if (allOrdered && structure.size < kInsertInPlaceLimit) {
+    BindingProperty& member = addMember(static_cast<std::size_t>(at - structure.entries), probe);
+    ++structure.ordered;
+    return member;
+  }
+  if (const MemberEntry* found = FindUnordered(ordered, structure.entries + structure.size, probe)) {
+    return *found->node;
+  }
+  BindingProperty& member = addMember(structure.size, probe);
+  const uint32_t unordered = structure.size - structure.ordered;
+  if (unordered > kMinUnordered && uint64_t{unordered} * unordered > structure.size) {
+    orderMembers();
+  }
+  return member;
+}
+
+// Inserts an empty member at `position`, moving the later ones up. On an exception nothing has
+// changed.
+BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe) {
+  StructureRecord& structure = *payload_.structure;
+  if (structure.size == structure.capacity) growMembers();
+  const MemberEntry member = Walk::NewMember(*arena_, probe.prefix, probe.name);
+  MemberEntry* at = structure.entries + position;
+  std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
+  *at = member;
+  ++structure.size;
+  return *member.node;
+}
+
+void BindingProperty::growMembers() {
+  StructureRecord& structure = *payload_.structure;
+  const std::size_t capacity = structure.capacity;
+  if (capacity >= kMaxElements) throw std::bad_alloc();
+  const std::size_t grown = capacity == 0 ? 1 : capacity < kSlotEntries ? kSlotEntries : capacity * 2;
+  auto* entries = static_cast<MemberEntry*>(AllocateEntries(*arena_, grown));
+  if (structure.size != 0) {
+    std::memcpy(static_cast<void*>(entries), structure.entries,
+                structure.size * sizeof(MemberEntry));
+  }
+  if (capacity != 0) FreeEntries(*arena_, structure.entries, capacity);
+  structure.entries = entries;
+  structure.capacity = static_cast<uint32_t>(grown);
+}
+
+MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberProbe& probe) {
+  return Walk::NewMember(arena, probe.prefix, probe.name);
+}
+
+void BindingProperty::DiscardMember(const MemberEntry& member) noexcept {
+  BindingArena* arena = member.node->arena_;
+  member.node->reset();
+  arena->Free(sizeof(BindingProperty), member.node);
+  arena->Release(member.key.name);
+}
+
+void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool ordered) {
+  StructureRecord& structure = *payload_.structure;
+  assert(structure.size == 0);
+  // Allocated before anything is released, so that on an exception the members stay with the
+  // caller as they were.
+  structure.entries = static_cast<MemberEntry*>(AllocateEntries(*arena_, count));
+  structure.capacity = static_cast<uint32_t>(count);
+  MemberEntry* last = first + count;
+  if (!ordered) {
+    const auto less = [](const MemberEntry& a, const MemberEntry& b) {
+      return MemberKeyLess(a.key, b.key);
+    };
+    if (count <= kInsertionSortLimit) {
+      // Stable, and without the buffer a merge sort takes from the heap.
+      for (MemberEntry* member = first + 1; member != last; ++member) {
+        const MemberEntry moving = *member;
+        MemberEntry* hole = member;
+        for (; hole != first && less(moving, hole[-1]); --hole) *hole = hole[-1];
+        *hole = moving;
+      }
+    } else {
+      std::stable_sort(first, last, less);
+    }
+    // Of equal names (one record in one arena) the last given wins, as with memberAt.
+    MemberEntry* kept = first;
+    for (MemberEntry* member = first; member != last; ++member) {
+      if (member + 1 != last && member[1].key.name == member->key.name) {
+        DiscardMember(*member);
+      } else {
+        *kept++ = *member;
+      }
+    }
+    last = kept;
+  }
+  const auto size = static_cast<std::size_t>(last - first);
+  std::memcpy(static_cast<void*>(structure.entries), first, size * sizeof(MemberEntry));
+  structure.size = structure.ordered = static_cast<uint32_t>(size);
+}
+
+// Merges the unordered members in. Their nodes stay where they are.
+void BindingProperty::orderMembers() const noexcept {
+  StructureRecord& structure = *payload_.structure;
+  MemberEntry* first = structure.entries;
+  MemberEntry* middle = first + structure.ordered;
+  MemberEntry* last = first + structure.size;
+  const auto less = [](const MemberEntry& a, const MemberEntry& b) {
+    return MemberKeyLess(a.key, b.key);
+  };
+  std::sort(middle, last, less);
+  std::inplace_merge(first, middle, last, less);
+  structure.ordered = structure.size;
 }
 
 void BindingProperty::copyFrom(const BindingProperty& other) {
@@ -530,15 +725,10 @@ void BindingProperty::copyInto(const BindingProperty& source) {
   while (!stack.Empty()) {
     Walk::CopyFrame& frame = stack.Top();
     if (frame.source->kind_ == kStructure) {
-      // Cloning the map copies the leaves and pushes the nested containers.
       const BindingProperty* from = frame.source;
       BindingProperty* to = frame.target;
       stack.Pop();
-      BindingArena& arena = to->ensureArena();
-      void* slot = arena.AllocateOrThrow(sizeof(StructureMap));
-      to->payload_.structure = new (slot)
-          StructureMap(*from->payload_.structure, StructureMap::allocator_type(&arena, &stack));
-      to->kind_ = kStructure;
+      Walk::CopyMembers(*from, *to, stack);
       continue;
     }
     const CollectionRecord& elements = *frame.source->payload_.collection;
@@ -586,22 +776,6 @@ void BindingProperty::copyLeaf(const BindingProperty& source) {
   }
 }
 
-// Builds one member of a cloned map. Leaves are copied here; nested containers are left empty
-// and pushed on the copy walk that cloned the map.
-void BindingProperty::CloneMember(BindingArena* arena, void* copyWalk, MemberPair* place,
-                                  const MemberPair& source) {
-  const MemberKey key{source.first.prefix, arena->Intern(*source.first.name)};
-  auto* member = ::new (static_cast<void*>(place))
-      MemberPair(std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple());
-  member->second.initChild(arena);
-  if (!IsContainer(source.second.kind_)) {
-    member->second.copyLeaf(source.second);
-    return;
-  }
-  assert(copyWalk != nullptr);
-  static_cast<Walk::CopyStack*>(copyWalk)->Push({&source.second, &member->second, 0, false});
-}
-
 void BindingProperty::moveFrom(BindingProperty& other) {
   if (&other == this) return;
   if (owns_ != 0 && other.owns_ != 0) {
@@ -638,6 +812,13 @@ bool BindingProperty::contains(const BindingProperty& node) const noexcept {
     }
   }
   return false;
+}
+
+MemberRange::MemberRange(const BindingProperty& node) noexcept {
+  if (node.kind_ != BindingProperty::kStructure) return;
+  node.closeMembers();
+  first_ = node.payload_.structure->entries;
+  size_ = node.payload_.structure->size;
 }
 
 void BindingResult::SetError(std::string_view message) {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,6 +45,7 @@ struct BindingEnum {
 
 class BindingProperty;
 class MemberRange;
+class MemberCollector;
 
 // A member name with its first eight bytes (zero-padded) as a big-endian number: keys of one
 // structure mostly differ there, so most comparisons end without touching the name's record.
@@ -89,53 +89,27 @@ struct MemberProbe {
   std::string_view name;
 };
 
+// One member of a structure. The node lives in a slot of the tree's arena, so that it stays put
+// while the structure's array of members grows or is put in order.
+struct MemberEntry {
+  MemberKey key;
+  BindingProperty* node;
+};
+
 // Orders member names by unsigned bytes over their full length; a proper prefix sorts first.
 // Equal prefixes (the zero padding included) leave the decision to the full names.
-struct MemberNameLess {
-  using is_transparent = void;
-  bool operator()(const MemberKey& a, const MemberKey& b) const noexcept {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return a.name != b.name && TextLess(a.name->View(), b.name->View());
-  }
-  bool operator()(const MemberKey& a, const MemberProbe& b) const noexcept {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return TextLess(a.name->View(), b.name);
-  }
-  bool operator()(const MemberProbe& a, const MemberKey& b) const noexcept {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return TextLess(a.name, b.name->View());
-  }
-};
-
-using MemberPair = std::pair<const MemberKey, BindingProperty>;
-
-// Slots for the nodes of a structure's map. Copy-constructing a map with an allocator that
-// carries a copy walk clones the source tree's shape node by node: each member is built from the
-// other tree's member by re-interning its name in this arena and copying a leaf value at once
-// (nested containers are left empty and handed to the walk), with no comparison and no
-// rebalancing, since the order cannot change.
-template <class T>
-class MemberAllocator : public ArenaSlotAllocator<T> {
- public:
-  explicit MemberAllocator(BindingArena* arena, void* copyWalk = nullptr) noexcept
-      : ArenaSlotAllocator<T>(arena), copyWalk_(copyWalk) {}
-  template <class U>
-  MemberAllocator(const MemberAllocator<U>& other) noexcept  // implicit: containers rebind
-      : ArenaSlotAllocator<T>(other.arena()), copyWalk_(other.copyWalk()) {}
-
-  template <class U, class... Args>
-  void construct(U* place, Args&&... args) {
-    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-  }
-  void construct(MemberPair* place, const MemberPair& source);
-
-  // The walk a map clone reports nested containers to; dangling once the clone is built, so only
-  // member cloning reads it.
-  void* copyWalk() const noexcept { return copyWalk_; }
-
- private:
-  void* copyWalk_;
-};
+inline bool MemberKeyLess(const MemberKey& a, const MemberKey& b) noexcept {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  return a.name != b.name && TextLess(a.name->View(), b.name->View());
+}
+inline bool MemberKeyLess(const MemberKey& a, const MemberProbe& b) noexcept {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  return TextLess(a.name->View(), b.name);
+}
+inline bool MemberKeyLess(const MemberProbe& a, const MemberKey& b) noexcept {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  return TextLess(a.name, b.name->View());
+}
 
 // A generic value: empty, scalar, string, blob, enum, collection or structure.
 //
@@ -146,7 +120,7 @@ class MemberAllocator : public ArenaSlotAllocator<T> {
 // destroyed, and the last one destroys the arena (without a walk over its tree).
 // References returned by elementAt/memberAt/element/member stay valid until the containing
 // collection grows or the node holding them is reset; structure members stay put while other
-// members are added. One thread uses a tree at a time; roots sharing an arena are used by one
+// members are added or put in order. One thread uses a tree at a time; roots sharing an arena are used by one
 // thread at a time, together.
 class BindingProperty {
  public:
@@ -257,6 +231,14 @@ class BindingProperty {
   void makeStructure();  // no-op when already a structure
   // Makes the node a structure and returns the member `name`, inserting an empty one if missing.
   BindingProperty& memberAt(std::string_view name);
+  // Puts the members of a structure in order now, rather than at its first iteration: readers
+  // close each structure they complete, so that their trees are never reordered by a reader later.
+  // Const: the members and their nodes stay as they are; only the order of the array changes.
+  void closeMembers() const noexcept {
+    if (kind_ == kStructure && payload_.structure->ordered != payload_.structure->size) {
+      orderMembers();
+    }
+  }
   // Deep copy into this node's tree. Copying a node onto itself does nothing; copying a node of
   // this node's own subtree (or an ancestor) is safe.
   void copyFrom(const BindingProperty& other);
@@ -277,8 +259,7 @@ class BindingProperty {
 
  private:
   friend class MemberRange;
-  template <class>
-  friend class MemberAllocator;
+  friend class MemberCollector;
 
   static constexpr uint8_t kEmpty = 0, kBool = 1, kSigned = 2, kUnsigned = 3, kFloat = 4,
                            kString = 5, kBlob = 6, kEnum = 7, kCollection = 8, kStructure = 9;
@@ -288,8 +269,16 @@ class BindingProperty {
     uint32_t size;
     uint32_t capacity;
   };
-  using StructureMap =
-      std::map<MemberKey, BindingProperty, MemberNameLess, MemberAllocator<MemberPair>>;
+  // The members, each name once. The first `ordered` are in ascending order of their names; the
+  // rest, added out of order to a large structure, wait unordered (at most about the square root
+  // of the size) until an iteration or closeMembers merges them in. The array is a slot of the
+  // arena while it fits one, then a heap block of the arena.
+  struct StructureRecord {
+    MemberEntry* entries;
+    uint32_t size;
+    uint32_t capacity;
+    uint32_t ordered;
+  };
   // The bytes are a heap block of the tree's arena (none when the blob is empty).
   struct BlobRecord {
     uint8_t* data;
@@ -306,7 +295,7 @@ class BindingProperty {
     BlobRecord* blob;
     BindingEnum* enumRecord;
     CollectionRecord* collection;
-    StructureMap* structure;
+    StructureRecord* structure;
   };
 
   void initChild(BindingArena* arena) noexcept {
@@ -330,8 +319,14 @@ class BindingProperty {
   void copyInto(const BindingProperty& source);
   void copyLeaf(const BindingProperty& source);
   bool contains(const BindingProperty& node) const noexcept;
-  static void CloneMember(BindingArena* arena, void* copyWalk, MemberPair* place,
-                          const MemberPair& source);
+  BindingProperty& addMember(std::size_t position, const MemberProbe& probe);
+  // For MemberCollector: a member node of `arena` not yet in any structure, its release, and the
+  // making of this empty structure from members in any order (taken over or released).
+  static MemberEntry NewMember(BindingArena& arena, const MemberProbe& probe);
+  static void DiscardMember(const MemberEntry& member) noexcept;
+  void adoptMembers(MemberEntry* first, std::size_t count, bool ordered);
+  void growMembers();
+  void orderMembers() const noexcept;
 
   Payload payload_;
   BindingArena* arena_;
@@ -341,14 +336,8 @@ class BindingProperty {
 
 static_assert(sizeof(void*) != 8 || sizeof(BindingProperty) == 24,
               "a node is payload, arena, kind and owns flag: 24 bytes on 64-bit");
-static_assert(sizeof(std::map<MemberKey, BindingProperty, MemberNameLess,
-                              MemberAllocator<MemberPair>>) <= BindingArena::kMaxSlotSize,
-              "a structure's map header must fit a pool slot");
-
-template <class T>
-void MemberAllocator<T>::construct(MemberPair* place, const MemberPair& source) {
-  BindingProperty::CloneMember(this->arena(), copyWalk_, place, source);
-}
+static_assert(sizeof(BindingProperty) <= BindingArena::kMaxSlotSize,
+              "a member's node must fit a pool slot");
 
 // One member of a structure, as the member iteration yields it. `name.data()` is NUL-terminated.
 struct MemberView {
@@ -369,30 +358,31 @@ class MemberRange {
     using pointer = void;
 
     iterator() = default;
-    MemberView operator*() const noexcept { return {it_->first.name->View(), it_->second}; }
-    iterator& operator++() noexcept { ++it_; return *this; }
-    iterator operator++(int) noexcept { iterator old = *this; ++it_; return old; }
-    iterator& operator--() noexcept { --it_; return *this; }
-    iterator operator--(int) noexcept { iterator old = *this; --it_; return old; }
-    bool operator==(const iterator& other) const noexcept { return it_ == other.it_; }
+    MemberView operator*() const noexcept { return {at_->key.name->View(), *at_->node}; }
+    iterator& operator++() noexcept { ++at_; return *this; }
+    iterator operator++(int) noexcept { iterator old = *this; ++at_; return old; }
+    iterator& operator--() noexcept { --at_; return *this; }
+    iterator operator--(int) noexcept { iterator old = *this; --at_; return old; }
+    bool operator==(const iterator& other) const noexcept { return at_ == other.at_; }
 
    private:
     friend class MemberRange;
-    explicit iterator(BindingProperty::StructureMap::const_iterator it) : it_(it) {}
-    BindingProperty::StructureMap::const_iterator it_;
+    explicit iterator(const MemberEntry* at) : at_(at) {}
+    const MemberEntry* at_ = nullptr;
   };
 
   MemberRange() noexcept = default;
-  explicit MemberRange(const BindingProperty& node) noexcept
-      : map_(node.kind_ == BindingProperty::kStructure ? node.payload_.structure : nullptr) {}
+  // Puts the structure's members in order first (see closeMembers).
+  explicit MemberRange(const BindingProperty& node) noexcept;
 
-  iterator begin() const noexcept { return map_ ? iterator(map_->cbegin()) : iterator(); }
-  iterator end() const noexcept { return map_ ? iterator(map_->cend()) : iterator(); }
-  bool empty() const noexcept { return map_ == nullptr || map_->empty(); }
-  std::size_t size() const noexcept { return map_ ? map_->size() : 0; }
+  iterator begin() const noexcept { return iterator(first_); }
+  iterator end() const noexcept { return iterator(first_ + size_); }
+  bool empty() const noexcept { return size_ == 0; }
+  std::size_t size() const noexcept { return size_; }
 
  private:
-  const BindingProperty::StructureMap* map_ = nullptr;
+  const MemberEntry* first_ = nullptr;
+  std::size_t size_ = 0;
 };
 
 inline MemberRange BindingProperty::members() const noexcept { return MemberRange(*this); }

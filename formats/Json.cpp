@@ -26,6 +26,7 @@
 #endif
 
 #include "binding/BindingRegistry.h"
+#include "binding/MemberCollector.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
 #include "base/Base64.h"
@@ -38,6 +39,7 @@ using binding::BindingProperty;
 using binding::BindingPropertyKind;
 using binding::BindingRegistry;
 using binding::BindingResult;
+using binding::MemberCollector;
 using binding::MemberRange;
 using binding::MemberView;
 
@@ -334,16 +336,17 @@ class JsonValueBuilder {
     if (open_.size() >= kMaxJsonDepth) return false;
     BindingProperty& slot = Slot();
     slot.reset();
-    slot.makeStructure();
+    members_.Open(slot);
     open_.push_back(&slot);
     return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
     if (!IsText(text, length)) return false;
-    member_ = &open_.back()->memberAt(std::string_view(text, length));
+    member_ = &members_.Add(std::string_view(text, length));
     return true;
   }
   bool EndObject(rapidjson::SizeType /*count*/) {
+    members_.Close();
     open_.pop_back();
     return true;
   }
@@ -376,7 +379,7 @@ class JsonValueBuilder {
   }
 
   // An open collection does not grow while a child of it is open, so the pointers on the stack
-  // stay valid; structure members never move.
+  // stay valid; members collected never move.
   BindingProperty& Slot() {
     if (open_.empty()) return root_;
     BindingProperty* top = open_.back();
@@ -386,6 +389,7 @@ class JsonValueBuilder {
 
   BindingProperty& root_;
   std::vector<BindingProperty*> open_;
+  MemberCollector members_;
   BindingProperty* member_ = nullptr;
   std::size_t invalidText_ = std::string_view::npos;
 };

@@ -145,6 +145,7 @@ class MsgPackReader {
     while (!frames_.Empty()) {
       MsgPackFrame& top = frames_.Top();
       if (top.remaining == 0) {
+        if (top.isMap) top.container->closeMembers();
         frames_.Pop();
         continue;
       }

@@ -378,6 +378,7 @@ void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping
 void YamlWalker::HandleEnd() {
   if (open_.empty()) return;  // the parser keeps starts and ends balanced
   if (open_.back().anchor != nullptr) open_.back().anchor->open = false;
+  open_.back().node->closeMembers();
   open_.pop_back();
   keyPending_ = false;
 }

@@ -77,6 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Violated("the written text reads back as another value");
   }
 
+  // Members named in any order must make the same structure: the root's again, last first.
+  if (result.kind() == BindingPropertyKind::Structure) {
+    BindingProperty reversed;
+    reversed.makeStructure();
+    const auto members = result.members();
+    for (auto it = members.end(); it != members.begin();) {
+      --it;
+      reversed.memberAt((*it).name).copyFrom((*it).value);
+    }
+    if (vyn::formats::ToJson(reversed, nullptr, nullptr) != compact) {
+      Violated("members added last first write differently");
+    }
+  }
+
   // Pretty text grows with the square of the depth: only inputs too short to nest deeply.
   if (size > 1024) return 0;
   const std::string pretty = vyn::formats::ToJson(result, nullptr, "\r\n");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,38 @@ TEST(BindingPropertyWriting, MembersIterateInUnsignedByteOrderOverTheFullName) {
     if (member.value.kind() == Kind::String) order.emplace_back(member.name);
   }
   EXPECT_EQ(order, names);
+}
+
+TEST(BindingPropertyWriting, NamesInAnyOrderAreFoundOnceStayPutAndIterateInOrder) {
+  // Hundreds of names in scrambled order, many repeated: past a few members a structure keeps
+  // late names unordered for a while, and lookups, copies and iteration must not tell.
+  std::map<std::string, int64_t> model;
+  std::map<std::string, const BindingProperty*> nodes;
+  BindingProperty p;
+  uint32_t random = 1;
+  for (int64_t i = 0; i < 3000; ++i) {
+    random = random * 1103515245u + 12345u;
+    const std::string name = "k" + std::to_string((random >> 8) % 700);
+    BindingProperty& node = p.memberAt(name);
+    const auto [known, added] = nodes.emplace(name, &node);
+    ASSERT_EQ(known->second, &node) << name << " must land on its first node";
+    EXPECT_EQ(node.asSigned(-1), added ? -1 : model[name]) << name;
+    node.setSigned(i);
+    model[name] = i;
+    if (i % 211 == 0) {
+      const BindingProperty copy = p;
+      ASSERT_EQ(copy.size(), model.size());
+      for (const auto& [each, value] : model) ASSERT_EQ(copy.member(each).asSigned(), value);
+      EXPECT_EQ(&p.member(name + "x"), &BindingProperty::EmptyNode());
+    }
+  }
+  using Members = std::vector<std::pair<std::string, int64_t>>;
+  Members order;
+  for (const MemberView member : p.members()) {
+    order.emplace_back(member.name, member.value.asSigned());
+    EXPECT_EQ(&member.value, nodes[std::string(member.name)]) << member.name;
+  }
+  EXPECT_EQ(order, Members(model.begin(), model.end()));
 }
 
 TEST(BindingPropertyWriting, EqualStringsShareARecordAndResetsFreeTheSubtreeOrTheLength) {

@@ -104,6 +104,16 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
       {R"("a\u0000b")", std::string("\"a\0b\"", 5)},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(Read(text), value) << text;
+  // Many names out of order and one given twice read as the same names set one by one.
+  std::string many = "{";
+  BindingResult expected;
+  for (int i = 40; i >= 0; --i) {
+    many += "\"m" + std::to_string(100 + i) + "\":" + std::to_string(i) + ",";
+    expected.memberAt("m" + std::to_string(100 + i)).setUnsigned(static_cast<uint64_t>(i));
+  }
+  many += R"("m120":true})";
+  expected.memberAt("m120").setBool(true);
+  EXPECT_EQ(Read(many), Shown(expected));
   for (const std::string_view blank : {""sv, " \t\r\n "sv, "null"sv, " \0"sv}) {
     EXPECT_EQ(Read(blank), "~") << blank;
   }
@@ -145,6 +155,10 @@ TEST(JsonReader, ReportsRapidJsonsTextAndTheOffset) {
       {R"({"a":1,"\uDC00":2})", pair + "8."},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(Read(text), value) << text;
+  // The members of objects an error left open go back to the value's arena.
+  const BindingResult failed = ParseJson(R"({"k":{"b":"x","a":{"c":[1,{"d":)");
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.arena()->InternedCount(), 2u) << "only the error's name and text stay";
 }
 
 }  // namespace
