@@ -232,15 +232,20 @@ void Run(const EndpointInfo& endpoint, const Call& call, const LoadedLibrary& li
 // Why the memory a plugin holds once initialised differs between two rounds of the same calls
 // with an unload after each; empty when it does not. Byte counts are the heap's usable sizes,
 // which vary a little with where a block lands, so only blocks must match exactly.
-std::string Imbalance(const MemoryCounters& first, const MemoryCounters& second,
+std::string Imbalance(const MemoryCounters& first, const MemoryCounters& second, size_t count,
                       const std::string& what) {
   if (second.liveBlocks == first.liveBlocks && second.liveBytes <= first.liveBytes + 512) {
     return "";
   }
-  return what + " leave memory behind: initialised after a second round and an unload, the " +
-         "plugin holds " + std::to_string(second.liveBytes) + " bytes in " +
-         std::to_string(second.liveBlocks) + " blocks, after the first round " +
-         std::to_string(first.liveBytes) + " in " + std::to_string(first.liveBlocks);
+  const auto per = [&](uint64_t after, uint64_t before) {
+    return std::to_string((after - before) / std::max<size_t>(count, 1));
+  };
+  return "the " + std::to_string(count) + " " + what + " of a round leave memory behind: " +
+         "initialised again, the plugin holds " + std::to_string(first.liveBytes) + " bytes in " +
+         std::to_string(first.liveBlocks) + " blocks after one round, " +
+         std::to_string(second.liveBytes) + " in " + std::to_string(second.liveBlocks) +
+         " after two (about " + per(second.liveBytes, first.liveBytes) + " bytes in " +
+         per(second.liveBlocks, first.liveBlocks) + " blocks each)";
 }
 
 // A request that the endpoint's description says it takes, with generated arguments; the body
@@ -445,7 +450,7 @@ size_t InputsAt(int strictness) {
 void Discover(const std::string& path, ChildProbe& probe) {
   ValidationHost host;  // outlives the plugin, which calls it until it is unloaded
   LoadedLibrary library;
-  if (!StartPlugin(library, path, &host, probe)) return;
+  if (!StartPlugin(library, path, host, probe)) return;
   for (const EndpointInfo& endpoint : SnapshotOf(library).endpoints) {
     probe.Note("endpoint " + endpoint.function);
   }
@@ -461,7 +466,7 @@ void CheckEndpoint(const std::string& path, const std::string& function, Endpoin
   // between calls must go at unload, so the last two starts find the same memory held.
   MemoryCounters held[2];
   for (int round = 0; round < 3; ++round) {
-    if (!StartPlugin(library, path, &host, probe)) return;
+    if (!StartPlugin(library, path, host, probe)) return;
     if (round > 0) held[round - 1] = ReadCounters(library);
     if (round == 2) break;
     const ApiSnapshot api = SnapshotOf(library);
@@ -485,8 +490,7 @@ void CheckEndpoint(const std::string& path, const std::string& function, Endpoin
     library.Unload();
   }
   probe.Step("compare the memory held after each round");
-  const std::string imbalance =
-      Imbalance(held[0], held[1], "the " + std::to_string(count) + " calls of a round");
+  const std::string imbalance = Imbalance(held[0], held[1], count, "calls");
   if (!imbalance.empty()) probe.Fail(imbalance);
 }
 
@@ -496,7 +500,7 @@ void CheckEvents(const std::string& path, const std::string& eventName, size_t c
   LoadedLibrary library;
   MemoryCounters held[3];
   for (int round = 0; round < 3; ++round) {
-    if (!StartPlugin(library, path, &host, probe)) return;
+    if (!StartPlugin(library, path, host, probe)) return;
     held[round] = ReadCounters(library);
     if (round == 2) break;
     const auto& subscriptions = host.subscriptions();
@@ -533,8 +537,7 @@ void CheckEvents(const std::string& path, const std::string& eventName, size_t c
     }
   }
   probe.Step("compare the memory held after each round");
-  const std::string imbalance =
-      Imbalance(held[1], held[2], "the " + std::to_string(count) + " events of a round");
+  const std::string imbalance = Imbalance(held[1], held[2], count, "events");
   if (!imbalance.empty()) probe.Fail(imbalance);
 }
 

@@ -32,9 +32,9 @@ bool IsUtf8Text(const char* text) {
 
 // Loads the plugin without initialising it and copies out its description; fails the check
 // when the plugin does not load.
-bool LoadDescription(const std::string& path, LoadedLibrary& library, ApiSnapshot& api,
-                     ChildProbe& probe) {
-  if (!StartPlugin(library, path, nullptr, probe)) return false;
+bool LoadDescription(const std::string& path, const ValidationHost& host, LoadedLibrary& library,
+                     ApiSnapshot& api, ChildProbe& probe) {
+  if (!StartPlugin(library, path, host, probe)) return false;
   probe.Step("read the API description");
   api = SnapshotOf(library);
   return true;
@@ -113,6 +113,7 @@ void CheckExports(const std::string& path, ChildProbe& probe) {
 }
 
 void CheckCompatibleHost(const std::string& path, ChildProbe& probe) {
+  ValidationHost host;
   LoadedLibrary library;
   const uint32_t versions[][3] = {{kHostMajor, kHostMinor, kHostPatch},
                                   {kHostMajor, kHostMinor + 7, kHostPatch + 3}};
@@ -129,6 +130,7 @@ void CheckCompatibleHost(const std::string& path, ChildProbe& probe) {
       return probe.Fail("host " + version + " loaded a plugin that speaks plugin API " +
                         VersionOf(block.major, block.minor, block.patch));
     }
+    static_cast<void>(library.Initialize(host.api()));
     library.Unload();
   }
 }
@@ -136,13 +138,17 @@ void CheckCompatibleHost(const std::string& path, ChildProbe& probe) {
 void LoadUnderHost(const std::string& path, uint32_t major, uint32_t minor, uint32_t patch,
                    ChildProbe& probe) {
   probe.Step("load under host " + VersionOf(major, minor, patch));
+  ValidationHost host;
   LoadedLibrary library;
   std::string error;
-  probe.Note(library.Load(path, major, minor, patch, error) ? "loaded" : "not loaded");
+  const bool loaded = library.Load(path, major, minor, patch, error);
+  probe.Note(loaded ? "loaded" : "not loaded");
+  // What loaded is also initialised, so that unloading it stays within the lifecycle.
+  if (loaded) static_cast<void>(library.Initialize(host.api()));
 }
 
 std::string IncompatibleHostVerdict(const ChildResult& child, const std::string& version) {
-  if (child.finished) {
+  if (child.finished || !child.notes.empty()) {
     return "host " + version + " is incompatible, but the plugin " +
            (child.notes.rfind("loaded", 0) == 0
                 ? std::string("loaded under it")
@@ -159,8 +165,9 @@ std::string IncompatibleHostVerdict(const ChildResult& child, const std::string&
 }
 
 void CheckLoadBlock(const std::string& path, ChildProbe& probe) {
+  ValidationHost host;
   LoadedLibrary library;
-  if (!StartPlugin(library, path, nullptr, probe)) return;
+  if (!StartPlugin(library, path, host, probe)) return;
   probe.Step("read the load block");
   const PluginLoadBlock block = library.block();
   const std::string version = VersionOf(block.major, block.minor, block.patch);
@@ -183,9 +190,10 @@ void CheckLoadBlock(const std::string& path, ChildProbe& probe) {
 }
 
 void CheckDescriptors(const std::string& path, ChildProbe& probe) {
+  ValidationHost host;
   LoadedLibrary library;
   ApiSnapshot api;
-  if (!LoadDescription(path, library, api, probe)) return;
+  if (!LoadDescription(path, host, library, api, probe)) return;
   if (!api.warnings.empty()) return probe.Fail(api.warnings.front());
   for (const EndpointInfo& e : api.endpoints) {
     const std::string where = "the endpoint '" + e.function + "'";
@@ -234,9 +242,10 @@ void CheckDescriptors(const std::string& path, ChildProbe& probe) {
 }
 
 void CheckUniqueNames(const std::string& path, ChildProbe& probe) {
+  ValidationHost host;
   LoadedLibrary library;
   ApiSnapshot api;
-  if (!LoadDescription(path, library, api, probe)) return;
+  if (!LoadDescription(path, host, library, api, probe)) return;
   std::vector<std::string> functions, routes, types, events;
   for (const EndpointInfo& e : api.endpoints) {
     functions.push_back(e.function);
@@ -264,9 +273,10 @@ void CheckUniqueNames(const std::string& path, ChildProbe& probe) {
 }
 
 void CheckTypeReferences(const std::string& path, ChildProbe& probe) {
+  ValidationHost host;
   LoadedLibrary library;
   ApiSnapshot api;
-  if (!LoadDescription(path, library, api, probe)) return;
+  if (!LoadDescription(path, host, library, api, probe)) return;
   std::map<std::string, bool> defined;  // name: is an enumeration
   for (const TypeInfo& t : api.types) defined[t.name] = t.isEnumeration;
   // Records and enumerations must be defined as what they are used as; a vector or map of
@@ -307,9 +317,10 @@ void CheckTypeReferences(const std::string& path, ChildProbe& probe) {
 }
 
 void CheckJsonRoundTrip(const std::string& path, ChildProbe& probe) {
+  ValidationHost host;
   LoadedLibrary library;
   ApiSnapshot api;
-  if (!LoadDescription(path, library, api, probe)) return;
+  if (!LoadDescription(path, host, library, api, probe)) return;
   probe.Step("turn the description into JSON and back");
   PluginFacts facts;
   facts.shortName = library.block().shortName != nullptr ? library.block().shortName : "";
@@ -335,7 +346,7 @@ void CheckLifecycle(const std::string& path, ChildProbe& probe) {
     for (int cycle = 1; cycle <= 3; ++cycle) {
       const std::string where =
           "mapping " + std::to_string(mapping) + ", cycle " + std::to_string(cycle);
-      if (!StartPlugin(library, path, &host, probe)) return;
+      if (!StartPlugin(library, path, host, probe)) return;
       const MemoryCounters now = ReadCounters(library);
       if (now.peakBytes < now.liveBytes) {
         return probe.Fail(where + ": the peak of " + std::to_string(now.peakBytes) +

@@ -143,8 +143,8 @@ ChildResult RunInChild(const std::function<void(ChildProbe&)>& body, int timeout
   result.finished = exitedCleanly && shared->finished != 0;
   if (result.finished && shared->failed != 0) {
     result.failed = true;
-    result.reason = shared->reason;
     result.step = shared->failedStep;
+    result.reason = shared->reason + std::string(" in step '") + result.step + "'";
     result.input.assign(shared->failedInput, shared->failedInputLength);
   } else if (!result.finished) {
     result.failed = true;

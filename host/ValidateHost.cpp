@@ -29,7 +29,7 @@ MemoryCounters ReadCounters(const LoadedLibrary& library) {
   return counters;
 }
 
-bool StartPlugin(LoadedLibrary& library, const std::string& path, const ValidationHost* host,
+bool StartPlugin(LoadedLibrary& library, const std::string& path, const ValidationHost& host,
                  ChildProbe& probe) {
   probe.Step("load the plugin");
   std::string error;
@@ -37,11 +37,10 @@ bool StartPlugin(LoadedLibrary& library, const std::string& path, const Validati
     probe.Fail("the plugin does not load: " + error);
     return false;
   }
-  if (host == nullptr) return true;
   probe.Step("initialise the plugin");
   // A plugin that reports itself not ready still takes calls; only a breach fails here.
-  static_cast<void>(library.Initialize(host->api()));
-  if (!host->breach().empty()) probe.Fail(host->breach());
+  static_cast<void>(library.Initialize(host.api()));
+  if (!host.breach().empty()) probe.Fail(host.breach());
   return !probe.failed();
 }
 

@@ -29,9 +29,9 @@ inline constexpr uint32_t kHostMajor = 18, kHostMinor = 0, kHostPatch = 0;
 
 class ValidationHost;
 
-// Loads the plugin under the host's version and, given a host, initialises it. On failure fails
-// the check and returns false.
-bool StartPlugin(LoadedLibrary& library, const std::string& path, const ValidationHost* host,
+// Loads the plugin under the host's version and initialises it with the host, which must
+// outlive the plugin object. On failure fails the check and returns false.
+bool StartPlugin(LoadedLibrary& library, const std::string& path, const ValidationHost& host,
                  ChildProbe& probe);
 // The API description of a loaded plugin, copied out of its tables.
 ApiSnapshot SnapshotOf(const LoadedLibrary& library);
