@@ -72,7 +72,7 @@ std::string InputText(const Call& call) {
   for (const auto& [name, json] : call.typed) text += "; argument " + name + "=" + json;
   if (call.unknownKind) text += "; an argument of kind 11";
   if (!call.body.contentType.empty()) text += "; content type " + call.body.contentType;
-  if (call.body.present) text += "; body " + Printable(call.body.bytes, 1000);
+  if (call.body.present) text += "; body " + Printable(call.body.bytes, 120);
   return text;
 }
 
