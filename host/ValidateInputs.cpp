@@ -4,10 +4,12 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include <cinttypes>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <limits>
+#include <vector>
 
 namespace vyn::host {
 namespace {
