@@ -209,6 +209,8 @@ bool ParseValidateOptions(const std::vector<std::string>& args, ValidateOptions&
 
 int RunValidate(ValidateOptions options) {
   if (!options.seedGiven) options.seed = std::random_device{}();
+  // The loader looks a bare file name up in the library path; the validator checks the file named.
+  if (options.pluginPath.find('/') == std::string::npos) options.pluginPath.insert(0, "./");
   std::printf("validating %s at strictness %d, seed %llu\n", options.pluginPath.c_str(),
               options.strictness, static_cast<unsigned long long>(options.seed));
   std::fflush(stdout);
