@@ -126,11 +126,7 @@ std::string ReplyProblem(const ResponseRecord& reply) {
     if (error.message == nullptr || error.message[0] == '\0') {
       return "the reply fails with " + statusText + " but without an error text";
     }
-    HostValue text{};
-    text.kind = kHostValueStringBorrowed;
-    text.payload.ref = {error.message, static_cast<uint32_t>(std::strlen(error.message))};
-    std::string json, why;
-    if (!HostValueToJson(text, json, why)) return "the reply's error text is not UTF-8";
+    if (!IsUtf8Text(error.message)) return "the reply's error text is not UTF-8";
     if (status != 0 && (status < 400 || status > 599)) return "the reply fails with " + statusText;
     return "";
   }

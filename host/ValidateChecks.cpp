@@ -1,15 +1,12 @@
 // The validator's checks of a plugin library, its API description and its lifecycle.
 #include "host/ValidateChecks.h"
 
-#include <cstring>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "host/Describe.h"
 #include "host/ExportTable.h"
 #include "host/HostNames.h"
-#include "host/HostValueJson.h"
 #include "host/ValidateHost.h"
 
 namespace vyn::host {
@@ -21,17 +18,7 @@ std::string VersionOf(uint32_t major, uint32_t minor, uint32_t patch) {
   return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
 }
 
-bool IsUtf8Text(const char* text) {
-  if (text == nullptr) return false;
-  HostValue value{};
-  value.kind = kHostValueStringBorrowed;
-  value.payload.ref = {text, static_cast<uint32_t>(std::strlen(text))};
-  std::string json, error;
-  return HostValueToJson(value, json, error);
-}
-
-// Loads the plugin without initialising it and copies out its description; fails the check
-// when the plugin does not load.
+// Starts the plugin and copies out its description; fails the check when it does not start.
 bool LoadDescription(const std::string& path, const ValidationHost& host, LoadedLibrary& library,
                      ApiSnapshot& api, ChildProbe& probe) {
   if (!StartPlugin(library, path, host, probe)) return false;

@@ -29,6 +29,15 @@ MemoryCounters ReadCounters(const LoadedLibrary& library) {
   return counters;
 }
 
+bool IsUtf8Text(const char* text) {
+  if (text == nullptr) return false;
+  HostValue value{};
+  value.kind = kHostValueStringBorrowed;
+  value.payload.ref = {text, static_cast<uint32_t>(std::strlen(text))};
+  std::string json, error;
+  return HostValueToJson(value, json, error);
+}
+
 bool StartPlugin(LoadedLibrary& library, const std::string& path, const ValidationHost& host,
                  ChildProbe& probe) {
   probe.Step("load the plugin");

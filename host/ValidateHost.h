@@ -24,6 +24,9 @@ struct MemoryCounters {
 
 MemoryCounters ReadCounters(const LoadedLibrary& library);
 
+// Whether a text the plugin handed over is there and valid UTF-8.
+bool IsUtf8Text(const char* text);
+
 // The plugin-API version the validating host speaks.
 inline constexpr uint32_t kHostMajor = 18, kHostMinor = 0, kHostPatch = 0;
 
