@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <set>
 
 namespace vyn::host {
@@ -159,9 +158,13 @@ bool ReadPe(const Bytes& file, ExportTable& table, std::string& error) {
 
 bool ReadExportTable(const std::string& path, ExportTable& table, std::string& error) {
   table = ExportTable{};
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return error = "cannot open " + path, false;
-  const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  Bytes file(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()))) {
+    return error = "cannot read " + path, false;
+  }
   if (file.size() >= EI_NIDENT && std::memcmp(file.data(), ELFMAG, SELFMAG) == 0) {
     if (file[EI_DATA] != ELFDATA2LSB) return error = "the ELF file is not little-endian", false;
     if (file[EI_CLASS] == ELFCLASS64) {

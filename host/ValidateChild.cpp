@@ -36,7 +36,7 @@ namespace {
 template <size_t N>
 uint32_t CopyInto(char (&to)[N], std::string_view text) {
   const size_t length = std::min(text.size(), N - 1);
-  std::memcpy(to, text.data(), length);
+  if (length > 0) std::memcpy(to, text.data(), length);  // an empty view may have no data
   to[length] = '\0';
   return static_cast<uint32_t>(length);
 }
@@ -53,12 +53,25 @@ std::string ReadAll(int fd) {
   return out;
 }
 
-// The sanitizer's one-line summary, when the child died of what a sanitizer found.
-std::string SanitizerSummary(const std::string& output) {
-  const size_t at = output.find("SUMMARY: ");
-  if (at == std::string::npos) return "";
-  const size_t end = output.find('\n', at);
-  return output.substr(at + 9, end == std::string::npos ? std::string::npos : end - at - 9);
+// What the child last said before it ended: a sanitizer's summary or its report of undefined
+// behaviour, else the last line of its output.
+std::string LastWords(const std::string& output) {
+  size_t at = std::string::npos;
+  for (const char* mark : {"SUMMARY: ", "runtime error: ", "ERROR: "}) {
+    at = output.find(mark);
+    if (at != std::string::npos) {
+      at = output.rfind('\n', at);
+      at = at == std::string::npos ? 0 : at + 1;
+      break;
+    }
+  }
+  if (at == std::string::npos) {
+    const size_t end = output.find_last_not_of("\n");
+    if (end == std::string::npos) return "";
+    const size_t start = output.rfind('\n', end);
+    at = start == std::string::npos ? 0 : start + 1;
+  }
+  return Printable(output.substr(at, output.find('\n', at) - at), 200);
 }
 
 }  // namespace
@@ -162,8 +175,8 @@ ChildResult RunInChild(const std::function<void(ChildProbe&)>& body, int timeout
     } else {
       result.reason = "crashed: the process exited with status " +
                       std::to_string(WEXITSTATUS(status));
-      const std::string summary = SanitizerSummary(result.output);
-      if (!summary.empty()) result.reason += " (" + summary + ")";
+      const std::string words = LastWords(result.output);
+      if (!words.empty()) result.reason += " (" + words + ")";
     }
     if (!result.step.empty()) result.reason += " in step '" + result.step + "'";
   }

@@ -63,7 +63,7 @@ TEST(ValidateCommand, CatchesEachPlantedFaultWithAClearReason) {
        "FAIL endpoint.PostFaultV1Items.well-formed: the 5 calls of a round leave memory behind: ",
        " bytes in 1 blocks each) in step 'compare the memory held after each round'"},
       {"crash",
-       "FAIL endpoint.PostFaultV1Items.malformed: crashed ",
+       "FAIL endpoint.PostFaultV1Items.malformed: crashed",
        " in step 'malformed input 3: nested 64 deep (application/x-msgpack)'; seed 9; input POST "
        "/fault/v1/items; content type application/x-msgpack; body '\\x91\\x91"},
       {"no-cleanup",
