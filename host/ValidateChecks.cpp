@@ -181,6 +181,7 @@ void CheckDescriptors(const std::string& path, ChildProbe& probe) {
   LoadedLibrary library;
   ApiSnapshot api;
   if (!LoadDescription(path, host, library, api, probe)) return;
+  probe.Step("check every descriptor");
   if (!api.warnings.empty()) return probe.Fail(api.warnings.front());
   for (const EndpointInfo& e : api.endpoints) {
     const std::string where = "the endpoint '" + e.function + "'";
@@ -233,6 +234,7 @@ void CheckUniqueNames(const std::string& path, ChildProbe& probe) {
   LoadedLibrary library;
   ApiSnapshot api;
   if (!LoadDescription(path, host, library, api, probe)) return;
+  probe.Step("compare the names of each table");
   std::vector<std::string> functions, routes, types, events;
   for (const EndpointInfo& e : api.endpoints) {
     functions.push_back(e.function);
@@ -264,6 +266,7 @@ void CheckTypeReferences(const std::string& path, ChildProbe& probe) {
   LoadedLibrary library;
   ApiSnapshot api;
   if (!LoadDescription(path, host, library, api, probe)) return;
+  probe.Step("resolve every type that the description names");
   std::map<std::string, bool> defined;  // name: is an enumeration
   for (const TypeInfo& t : api.types) defined[t.name] = t.isEnumeration;
   // Records and enumerations must be defined as what they are used as; a vector or map of

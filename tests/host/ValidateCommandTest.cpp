@@ -73,7 +73,8 @@ TEST(ValidateCommand, CatchesEachPlantedFaultWithAClearReason) {
        "type application/json; body '{\"count\":"},
       {"undefined-type",
        "FAIL api.type-references: the field 'FaultItem.shade' names the type 'FaultTint', which "
-       "the description does not define in step 'read the API description'; seed 9", ""},
+       "the description does not define in step 'resolve every type that the description names'; "
+       "seed 9", ""},
       {"no-refusal",
        "FAIL library.incompatible-host: host 19.0.0 is incompatible, but the plugin loaded under "
        "it; seed 9", ""},
