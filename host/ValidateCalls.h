@@ -1,7 +1,7 @@
 // The validator's checks that call into a running plugin: every endpoint with inputs generated
 // from its own description, and every subscription with events. Each runs in a child of its own
-// (see ValidateChild.h); every reply must be readable, give back what it holds through its
-// clean-up function and leave the plugin's live memory where it was.
+// (see ValidateChild.h); every reply must be readable and give back what it holds through its
+// clean-up function, and what the plugin keeps between calls must be gone when it is unloaded.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +24,9 @@ size_t InputsAt(int strictness);
 // "event <name>" for each subscription.
 void Discover(const std::string& path, ChildProbe& probe);
 
+// `count` generated calls of the endpoint named `function`, in two rounds of the same calls on
+// one mapping with an unload after each: whatever the plugin keeps between calls must be gone
+// at the unload, so both rounds leave it holding the same memory once initialised again.
 void CheckEndpoint(const std::string& path, const std::string& function, EndpointInputs inputs,
                    size_t count, uint64_t seed, ChildProbe& probe);
 
