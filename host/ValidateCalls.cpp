@@ -149,7 +149,7 @@ bool CarriesData(const ResponseRecord& reply) {
 
 struct CallOutcome {
   std::string problem;
-  bool noCleanup = false;  // carries data, grew the plugin's memory and offers no clean-up
+  bool noCleanup = false;          // carries data, grew the plugin's memory and offers no clean-up
   uint64_t bytes = 0, blocks = 0;  // by how much
 };
 
@@ -236,11 +236,12 @@ std::string Imbalance(const MemoryCounters& first, const MemoryCounters& second,
   const auto per = [&](uint64_t after, uint64_t before) {
     return std::to_string((after - before) / std::max<size_t>(count, 1));
   };
-  return "the " + std::to_string(count) + " " + what + " of a round leave memory behind: " +
-         "initialised again, the plugin holds " + std::to_string(first.liveBytes) + " bytes in " +
-         std::to_string(first.liveBlocks) + " blocks after one round, " +
-         std::to_string(second.liveBytes) + " in " + std::to_string(second.liveBlocks) +
-         " after two (about " + per(second.liveBytes, first.liveBytes) + " bytes in " +
+  return "the " + std::to_string(count) + " " + what +
+         " of a round leave memory behind: " + "initialised again, the plugin holds " +
+         std::to_string(first.liveBytes) + " bytes in " + std::to_string(first.liveBlocks) +
+         " blocks after one round, " + std::to_string(second.liveBytes) + " in " +
+         std::to_string(second.liveBlocks) + " after two (about " +
+         per(second.liveBytes, first.liveBytes) + " bytes in " +
          per(second.liveBlocks, first.liveBlocks) + " blocks each)";
 }
 
@@ -297,9 +298,8 @@ Call Misuse(const EndpointInfo& endpoint, InputGenerator& generator, size_t inde
   const std::string path = call.target.substr(0, call.target.find('?'));
   const char separator = call.target.find('?') == std::string::npos ? '?' : '&';
   const ArgumentInfo* argument =
-      endpoint.arguments.empty()
-          ? nullptr
-          : &endpoint.arguments[generator.Below(endpoint.arguments.size())];
+      endpoint.arguments.empty() ? nullptr
+                                 : &endpoint.arguments[generator.Below(endpoint.arguments.size())];
   std::string what;
   switch (index % 8) {
     case 0: {
@@ -314,7 +314,11 @@ Call Misuse(const EndpointInfo& endpoint, InputGenerator& generator, size_t inde
       break;
     }
     case 1: {
-      const std::string paths[] = {path + "/extra", path + "//", "/", "", path + "?%zz=%",
+      const std::string paths[] = {path + "/extra",
+                                   path + "//",
+                                   "/",
+                                   "",
+                                   path + "?%zz=%",
                                    "/" + path.substr(std::min<size_t>(path.size(), 1)) + "x"};
       call.target = paths[generator.Below(std::size(paths))];
       what = "a wrong path";
@@ -346,8 +350,9 @@ Call Misuse(const EndpointInfo& endpoint, InputGenerator& generator, size_t inde
       break;
     default: {
       const std::string name = argument != nullptr ? Encoded(argument->name) : "a";
-      const std::string queries[] = {name + ".99999999999=1", name + ".0x=1", name + ".1.b.2=x",
-                                     "=x&&" + name, "%ff=%fe", name + "&" + name + "=2"};
+      const std::string queries[] = {
+          name + ".99999999999=1", name + ".0x=1", name + ".1.b.2=x",
+          "=x&&" + name,           "%ff=%fe",      name + "&" + name + "=2"};
       call.target += separator + queries[generator.Below(std::size(queries))];
       what = "an odd query";
     }
@@ -366,9 +371,8 @@ std::string ResourcePath(const std::string& eventName) {
 
 // The `index`th event for a subscription: an update or a delete shaped by the event's payload
 // record, or a payload of the wrong shape. Kind-11 values go in as `odd`.
-std::string EventPayload(InputGenerator& generator, const EventInfo* event,
-                         const std::string& name, size_t index, rapidjson::Document& payload,
-                         bool& odd) {
+std::string EventPayload(InputGenerator& generator, const EventInfo* event, const std::string& name,
+                         size_t index, rapidjson::Document& payload, bool& odd) {
   odd = false;
   auto& allocator = payload.GetAllocator();
   const TypeInfo* type = event != nullptr ? generator.FindType(event->payloadTypeName) : nullptr;
@@ -393,7 +397,8 @@ std::string EventPayload(InputGenerator& generator, const EventInfo* event,
   if (kind == 1) return "a delete";
   if (kind == 2) {
     if (payload.IsObject() && payload.MemberCount() > 0) {
-      auto member = payload.MemberBegin() + static_cast<long>(generator.Below(payload.MemberCount()));
+      auto member =
+          payload.MemberBegin() + static_cast<long>(generator.Below(payload.MemberCount()));
       rapidjson::Value wrong;
       generator.WrongKind(member->value, wrong, allocator);
       member->value = wrong;
@@ -490,8 +495,8 @@ void CheckEndpoint(const std::string& path, const std::string& function, Endpoin
   if (!imbalance.empty()) probe.Fail(imbalance);
 }
 
-void CheckEvents(const std::string& path, const std::string& eventName, size_t count,
-                 uint64_t seed, ChildProbe& probe) {
+void CheckEvents(const std::string& path, const std::string& eventName, size_t count, uint64_t seed,
+                 ChildProbe& probe) {
   ValidationHost host;
   LoadedLibrary library;
   MemoryCounters held[3];
@@ -519,9 +524,9 @@ void CheckEvents(const std::string& path, const std::string& eventName, size_t c
       rapidjson::Document payload;
       bool odd = false;
       const std::string what = EventPayload(generator, event, eventName, i, payload, odd);
-      probe.Step("event " + std::to_string(i + 1) + " of round " + std::to_string(round + 1) +
-                     ": " + what,
-                 JsonOf(payload));
+      probe.Step(
+          "event " + std::to_string(i + 1) + " of round " + std::to_string(round + 1) + ": " + what,
+          JsonOf(payload));
       Deliver(subscription, payload, odd);
       if (!host.breach().empty()) return probe.Fail(host.breach());
     }

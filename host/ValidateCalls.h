@@ -33,7 +33,7 @@ void CheckEndpoint(const std::string& path, const std::string& function, Endpoin
 // Updates, deletes and payloads of the wrong shape through the subscription's callback, in two
 // rounds of the same events on one mapping: the second round and its unload must leave the
 // plugin holding what it held after the first.
-void CheckEvents(const std::string& path, const std::string& eventName, size_t count,
-                 uint64_t seed, ChildProbe& probe);
+void CheckEvents(const std::string& path, const std::string& eventName, size_t count, uint64_t seed,
+                 ChildProbe& probe);
 
 }  // namespace vyn::host

@@ -45,12 +45,12 @@ std::vector<std::string> Lines(const ApiSnapshot& api) {
     lines.push_back("endpoint '" + e.function + "' method " + std::to_string(e.methodCode) + " '" +
                     e.customMethod + "' path '" + e.pathTemplate + "' nameSpace '" + e.nameSpace +
                     "' description '" + e.description + "' help '" + e.help + "' returns " +
-                    RefText(e.returns) + " threadSafe " + std::to_string(e.threadSafe) +
-                    " tags '" + Joined(e.tags) + "'");
+                    RefText(e.returns) + " threadSafe " + std::to_string(e.threadSafe) + " tags '" +
+                    Joined(e.tags) + "'");
     for (const ArgumentInfo& a : e.arguments) {
-      lines.push_back("argument '" + e.function + "." + a.name + "' description '" +
-                      a.description + "' type " + RefText(a.type) + " optional " +
-                      std::to_string(a.optional) + " location " + std::to_string(a.location));
+      lines.push_back("argument '" + e.function + "." + a.name + "' description '" + a.description +
+                      "' type " + RefText(a.type) + " optional " + std::to_string(a.optional) +
+                      " location " + std::to_string(a.location));
     }
   }
   for (const TypeInfo& t : api.types) {
@@ -109,8 +109,8 @@ void CheckCompatibleHost(const std::string& path, ChildProbe& probe) {
     probe.Step("load under host " + version);
     std::string error;
     if (!library.Load(path, v[0], v[1], v[2], error)) {
-      return probe.Fail("host " + version + " is compatible, but the plugin did not load: " +
-                        error);
+      return probe.Fail("host " + version +
+                        " is compatible, but the plugin did not load: " + error);
     }
     const PluginLoadBlock block = library.block();
     if (block.major != v[0] || block.minor > v[1]) {
@@ -295,7 +295,8 @@ void CheckTypeReferences(const std::string& path, ChildProbe& probe) {
     resolve(e.returns, "the return of '" + e.function + "'");
   }
   for (const TypeInfo& t : api.types) {
-    for (const FieldInfo& f : t.fields) resolve(f.type, "the field '" + t.name + "." + f.name + "'");
+    for (const FieldInfo& f : t.fields)
+      resolve(f.type, "the field '" + t.name + "." + f.name + "'");
   }
   for (const EventInfo& v : api.events) {
     const auto found = defined.find(v.payloadTypeName);
@@ -321,10 +322,9 @@ void CheckJsonRoundTrip(const std::string& path, ChildProbe& probe) {
   const std::vector<std::string> before = Lines(api), after = Lines(back);
   for (size_t i = 0; i < before.size() || i < after.size(); ++i) {
     if (i < before.size() && i < after.size() && before[i] == after[i]) continue;
-    return probe.Fail("the JSON form loses " +
-                      (i < before.size() ? Printable(before[i], 200) : "nothing") +
-                      ": it comes back as " +
-                      (i < after.size() ? Printable(after[i], 200) : "nothing"));
+    return probe.Fail(
+        "the JSON form loses " + (i < before.size() ? Printable(before[i], 200) : "nothing") +
+        ": it comes back as " + (i < after.size() ? Printable(after[i], 200) : "nothing"));
   }
 }
 
@@ -344,13 +344,12 @@ void CheckLifecycle(const std::string& path, ChildProbe& probe) {
       }
       // The first cycle may leave process-wide caches behind; from the second on, each cycle
       // must hold exactly what the one before held.
-      if (cycle == 3 && (now.liveBlocks != previous.liveBlocks ||
-                         now.liveBytes > previous.liveBytes + 512)) {
-        return probe.Fail(where + ": after initialising the plugin holds " +
-                          std::to_string(now.liveBytes) + " bytes in " +
-                          std::to_string(now.liveBlocks) + " blocks, the cycle before " +
-                          std::to_string(previous.liveBytes) + " in " +
-                          std::to_string(previous.liveBlocks));
+      if (cycle == 3 &&
+          (now.liveBlocks != previous.liveBlocks || now.liveBytes > previous.liveBytes + 512)) {
+        return probe.Fail(
+            where + ": after initialising the plugin holds " + std::to_string(now.liveBytes) +
+            " bytes in " + std::to_string(now.liveBlocks) + " blocks, the cycle before " +
+            std::to_string(previous.liveBytes) + " in " + std::to_string(previous.liveBlocks));
       }
       previous = now;
       probe.Step("unload the plugin (" + where + ")");

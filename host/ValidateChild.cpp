@@ -102,8 +102,8 @@ void ChildProbe::Note(std::string_view line) {
 
 ChildResult RunInChild(const std::function<void(ChildProbe&)>& body, int timeoutSeconds) {
   ChildResult result;
-  void* mapping = mmap(nullptr, sizeof(ChildShared), PROT_READ | PROT_WRITE,
-                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  void* mapping =
+      mmap(nullptr, sizeof(ChildShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) {
     result.failed = true;
     result.reason = "no memory to share with a child process";
@@ -173,8 +173,8 @@ ChildResult RunInChild(const std::function<void(ChildProbe&)>& body, int timeout
       result.reason = "crashed with signal " + std::to_string(result.signal) + " (SIG" +
                       (name != nullptr ? name : "?") + ")";
     } else {
-      result.reason = "crashed: the process exited with status " +
-                      std::to_string(WEXITSTATUS(status));
+      result.reason =
+          "crashed: the process exited with status " + std::to_string(WEXITSTATUS(status));
       const std::string words = LastWords(result.output);
       if (!words.empty()) result.reason += " (" + words + ")";
     }

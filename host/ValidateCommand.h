@@ -12,8 +12,8 @@ struct ValidateOptions {
   std::string pluginPath;
   int strictness = 5;  // 1..10: how many generated inputs each endpoint and event check gets
   uint64_t seed = 0;
-  bool seedGiven = false;  // otherwise a fresh seed is drawn and printed
-  std::string reportPath;  // --json
+  bool seedGiven = false;         // otherwise a fresh seed is drawn and printed
+  std::string reportPath;         // --json
   std::vector<std::string> only;  // check names, or their leading parts ("endpoint", "api")
 };
 

@@ -90,8 +90,8 @@ ValidationHost::ValidationHost() {
     std::string json, why;
     const HostValue payload = event->payload;
     if (!HostValueToJson(payload, json, why)) {
-      From(self).Breach(std::string("the event '") + event->name + "' has an unreadable payload: " +
-                        why);
+      From(self).Breach(std::string("the event '") + event->name +
+                        "' has an unreadable payload: " + why);
     }
   };
   table_.functions.subscribe = [](HostFunctions* self, const char* name, uint32_t handle,
@@ -118,7 +118,9 @@ ValidationHost::ValidationHost() {
     std::erase_if(list, [&](const Subscription& s) { return s.name == name; });
   };
   table_.functions.reserved5 = [](HostFunctions* self, uint32_t, uint32_t, uint32_t, double,
-                                  uint32_t) { From(self).Breach("the reserved entry 5 was called"); };
+                                  uint32_t) {
+    From(self).Breach("the reserved entry 5 was called");
+  };
   table_.functions.yield = [](HostFunctions*) {};
   table_.functions.beginWait = [](HostFunctions*, const char*, uint32_t) {};
   table_.functions.endWait = [](HostFunctions*) {};

@@ -17,12 +17,28 @@ namespace {
 // Records nest deeper than this only through optional fields, which are then left out.
 constexpr int kMaxDepth = 5;
 
-constexpr const char* kTexts[] = {"",  "a", "survey", "Ünïcödé ✓", "日本語", "😀 emoji",
-                                  "quote \" and \\ backslash", "line\nbreak\ttab", "   ",
-                                  "0", "-1", "true", "null", "{}", "[1]", "%20?&=#"};
+constexpr const char* kTexts[] = {"",
+                                  "a",
+                                  "survey",
+                                  "Ünïcödé ✓",
+                                  "日本語",
+                                  "😀 emoji",
+                                  "quote \" and \\ backslash",
+                                  "line\nbreak\ttab",
+                                  "   ",
+                                  "0",
+                                  "-1",
+                                  "true",
+                                  "null",
+                                  "{}",
+                                  "[1]",
+                                  "%20?&=#"};
 
-constexpr const char* kHugeNumbers[] = {"1e400", "-1e400", "18446744073709551616",
-                                        "-9223372036854775809", "123456789012345678901234567890",
+constexpr const char* kHugeNumbers[] = {"1e400",
+                                        "-1e400",
+                                        "18446744073709551616",
+                                        "-9223372036854775809",
+                                        "123456789012345678901234567890",
                                         "1e-400"};
 
 std::string JsonText(const rapidjson::Value& value) {
@@ -228,7 +244,8 @@ void InputGenerator::Generate(const TypeRef& type, rapidjson::Value& out, Alloca
     if (pick == 0 && low < 0) return out.SetInt64(low), void();
     if (pick == 0 || pick == 1) return out.SetUint64(pick == 1 ? high : 0), void();
     const uint64_t span = high - static_cast<uint64_t>(low);
-    const uint64_t offset = span == std::numeric_limits<uint64_t>::max() ? random_() : Below(span + 1);
+    const uint64_t offset =
+        span == std::numeric_limits<uint64_t>::max() ? random_() : Below(span + 1);
     const uint64_t raw = static_cast<uint64_t>(low) + offset;
     if (low < 0) {
       out.SetInt64(static_cast<int64_t>(raw));
@@ -381,8 +398,8 @@ Body InputGenerator::Malformed(const rapidjson::Value& wellFormed, size_t index)
       const std::string huge = kHugeNumbers[Below(std::size(kHugeNumbers))];
       if (format == BodyFormat::MsgPack) {
         // A key, then a double that is infinite or not a number, or the largest unsigned.
-        body.bytes = '\x81' + std::string(1, static_cast<char>(0xa0 | std::min<size_t>(
-                                                                          member.size(), 31))) +
+        body.bytes = '\x81' +
+                     std::string(1, static_cast<char>(0xa0 | std::min<size_t>(member.size(), 31))) +
                      member.substr(0, 31);
         const uint64_t bits[] = {0x7ff0000000000000u, 0xfff8000000000000u, ~uint64_t{0}};
         const uint64_t pick = Below(3);
@@ -401,8 +418,8 @@ Body InputGenerator::Malformed(const rapidjson::Value& wellFormed, size_t index)
                                          "\xf8\x88\x80\x80\x80"};
       const std::string broken = kBroken[Below(std::size(kBroken))];
       if (format == BodyFormat::MsgPack) {
-        body.bytes = "\x81" + std::string(1, static_cast<char>(0xa0 | broken.size())) + broken +
-                     '\xc0';
+        body.bytes =
+            "\x81" + std::string(1, static_cast<char>(0xa0 | broken.size())) + broken + '\xc0';
       } else if (format == BodyFormat::Yaml) {
         body.bytes = quoted + ": \"" + broken + "\"\n";
       } else {
@@ -424,8 +441,8 @@ Body InputGenerator::Malformed(const rapidjson::Value& wellFormed, size_t index)
       body.bytes = Encode(wellFormed, format) + (Below(2) == 0 ? "\xc1 trailing" : "}}");
       body.label = "trailing bytes";
   }
-  body.label += " (" + std::string(body.contentType.empty() ? "no content type" : body.contentType) +
-                ")";
+  body.label +=
+      " (" + std::string(body.contentType.empty() ? "no content type" : body.contentType) + ")";
   return body;
 }
 

@@ -1,7 +1,5 @@
 // The export table read from library files: the built plugin's one export, a second one, and a
 // PE image made here with a named and an ordinal-only export; files that are neither are refused.
-#include "host/ExportTable.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "HostProcess.h"
+#include "host/ExportTable.h"
 
 namespace vyn::test {
 namespace {
@@ -18,7 +17,9 @@ namespace {
 // names load_vyn_pft and leaves a second function reachable by ordinal 2 only.
 std::string PeImage() {
   std::string image(0x300, '\0');
-  auto put = [&](size_t at, uint32_t value, size_t width) { std::memcpy(&image[at], &value, width); };
+  auto put = [&](size_t at, uint32_t value, size_t width) {
+    std::memcpy(&image[at], &value, width);
+  };
   image[0] = 'M';
   image[1] = 'Z';
   put(0x3c, 0x40, 4);
@@ -50,7 +51,10 @@ std::string PeImage() {
 TEST(ExportTableRead, ListsWhatEachFileExportsAndRefusesOtherFiles) {
   std::string header(64, '\0');  // the plugin's ELF header, without the sections it points to
   std::ifstream(VYN_PLUGIN_PATH, std::ios::binary).read(header.data(), 64);
-  struct Case { const char* desc; std::string path, format, names, error; };
+  struct Case {
+    const char* desc;
+    std::string path, format, names, error;
+  };
   const Case cases[] = {
       {"the plugin", VYN_PLUGIN_PATH, "ELF64", "load_vyn_pft ", ""},
       {"a second export", std::string(VYN_FAULT_PLUGIN_DIR) + "/fault-plugin-second-export.so",

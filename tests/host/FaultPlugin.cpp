@@ -82,7 +82,8 @@ void Invoke(ResponseRecord* response, const RequestRecord* request) {
   }
   if (body == nullptr || request->bodyLength == 0) return Answer(response, 400, "no item");
   // Nested at least 32 deep, as JSON or YAML flow text or as MessagePack arrays.
-  if (VYN_FAULT == FAULT_CRASH && (std::strspn(body, "[") >= 32 || std::strspn(body, "\x91") >= 32)) {
+  if (VYN_FAULT == FAULT_CRASH &&
+      (std::strspn(body, "[") >= 32 || std::strspn(body, "\x91") >= 32)) {
     *static_cast<volatile int*>(nullptr) = 1;  // as if the nesting had been followed blindly
   }
   char text[64];

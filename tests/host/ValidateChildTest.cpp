@@ -1,7 +1,5 @@
 // A check's child process: however it ends, the parent learns how, in which step and on which
 // input, and the end is the child's alone.
-#include "host/ValidateChild.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "host/ValidateChild.h"
 
 namespace vyn::test {
 namespace {

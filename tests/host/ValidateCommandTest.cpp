@@ -37,9 +37,9 @@ TEST(ValidateCommand, PassesAPluginThatKeepsTheContractAndReportsTheSameAsJson) 
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines.front(), "validating " + FaultPlugin("none") + " at strictness 3, seed 5");
   EXPECT_EQ(lines.back(), std::to_string(lines.size() - 2) + " passed, 0 failed");
-  for (const char* check : {"library.exports", "library.incompatible-host", "api.json-round-trip",
-                            "lifecycle", "endpoint.PostFaultV1Items.malformed",
-                            "events.OnJsonApiEvent_fault_v1_thing"}) {
+  for (const char* check :
+       {"library.exports", "library.incompatible-host", "api.json-round-trip", "lifecycle",
+        "endpoint.PostFaultV1Items.malformed", "events.OnJsonApiEvent_fault_v1_thing"}) {
     EXPECT_NE(out.find(std::string("\nPASS ") + check + " ("), std::string::npos) << check;
   }
   std::ifstream in(report);
@@ -54,7 +54,10 @@ TEST(ValidateCommand, PassesAPluginThatKeepsTheContractAndReportsTheSameAsJson) 
 
 TEST(ValidateCommand, CatchesEachPlantedFaultWithAClearReason) {
   // The line starts with `line` and holds `also`; a sanitizer build reports a crash its own way.
-  struct Case { const char* fault; std::string line, also; };
+  struct Case {
+    const char* fault;
+    std::string line, also;
+  };
   const Case cases[] = {
       {"second-export",
        "FAIL library.exports: the ELF64 file exports 2 names where load_vyn_pft alone belongs: ",
@@ -62,28 +65,28 @@ TEST(ValidateCommand, CatchesEachPlantedFaultWithAClearReason) {
       {"leak",
        "FAIL endpoint.PostFaultV1Items.well-formed: the 5 calls of a round leave memory behind: ",
        " bytes in 1 blocks each) in step 'compare the memory held after each round'"},
-      {"crash",
-       "FAIL endpoint.PostFaultV1Items.malformed: crashed",
+      {"crash", "FAIL endpoint.PostFaultV1Items.malformed: crashed",
        " in step 'malformed input 3: nested 64 deep (application/x-msgpack)'; seed 9; input POST "
        "/fault/v1/items; content type application/x-msgpack; body '\\x91\\x91"},
-      {"no-cleanup",
-       "FAIL endpoint.PostFaultV1Items.well-formed: the reply carries ",
+      {"no-cleanup", "FAIL endpoint.PostFaultV1Items.well-formed: the reply carries ",
        " bytes in 1 blocks of the plugin's memory but has no clean-up function in step "
        "'well-formed input 1 (application/json)'; seed 9; input POST /fault/v1/items; content "
        "type application/json; body '{\"count\":"},
       {"undefined-type",
        "FAIL api.type-references: the field 'FaultItem.shade' names the type 'FaultTint', which "
        "the description does not define in step 'resolve every type that the description names'; "
-       "seed 9", ""},
+       "seed 9",
+       ""},
       {"no-refusal",
        "FAIL library.incompatible-host: host 19.0.0 is incompatible, but the plugin loaded under "
-       "it; seed 9", ""},
+       "it; seed 9",
+       ""},
   };
   for (const Case& c : cases) {
     std::string out, err;
-    EXPECT_EQ(RunHost({"validate", FaultPlugin(c.fault), "--strictness", "2", "--seed", "9"}, out,
-                      err),
-              1)
+    EXPECT_EQ(
+        RunHost({"validate", FaultPlugin(c.fault), "--strictness", "2", "--seed", "9"}, out, err),
+        1)
         << c.fault;
     const size_t at = out.find("\n" + c.line);
     ASSERT_NE(at, std::string::npos) << c.fault << "\n" << out;
@@ -94,24 +97,26 @@ TEST(ValidateCommand, CatchesEachPlantedFaultWithAClearReason) {
 }
 
 TEST(ValidateCommand, ASeedReplaysTheFailingInputOfTheOneCheckNamed) {
-  const std::vector<std::string> args = {"validate", FaultPlugin("crash"), "--seed", "9", "--only",
-                                         "endpoint.PostFaultV1Items.malformed"};
+  const std::vector<std::string> args = {"validate", FaultPlugin("crash"),
+                                         "--seed",   "9",
+                                         "--only",   "endpoint.PostFaultV1Items.malformed"};
   std::string first, second, err;
   ASSERT_EQ(RunHost(args, first, err), 1) << err;
   ASSERT_EQ(RunHost(args, second, err), 1) << err;
   EXPECT_EQ(first, second);
   const std::vector<std::string> lines = Lines(first);
   ASSERT_EQ(lines.size(), 3u) << first;
-  EXPECT_NE(lines[1].find("; seed 9; input POST /fault/v1/items; content type "),
-            std::string::npos)
+  EXPECT_NE(lines[1].find("; seed 9; input POST /fault/v1/items; content type "), std::string::npos)
       << lines[1];
   EXPECT_EQ(lines[2], "0 passed, 1 failed");
 }
 
 TEST(ValidateCommand, RefusesOptionsOutOfRange) {
-  for (const std::vector<std::string>& options :
-       {std::vector<std::string>{"--strictness", "0"}, {"--strictness", "11"}, {"--seed", "-1"},
-        {"--strictness"}, {"--fast", "1"}}) {
+  for (const std::vector<std::string>& options : {std::vector<std::string>{"--strictness", "0"},
+                                                  {"--strictness", "11"},
+                                                  {"--seed", "-1"},
+                                                  {"--strictness"},
+                                                  {"--fast", "1"}}) {
     std::vector<std::string> args{"validate", FaultPlugin("none")};
     args.insert(args.end(), options.begin(), options.end());
     std::string out, err;
