@@ -1,10 +1,12 @@
 // Printing what a loaded plugin tells the host about itself.
 #include "host/Describe.h"
 
+#include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
 #include <cinttypes>
+#include <cstdlib>
 
 #include "host/HostNames.h"
 
@@ -47,6 +49,64 @@ void Tags(Pretty& w, const std::vector<std::string>& tags) {
   w.StartArray();
   for (const auto& tag : tags) Str(w, tag);
   w.EndArray();
+}
+
+// Readers of the document's parts; a missing or mistyped member reads as empty, which the
+// comparison of what came back then shows as a loss.
+std::string TextOf(const rapidjson::Value& object, const char* key) {
+  const auto found = object.FindMember(key);
+  if (found == object.MemberEnd() || !found->value.IsString()) return "";
+  return std::string(found->value.GetString(), found->value.GetStringLength());
+}
+
+const rapidjson::Value& MemberOf(const rapidjson::Value& object, const char* key) {
+  static const rapidjson::Value kNull;
+  const auto found = object.FindMember(key);
+  return found == object.MemberEnd() ? kNull : found->value;
+}
+
+bool FlagOf(const rapidjson::Value& object, const char* key) {
+  const rapidjson::Value& value = MemberOf(object, key);
+  return value.IsBool() && value.GetBool();
+}
+
+template <typename Each>
+void ForEach(const rapidjson::Value& object, const char* key, Each each) {
+  const rapidjson::Value& array = MemberOf(object, key);
+  if (!array.IsArray()) return;
+  for (const auto& element : array.GetArray()) {
+    if (element.IsObject()) each(element);
+  }
+}
+
+std::vector<std::string> TagsOf(const rapidjson::Value& object) {
+  std::vector<std::string> tags;
+  const rapidjson::Value& array = MemberOf(object, "tags");
+  if (!array.IsArray()) return tags;
+  for (const auto& tag : array.GetArray()) tags.push_back(tag.IsString() ? tag.GetString() : "");
+  return tags;
+}
+
+uint32_t KindCode(const std::string& name) {
+  for (uint32_t code = 1; code <= 19; ++code) {
+    if (name == TypeKindName(code)) return code;
+  }
+  return 0;
+}
+
+TypeRef TypeOf(const rapidjson::Value& object) {
+  return {KindCode(TextOf(object, "type")), KindCode(TextOf(object, "elementType")),
+          TextOf(object, "typeName")};
+}
+
+uint32_t LocationCode(const std::string& name) {
+  constexpr uint32_t kNamed[] = {0, 1, 2, 4, 5};
+  for (uint32_t code : kNamed) {
+    if (name == LocationName(code)) return code;
+  }
+  constexpr char kPrefix[] = "location ";
+  if (name.rfind(kPrefix, 0) != 0) return 0;
+  return static_cast<uint32_t>(std::strtoul(name.c_str() + sizeof kPrefix - 1, nullptr, 10));
 }
 
 }  // namespace
@@ -119,6 +179,7 @@ std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api) {
     Field(w, "function", endpoint.function);
     Field(w, "nameSpace", endpoint.nameSpace);
     Field(w, "description", endpoint.description);
+    if (!endpoint.help.empty()) Field(w, "help", endpoint.help);
     w.Key("arguments");
     w.StartArray();
     for (const auto& argument : endpoint.arguments) {
@@ -212,6 +273,62 @@ std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api) {
   w.EndArray();
   w.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+bool ReadDescriptionJson(const std::string& json, ApiSnapshot& api, std::string& error) {
+  rapidjson::Document document;
+  document.Parse<rapidjson::kParseValidateEncodingFlag>(json.data(), json.size());
+  if (document.HasParseError() || !document.IsObject()) {
+    error = "the description's JSON does not parse back";
+    return false;
+  }
+  api = ApiSnapshot{};
+  ForEach(document, "endpoints", [&](const rapidjson::Value& e) {
+    EndpointInfo endpoint;
+    const std::string method = TextOf(e, "method");
+    const uint32_t code = MethodCode(method);
+    endpoint.methodCode = method == "ANY" ? 0 : code;
+    if (code == kMethodCustom && method != "ANY") endpoint.customMethod = method;
+    endpoint.pathTemplate = TextOf(e, "path");
+    endpoint.function = TextOf(e, "function");
+    endpoint.nameSpace = TextOf(e, "nameSpace");
+    endpoint.description = TextOf(e, "description");
+    endpoint.help = TextOf(e, "help");
+    ForEach(e, "arguments", [&](const rapidjson::Value& a) {
+      endpoint.arguments.push_back({TextOf(a, "name"), TextOf(a, "description"), TypeOf(a),
+                                    FlagOf(a, "optional"), LocationCode(TextOf(a, "location"))});
+    });
+    endpoint.returns = TypeOf(MemberOf(e, "returns"));
+    endpoint.threadSafe = FlagOf(e, "threadSafe");
+    endpoint.tags = TagsOf(e);
+    api.endpoints.push_back(std::move(endpoint));
+  });
+  ForEach(document, "types", [&](const rapidjson::Value& t) {
+    TypeInfo type;
+    type.name = TextOf(t, "name");
+    type.nameSpace = TextOf(t, "nameSpace");
+    type.description = TextOf(t, "description");
+    const rapidjson::Value& size = MemberOf(t, "size");
+    type.size = size.IsUint() ? size.GetUint() : 0;
+    type.tags = TagsOf(t);
+    type.isEnumeration = TextOf(t, "kind") == "enumeration";
+    ForEach(t, "fields", [&](const rapidjson::Value& f) {
+      const rapidjson::Value& offset = MemberOf(f, "offset");
+      type.fields.push_back({TextOf(f, "name"), TextOf(f, "description"), TypeOf(f),
+                             offset.IsUint() ? offset.GetUint() : 0, FlagOf(f, "optional")});
+    });
+    ForEach(t, "enumerators", [&](const rapidjson::Value& n) {
+      const rapidjson::Value& number = MemberOf(n, "number");
+      type.enumerators.push_back(
+          {TextOf(n, "name"), TextOf(n, "description"), number.IsInt() ? number.GetInt() : 0});
+    });
+    api.types.push_back(std::move(type));
+  });
+  ForEach(document, "events", [&](const rapidjson::Value& v) {
+    api.events.push_back({TextOf(v, "name"), TextOf(v, "nameSpace"), TextOf(v, "payloadType"),
+                          TextOf(v, "description"), TagsOf(v)});
+  });
+  return true;
 }
 
 }  // namespace vyn::host

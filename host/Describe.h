@@ -25,4 +25,10 @@ void PrintMemoryStats(std::FILE* out, const uint32_t stats[14]);
 // The whole description as one pretty-printed JSON document.
 std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api);
 
+// The description read back from DescriptionJson's document (the invoke entries and endpoint
+// contexts excepted, which the document does not carry). Returns false with a reason for a
+// document that is not that JSON, or not UTF-8.
+[[nodiscard]] bool ReadDescriptionJson(const std::string& json, ApiSnapshot& api,
+                                       std::string& error);
+
 }  // namespace vyn::host

@@ -12,7 +12,8 @@ LoadedLibrary::~LoadedLibrary() {
 
 bool LoadedLibrary::Load(const std::string& path, uint32_t major, uint32_t minor, uint32_t patch,
                          std::string& error) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Loading again after an unload reuses the mapping: the plugin must cope with that too.
+  if (handle_ == nullptr) handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     error = dlerror();
     return false;

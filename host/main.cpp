@@ -11,6 +11,7 @@
 #include "host/OutgoingHttp.h"
 #include "host/PluginHost.h"
 #include "host/ServeCommand.h"
+#include "host/ValidateCommand.h"
 
 namespace {
 
@@ -19,7 +20,9 @@ using vyn::host::PluginHost;
 constexpr const char kUsage[] =
     "usage: vyn-host describe PLUGIN.so [--json]\n"
     "       vyn-host serve PLUGIN.so --config FILE [--port N]\n"
-    "       vyn-host demo PLUGIN.so\n";
+    "       vyn-host demo PLUGIN.so\n"
+    "       vyn-host validate PLUGIN [--strictness 1..10] [--seed N] [--json REPORT]"
+    " [--only NAME]...\n";
 
 int Usage(const char* problem) {
   if (problem != nullptr) std::fprintf(stderr, "vyn-host: %s\n", problem);
@@ -94,6 +97,15 @@ int Dispatch(const std::vector<std::string>& args) {
   if (command == "demo") {
     if (args.size() != 2) return Usage("demo takes only the plugin");
     return vyn::host::RunDemo(plugin);
+  }
+  if (command == "validate") {
+    vyn::host::ValidateOptions options;
+    options.pluginPath = plugin;
+    std::string error;
+    if (!vyn::host::ParseValidateOptions({args.begin() + 2, args.end()}, options, error)) {
+      return Usage(error.c_str());
+    }
+    return vyn::host::RunValidate(options);
   }
   return Usage(("unknown command '" + command + "'").c_str());
 }
