@@ -27,6 +27,8 @@ bool FeedbackService::Start() {
         const size_t query = target.find('?');
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          if (surveyRequests_.size() >= kKeptRecords)
+            surveyRequests_.erase(surveyRequests_.begin());
           surveyRequests_.push_back({request.matches[1].str(),
                                      query == std::string::npos ? "" : target.substr(query + 1),
                                      request.get_header_value("Authorization"), request.body});
@@ -38,6 +40,7 @@ bool FeedbackService::Start() {
       [this](const httplib::Request& request, httplib::Response& response) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          if (uploads_.size() >= kKeptRecords) uploads_.erase(uploads_.begin());
           uploads_.push_back({request.matches[1].str(), request.matches[2].str(), request.body});
         }
         response.status = 204;

@@ -45,6 +45,9 @@ class FeedbackService {
   // "http://127.0.0.1:<port>"
   std::string BaseUrl() const;
 
+  // The latest requests and uploads, at most kKeptRecords of each: a service that runs inside
+  // a long-lived host must not grow with every round.
+  static constexpr size_t kKeptRecords = 64;
   std::vector<SurveyRequest> surveyRequests() const;
   std::vector<ResultsUpload> uploads() const;
 

@@ -53,6 +53,8 @@ TEST(ResourceConfigParse, RefusesWithTheReasonAndPlaceAndChangesNothing) {
       {bomb, "the file expands to more than 100000 values"},
       {"/a: " + std::string(300, '[') + std::string(300, ']') + "\n",
        "the value is nested more than 256 levels deep"},
+      {"{\"/a\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
+       "the value is nested more than 256 levels deep at line 1, column 263"},
   };
   for (const auto& [text, reason] : cases) {
     ResourceValues values;
