@@ -34,7 +34,9 @@ class FeedbackService {
   static constexpr unsigned long long kSurveyId = 4242;
   static std::string SurveyJson();
 
-  FeedbackService();
+  // When announcing, each request received is told on stderr, so that someone serving the
+  // plugin sees the service at work.
+  explicit FeedbackService(bool announce = false);
   ~FeedbackService();  // Stop()
   FeedbackService(const FeedbackService&) = delete;
   FeedbackService& operator=(const FeedbackService&) = delete;
@@ -56,6 +58,7 @@ class FeedbackService {
   std::thread thread_;
   std::atomic<bool> listening_{false};
   int port_ = 0;
+  bool announce_ = false;
   mutable std::mutex mutex_;  // guards surveyRequests_ and uploads_
   std::vector<SurveyRequest> surveyRequests_;
   std::vector<ResultsUpload> uploads_;

@@ -27,6 +27,11 @@ std::string Position(size_t line, size_t column) {
 }
 
 bool SplitIntoResources(rapidjson::Document& root, ResourceValues& out, std::string& error) {
+  // An empty file (or one of comments only) gives no resources, so that defaults can fill in.
+  if (root.IsNull()) {
+    out.clear();
+    return true;
+  }
   if (!root.IsObject()) {
     error = "the top level is not a mapping from resource paths to values";
     return false;

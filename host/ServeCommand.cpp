@@ -128,7 +128,7 @@ int RunServe(const ServeOptions& options) {
     std::fprintf(stderr, "vyn-host: %s\n", error.c_str());
     return 1;
   }
-  FeedbackService service;
+  FeedbackService service(true);
   if (options.embeddedService) {
     if (!service.Start()) {
       std::fprintf(stderr, "vyn-host: the embedded feedback service cannot listen on %s\n",
