@@ -93,15 +93,16 @@ void PrintApiDescription(std::FILE* out, const ApiSnapshot& api) {
   for (const TypeInfo* type : own) PrintType(out, *type);
   // Every plugin on the frame carries these; their fields are in the --json form.
   std::fprintf(out, "built-in types: %zu, from the plugin's frame\n", builtIn.size());
-  std::string line = " ";
+  size_t width = 0;  // of the current line
   for (const TypeInfo* type : builtIn) {
-    if (line.size() + type->name.size() > 96) {
-      std::fprintf(out, "%s\n", line.c_str());
-      line = " ";
+    if (width > 0 && width + 1 + type->name.size() > 96) {
+      std::fputc('\n', out);
+      width = 0;
     }
-    line += " " + type->name;
+    std::fprintf(out, "%s%s", width == 0 ? "  " : " ", type->name.c_str());
+    width += (width == 0 ? 2 : 1) + type->name.size();
   }
-  if (builtIn.size() > 0) std::fprintf(out, "%s\n", line.c_str());
+  if (width > 0) std::fputc('\n', out);
   std::fprintf(out, "events: %zu\n", api.events.size());
   for (const auto& event : api.events) {
     std::fprintf(out, "  %s (payload %s)%s%s\n", event.name.c_str(), event.payloadTypeName.c_str(),

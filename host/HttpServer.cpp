@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 namespace vyn::host {
@@ -214,13 +215,21 @@ void HttpServer::Run() {
       close(fd);
       continue;
     }
-    connections_.push_back(std::make_unique<Connection>());
-    Connection* connection = connections_.back().get();
+    auto connection = std::make_unique<Connection>();
     connection->fd = fd;
-    connection->thread = std::thread([this, connection] {
-      Serve(*connection);
-      connection->done = true;
-    });
+    Connection* serving = connection.get();
+    try {
+      connection->thread = std::thread([this, serving] {
+        Serve(*serving);
+        serving->done = true;
+      });
+    } catch (const std::system_error&) {  // no thread to be had: the system's limit
+      static_cast<void>(WriteReply(
+          fd, ErrorReply(503, "the host cannot serve more connections now"), false, true));
+      close(fd);
+      continue;
+    }
+    connections_.push_back(std::move(connection));
   }
   {
     std::lock_guard<std::mutex> lock(connectionsMutex_);
