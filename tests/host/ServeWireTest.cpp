@@ -2,6 +2,9 @@
 // bodies without a length, many stream readers, deep JSON, a full backlog, a port in use and a
 // feedback service that never answers. Everything is read off the wire.
 #include <gtest/gtest.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -178,32 +181,44 @@ TEST_F(Served, CapsEventStreamReadersAndFreesTheOnesThatLeave) {
   for (const int fd : readers) close(fd);
 }
 
-TEST_F(Served, AcceptsABurstOfConnectionsWhileBusy) {
-  // Stopped, the host accepts nothing: what the kernel completes is what the backlog holds.
-  ASSERT_EQ(kill(host.pid(), SIGSTOP), 0);
-  std::vector<int> sockets;
-  for (int i = 0; i < 64; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    sockets.push_back(fd);
-  }
-  int connected = 0;
-  for (const int fd : sockets) {
-    pollfd ready{fd, POLLOUT, 0};
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (poll(&ready, 1, 1000) > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-        error == 0) {
-      ++connected;
+// The backlog of the socket listening on the port, as the kernel reports it, or -1.
+int ListenBacklog(int port) {
+  const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  message.request.sdiag_family = AF_INET;
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.idiag_states = 1u << 10;  // listening
+  int backlog = -1;
+  if (fd >= 0 && send(fd, &message, sizeof message, 0) == sizeof message) {
+    alignas(nlmsghdr) char buffer[65536];
+    for (bool done = false; !done && backlog < 0;) {
+      ssize_t size = recv(fd, buffer, sizeof buffer, 0);
+      if (size <= 0) break;
+      for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, size);
+           h = NLMSG_NEXT(h, size)) {
+        if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
+        if (done) break;
+        const auto* socketInfo = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
+        // For a listening socket the send queue field carries the backlog.
+        if (ntohs(socketInfo->id.idiag_sport) == port) {
+          backlog = static_cast<int>(socketInfo->idiag_wqueue);
+        }
+      }
     }
   }
-  kill(host.pid(), SIGCONT);
-  EXPECT_EQ(connected, 64);
-  for (const int fd : sockets) close(fd);
+  if (fd >= 0) close(fd);
+  return backlog;
+}
+
+TEST_F(Served, ListensWithABacklogThatHoldsABurstOfClients) {
+  // The kernel caps the backlog at its somaxconn, 128 on older kernels.
+  EXPECT_GE(ListenBacklog(port), 128);
 }
 
 TEST_F(Served, RefusesAPortAnotherHostHolds) {
@@ -252,7 +267,7 @@ std::string Post(const std::string& target, const std::string& body) {
 TEST(ServeSlowService, CallsWithoutThePluginAndStopsDoNotWaitForIt) {
   SilentService service;
   const std::string config = WriteFile("slow.yaml", "/vyn-gameflow/v1/session: {phase: Lobby}\n");
-  HostProcess host{{"serve", VYN_FAKE_PLUGIN_PATH, "--config", config, "--service-timeout", "60"}};
+  HostProcess host{{"serve", VYN_FAKE_PLUGIN_PATH, "--config", config}};
   const int port = host.WaitForPort();
   ASSERT_GT(port, 0) << host.Stderr();
   auto fetch = std::async(std::launch::async, [&] {
