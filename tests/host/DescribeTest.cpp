@@ -32,7 +32,8 @@ TEST(DescribeCommand, ListsEndpointsTypesAndEventsAsJsonAndAsText) {
       R"({"name":"colors","type":"vector","elementType":"enum","typeName":"FakeColor",)"
       R"("display":"vector<FakeColor>","offset":8,"optional":true,"description":""}]},)"
       R"({"name":"FakeColor","kind":"enumeration","nameSpace":"","builtIn":true,"size":4,)"
-      R"("description":"","tags":["tclient"],"enumerators":[{"name":"Blue","number":7,"description":""},)"
+      R"("description":"","tags":["tclient"],)"
+      R"("enumerators":[{"name":"Blue","number":7,"description":""},)"
       R"({"name":"Red","number":-1,"description":""}]}],"events":[{"name":"OnJsonApiEvent",)"
       R"("nameSpace":"","payloadType":"PluginResourceEvent",)",
       R"("blocksFreed":0},"warnings":[]})",
