@@ -4,6 +4,9 @@
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "HostProcess.h"
 
@@ -48,6 +51,20 @@ TEST(DescribeCommand, ListsEndpointsTypesAndEventsAsJsonAndAsText) {
       "  peak bytes                   0  the most the plugin held at one time\n",
   };
   for (const char* part : parts) EXPECT_NE(both.find(part), std::string::npos) << part << both;
+}
+
+TEST(DescribeCommand, FindsAPluginNamedWithoutADirectoryInTheCurrentOne) {
+  const std::string path = VYN_FAKE_PLUGIN_PATH;
+  const std::string folder = path.substr(0, path.rfind('/')),
+                    name = path.substr(path.rfind('/') + 1);
+  char* before = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(folder.c_str()), 0);
+  std::string out, err;
+  const int status = RunHost({"describe", name}, out, err);
+  EXPECT_EQ(chdir(before), 0);
+  std::free(before);
+  EXPECT_EQ(status, 0) << err;
+  EXPECT_EQ(out.rfind("plugin: fake\n", 0), 0u) << out;
 }
 
 }  // namespace

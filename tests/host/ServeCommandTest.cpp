@@ -144,6 +144,17 @@ TEST_F(ServeCommand, ServesThePluginsMemoryStatistics) {
   EXPECT_NE(stats.find(R"(,"streamReaders":0}})"), std::string::npos) << stats;
 }
 
+TEST_F(ServeCommand, WarnsOfEachResourceTheFeatureReadsThatItDoesNotHave) {
+  const std::string err = host.Stderr();
+  for (const char* missing : {"/vyn-login/v1/login-data-packet in the configuration: the "
+                              "player's shard (platformId)",
+                              "/system/v1/builds in the configuration: the client's build"}) {
+    EXPECT_NE(err.find(std::string("vyn-host: warning: no resource ") + missing), std::string::npos)
+        << err;
+  }
+  EXPECT_EQ(err.find("no resource /tarnclient/region-locale"), std::string::npos) << err;
+}
+
 TEST_F(ServeCommand, StopsCleanlyOnAnInterruptToo) {
   EXPECT_EQ(host.WaitForExit(SIGINT), 0) << host.Stderr();
 }
@@ -176,6 +187,32 @@ TEST(ServeCommandStart, RefusesWhatItCannotServe) {
     EXPECT_EQ(RunHost(args, out, err), status) << message;
     EXPECT_EQ(err.rfind(message, 0), 0u) << err;
   }
+}
+
+// The feedback plugin itself, its service inside the host and no configuration: a whole round.
+TEST(ServeEmbeddedService, ServesARoundWithoutAConfiguration) {
+  HostProcess host{{"serve", VYN_PLUGIN_PATH, "--service", "embedded"}};
+  const int port = host.WaitForPort();
+  ASSERT_GT(port, 0) << host.Stderr();
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(10, 0);
+  const char* const json = "application/json";
+  const auto login = client.Put("/vyn-login/v1/session",
+                                R"({"state":"SUCCEEDED","accountId":1,"summonerId":2,)"
+                                R"("puuid":"p-1","idToken":"t"})",
+                                json);
+  const auto stats = client.Put("/vyn-end-of-game/v1/eog-stats-block",
+                                R"({"gameId":3,"accountId":1,"summonerId":2,"teams":[]})", json);
+  const auto survey = client.Get("/vyn-pft/v2/survey");
+  ASSERT_TRUE(login && stats && survey);
+  EXPECT_EQ(stats->body, R"({"uri":"/vyn-end-of-game/v1/eog-stats-block","eventType":"Create",)"
+                         R"("delivered":1})");
+  EXPECT_EQ(survey->status, 200) << survey->body;
+  EXPECT_NE(survey->body.find(R"("id":4242)"), std::string::npos) << survey->body;
+  EXPECT_EQ(host.WaitForExit(SIGTERM), 0);
+  EXPECT_NE(host.Stderr().find("vyn-host: feedback service: survey 4242 offered to player p-1\n"),
+            std::string::npos)
+      << host.Stderr();
 }
 
 TEST(HostHelp, GoesToStandardOutputForEveryWayOfAsking) {
