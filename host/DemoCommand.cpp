@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "host/FeatureResources.h"
 #include "host/FeedbackService.h"
 #include "host/HostNames.h"
 #include "host/PluginHost.h"
@@ -138,13 +139,6 @@ class PublishedLog {
   std::vector<PublishedEvent> events_;
 };
 
-std::string ResourcesJson(const std::string& backendUrl) {
-  return R"({"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl":")" + backendUrl +
-         R"(","/tarnclient/region-locale":{"region":"NA","locale":"en_US","webRegion":"na",)"
-         R"("webLanguage":"en"},"/vyn-login/v1/login-data-packet":{"platformId":"NA1"},)"
-         R"("/system/v1/builds":{"codeBuildId":"14.2.1","contentBuildId":"571"}})";
-}
-
 std::string ExpectDelivered(const HttpReply& reply, const std::string& path) {
   if (reply.status != 200) {
     return "the host answered " + std::to_string(reply.status) + ": " + reply.body;
@@ -181,7 +175,7 @@ int RunDemo(const std::string& pluginPath) {
     if (!service.Start()) return "it cannot listen on 127.0.0.1";
     Show("listening on ", service.BaseUrl());
     std::string error;
-    if (!ParseResourceConfig(ResourcesJson(service.BaseUrl()), resources, error)) return error;
+    if (!ParseResourceConfig(DemoResourcesJson(service.BaseUrl()), resources, error)) return error;
     Show("platform configuration: BackendUrl = ", service.BaseUrl());
     return "";
   });

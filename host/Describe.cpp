@@ -109,6 +109,30 @@ uint32_t LocationCode(const std::string& name) {
   return static_cast<uint32_t>(std::strtoul(name.c_str() + sizeof kPrefix - 1, nullptr, 10));
 }
 
+
+// The frame's binding layer tags its types "$builtin", the client frame's records "tclient".
+bool IsBuiltIn(const TypeInfo& type) {
+  for (const auto& tag : type.tags) {
+    if (tag == "$builtin" || tag == "tclient") return true;
+  }
+  return false;
+}
+
+void PrintType(std::FILE* out, const TypeInfo& type) {
+  if (type.isEnumeration) {
+    std::fprintf(out, "  %s (enumeration, %u bytes)\n", type.name.c_str(), type.size);
+    for (const auto& enumerator : type.enumerators) {
+      std::fprintf(out, "      %s = %d\n", enumerator.name.c_str(), enumerator.number);
+    }
+  } else {
+    std::fprintf(out, "  %s (record, %u bytes)\n", type.name.c_str(), type.size);
+    for (const auto& field : type.fields) {
+      std::fprintf(out, "      %s: %s%s\n", field.name.c_str(), TypeText(field.type).c_str(),
+                   field.optional ? " (optional)" : "");
+    }
+  }
+}
+
 }  // namespace
 
 void PrintApiDescription(std::FILE* out, const ApiSnapshot& api) {
@@ -124,21 +148,22 @@ void PrintApiDescription(std::FILE* out, const ApiSnapshot& api) {
     const std::string returns = TypeText(endpoint.returns);
     std::fprintf(out, "      returns %s\n", returns.empty() ? "nothing" : returns.c_str());
   }
-  std::fprintf(out, "types: %zu\n", api.types.size());
-  for (const auto& type : api.types) {
-    if (type.isEnumeration) {
-      std::fprintf(out, "  %s (enumeration, %u bytes)\n", type.name.c_str(), type.size);
-      for (const auto& enumerator : type.enumerators) {
-        std::fprintf(out, "      %s = %d\n", enumerator.name.c_str(), enumerator.number);
-      }
-    } else {
-      std::fprintf(out, "  %s (record, %u bytes)\n", type.name.c_str(), type.size);
-      for (const auto& field : type.fields) {
-        std::fprintf(out, "      %s: %s%s\n", field.name.c_str(), TypeText(field.type).c_str(),
-                     field.optional ? " (optional)" : "");
-      }
+  std::vector<const TypeInfo*> own, builtIn;
+  for (const auto& type : api.types) (IsBuiltIn(type) ? builtIn : own).push_back(&type);
+  std::fprintf(out, "types: %zu of the plugin's own\n", own.size());
+  for (const TypeInfo* type : own) PrintType(out, *type);
+  // Every plugin on the frame carries these; their fields are in the --json form.
+  std::fprintf(out, "built-in types: %zu, from the plugin's frame\n", builtIn.size());
+  size_t width = 0;  // of the current line
+  for (const TypeInfo* type : builtIn) {
+    if (width > 0 && width + 1 + type->name.size() > 96) {
+      std::fputc('\n', out);
+      width = 0;
     }
+    std::fprintf(out, "%s%s", width == 0 ? "  " : " ", type->name.c_str());
+    width += (width == 0 ? 2 : 1) + type->name.size();
   }
+  if (width > 0) std::fputc('\n', out);
   std::fprintf(out, "events: %zu\n", api.events.size());
   for (const auto& event : api.events) {
     std::fprintf(out, "  %s (payload %s)%s%s\n", event.name.c_str(), event.payloadTypeName.c_str(),
@@ -148,11 +173,31 @@ void PrintApiDescription(std::FILE* out, const ApiSnapshot& api) {
 }
 
 void PrintMemoryStats(std::FILE* out, const uint32_t stats[14]) {
-  static const char* const kNames[] = {"peak bytes",       "peak blocks", "bytes allocated",
-                                       "blocks allocated", "bytes freed", "blocks freed"};
+  static const char* const kLines[] = {
+      "peak bytes        %12" PRIu64 "  the most the plugin held at one time\n",
+      "peak blocks       %12" PRIu64 "  the most allocations live at one time\n",
+      "bytes allocated   %12" PRIu64 "  all it ever allocated, freed memory included\n",
+      "blocks allocated  %12" PRIu64 "  allocations made\n",
+      "bytes freed       %12" PRIu64 "  all it gave back\n",
+      "blocks freed      %12" PRIu64 "  allocations freed\n"};
+  std::fprintf(out,
+               "memory: the plugin's own allocator, counted since the library was loaded (here:\n"
+               "loading and initialising; serve shows it live at GET /host/v1/stats)\n");
   for (int i = 0; i < 6; ++i) {
-    std::fprintf(out, "  %-16s %" PRIu64 "\n", kNames[i], MemoryStat(stats, i));
+    std::fprintf(out, "  ");
+    std::fprintf(out, kLines[i], MemoryStat(stats, i));
   }
+  std::fprintf(out, "  in use now        %12" PRIu64 "  bytes allocated minus bytes freed\n",
+               MemoryStat(stats, 2) - MemoryStat(stats, 4));
+}
+
+std::string MemoryStatsJson(const uint32_t stats[14]) {
+  std::string json = "{";
+  for (int i = 0; i < 6; ++i) {
+    json += std::string(i > 0 ? "," : "") + "\"" + kMemoryStatNames[i] +
+            "\":" + std::to_string(MemoryStat(stats, i));
+  }
+  return json + "}";
 }
 
 std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api) {
@@ -211,6 +256,8 @@ std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api) {
     Field(w, "name", type.name);
     Field(w, "kind", type.isEnumeration ? "enumeration" : "record");
     Field(w, "nameSpace", type.nameSpace);
+    w.Key("builtIn");
+    w.Bool(IsBuiltIn(type));
     w.Key("size");
     w.Uint(type.size);
     Field(w, "description", type.description);

@@ -21,6 +21,9 @@ struct PluginFacts {
 
 void PrintApiDescription(std::FILE* out, const ApiSnapshot& api);
 void PrintMemoryStats(std::FILE* out, const uint32_t stats[14]);
+// {"peakBytes": .., "peakBlocks", "bytesAllocated", "blocksAllocated", "bytesFreed",
+// "blocksFreed"}
+std::string MemoryStatsJson(const uint32_t stats[14]);
 
 // The whole description as one pretty-printed JSON document.
 std::string DescriptionJson(const PluginFacts& facts, const ApiSnapshot& api);

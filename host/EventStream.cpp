@@ -45,6 +45,8 @@ std::shared_ptr<EventStream::Reader> EventStream::Open() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) {
     reader->closed_ = true;
+  } else if (readers_.size() >= kMaxReaders) {
+    return nullptr;
   } else {
     readers_.push_back(reader);
   }
@@ -54,6 +56,11 @@ std::shared_ptr<EventStream::Reader> EventStream::Open() {
 void EventStream::Remove(const std::shared_ptr<Reader>& reader) {
   std::lock_guard<std::mutex> lock(mutex_);
   readers_.erase(std::remove(readers_.begin(), readers_.end(), reader), readers_.end());
+}
+
+size_t EventStream::readers() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return readers_.size();
 }
 
 void EventStream::Publish(const std::string& name, const std::string& data) {

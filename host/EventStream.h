@@ -19,6 +19,8 @@ class EventStream {
  public:
   // A stream that falls this many events behind loses its oldest ones.
   static constexpr size_t kMaxQueued = 1024;
+  // Readers at once; each holds a connection and a thread of the server.
+  static constexpr size_t kMaxReaders = 16;
 
   class Reader {
    public:
@@ -35,14 +37,16 @@ class EventStream {
     bool closed_ = false;
   };
 
+  // A new reader, or null when kMaxReaders are open already.
   std::shared_ptr<Reader> Open();
   void Remove(const std::shared_ptr<Reader>& reader);
+  size_t readers() const;
   void Publish(const std::string& name, const std::string& data);
   // Ends every stream, present and future.
   void Close();
 
  private:
-  std::mutex mutex_;  // guards readers_ and closed_
+  mutable std::mutex mutex_;  // guards readers_ and closed_
   std::vector<std::shared_ptr<Reader>> readers_;
   bool closed_ = false;
 };

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace vyn::host {
 
@@ -15,7 +16,8 @@ std::string FeedbackService::SurveyJson() {
          R"("min":1,"max":5}}]}})";
 }
 
-FeedbackService::FeedbackService() : server_(std::make_unique<httplib::Server>()) {}
+FeedbackService::FeedbackService(bool announce)
+    : server_(std::make_unique<httplib::Server>()), announce_(announce) {}
 
 FeedbackService::~FeedbackService() { Stop(); }
 
@@ -27,9 +29,15 @@ bool FeedbackService::Start() {
         const size_t query = target.find('?');
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          if (surveyRequests_.size() >= kKeptRecords)
+            surveyRequests_.erase(surveyRequests_.begin());
           surveyRequests_.push_back({request.matches[1].str(),
                                      query == std::string::npos ? "" : target.substr(query + 1),
                                      request.get_header_value("Authorization"), request.body});
+        }
+        if (announce_) {
+          std::fprintf(stderr, "vyn-host: feedback service: survey %llu offered to player %s\n",
+                       kSurveyId, request.matches[1].str().c_str());
         }
         response.set_content(SurveyJson(), "application/json");
       });
@@ -38,7 +46,14 @@ bool FeedbackService::Start() {
       [this](const httplib::Request& request, httplib::Response& response) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          if (uploads_.size() >= kKeptRecords) uploads_.erase(uploads_.begin());
           uploads_.push_back({request.matches[1].str(), request.matches[2].str(), request.body});
+        }
+        if (announce_) {
+          std::fprintf(stderr,
+                       "vyn-host: feedback service: results for survey %s from player %s: %s\n",
+                       request.matches[2].str().c_str(), request.matches[1].str().c_str(),
+                       request.body.c_str());
         }
         response.status = 204;
       });

@@ -34,7 +34,9 @@ class FeedbackService {
   static constexpr unsigned long long kSurveyId = 4242;
   static std::string SurveyJson();
 
-  FeedbackService();
+  // When announcing, each request received is told on stderr, so that someone serving the
+  // plugin sees the service at work.
+  explicit FeedbackService(bool announce = false);
   ~FeedbackService();  // Stop()
   FeedbackService(const FeedbackService&) = delete;
   FeedbackService& operator=(const FeedbackService&) = delete;
@@ -45,6 +47,9 @@ class FeedbackService {
   // "http://127.0.0.1:<port>"
   std::string BaseUrl() const;
 
+  // The latest requests and uploads, at most kKeptRecords of each: a service that runs inside
+  // a long-lived host must not grow with every round.
+  static constexpr size_t kKeptRecords = 64;
   std::vector<SurveyRequest> surveyRequests() const;
   std::vector<ResultsUpload> uploads() const;
 
@@ -53,6 +58,7 @@ class FeedbackService {
   std::thread thread_;
   std::atomic<bool> listening_{false};
   int port_ = 0;
+  bool announce_ = false;
   mutable std::mutex mutex_;  // guards surveyRequests_ and uploads_
   std::vector<SurveyRequest> surveyRequests_;
   std::vector<ResultsUpload> uploads_;

@@ -12,8 +12,11 @@ LoadedLibrary::~LoadedLibrary() {
 
 bool LoadedLibrary::Load(const std::string& path, uint32_t major, uint32_t minor, uint32_t patch,
                          std::string& error) {
-  // Loading again after an unload reuses the mapping: the plugin must cope with that too.
-  if (handle_ == nullptr) handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A name without a slash would be looked up on the library search path only, never in the
+  // current directory, which is where a user who types a file name means. Loading again after an
+  // unload reuses the mapping: the plugin must cope with that too.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  if (handle_ == nullptr) handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     error = dlerror();
     return false;

@@ -15,8 +15,9 @@ class LoadedLibrary {
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
-  // Opens the library, unless it is open already, and calls its export with the host's
-  // plugin-API version. On failure returns false with a reason.
+  // Opens the library, unless it is open already (a path without a slash names a file in the
+  // current directory), and calls its export with the host's plugin-API version. On failure
+  // returns false with a reason.
   bool Load(const std::string& path, uint32_t major, uint32_t minor, uint32_t patch,
             std::string& error);
   bool Initialize(const HostApi* api);

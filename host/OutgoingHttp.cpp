@@ -3,7 +3,10 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
 
 namespace vyn::host {
 namespace {
@@ -52,6 +55,52 @@ size_t ReceiveHeader(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Requests in flight, each on a multi handle of its own that a cancel can wake.
+std::mutex gActiveMutex;  // guards gActive
+std::set<CURLM*> gActive;
+std::atomic<bool> gCancelled{false};
+
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// Drives the transfer and returns its outcome; CURLE_ABORTED_BY_CALLBACK after a cancel.
+CURLcode Perform(CURL* handle) {
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!multi) return CURLE_OUT_OF_MEMORY;
+  curl_multi_add_handle(multi.get(), handle);
+  {
+    std::lock_guard<std::mutex> lock(gActiveMutex);
+    gActive.insert(multi.get());
+  }
+  CURLcode code = CURLE_OK;
+  for (;;) {
+    if (gCancelled) {
+      code = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      code = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      const CURLMsg* message = curl_multi_info_read(multi.get(), &left);
+      code = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
+                                                                : CURLE_FAILED_INIT;
+      break;
+    }
+    curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+  }
+  {
+    std::lock_guard<std::mutex> lock(gActiveMutex);
+    gActive.erase(multi.get());
+  }
+  curl_multi_remove_handle(multi.get(), handle);
+  return code;
+}
+
 struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
@@ -71,6 +120,12 @@ OutgoingResponse Failure(int32_t transport, std::string text) {
 void InitializeOutgoingHttp() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 void CleanupOutgoingHttp() { curl_global_cleanup(); }
+
+void CancelOutgoing() {
+  gCancelled = true;
+  std::lock_guard<std::mutex> lock(gActiveMutex);
+  for (CURLM* multi : gActive) curl_multi_wakeup(multi);
+}
 
 OutgoingResponse SendOutgoing(const OutgoingRequest& request) {
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
@@ -123,7 +178,10 @@ OutgoingResponse SendOutgoing(const OutgoingRequest& request) {
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
   }
 
-  const CURLcode code = curl_easy_perform(handle);
+  const CURLcode code = Perform(handle);
+  if (code == CURLE_ABORTED_BY_CALLBACK && gCancelled) {
+    return Failure(kTransportFailed, "the host is stopping");
+  }
   if (code != CURLE_OK) {
     if (receiver.tooLarge) {
       return Failure(kTransportFailed,

@@ -32,8 +32,12 @@ struct OutgoingResponse {
 void InitializeOutgoingHttp();
 void CleanupOutgoingHttp();
 
-// Sends the request and waits for the whole answer. Redirects are not followed: the caller
-// sees the 3xx answer itself.
+// Sends the request and waits for the whole answer, the timeout or a cancel. Redirects are not
+// followed: the caller sees the 3xx answer itself.
 OutgoingResponse SendOutgoing(const OutgoingRequest& request);
+
+// Ends every request in flight at once, and every later one before it starts, with a transport
+// failure: a host that stops does not wait for a service that does not answer. Any thread.
+void CancelOutgoing();
 
 }  // namespace vyn::host

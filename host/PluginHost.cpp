@@ -1,7 +1,6 @@
 // The reference host around one loaded plugin.
 #include "host/PluginHost.h"
 
-#include <rapidjson/error/en.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -14,9 +13,11 @@
 #include <thread>
 #include <unordered_map>
 
+#include "host/EndpointResponse.h"
 #include "host/EventName.h"
 #include "host/HostNames.h"
 #include "host/HostValueJson.h"
+#include "host/JsonDocument.h"
 #include "host/OutgoingHttp.h"
 #include "host/OwnedHostValue.h"
 
@@ -24,12 +25,6 @@ namespace vyn::host {
 namespace {
 
 constexpr uint32_t kMethodGet = 2;
-constexpr char kInvalidFunction[] = "Invalid function";
-// A streamed endpoint answer is held in memory whole; past this size it is refused.
-constexpr size_t kMaxStreamBytes = 64u << 20;
-// Empty reads in a row, a millisecond apart, before a stream that never ends is given up.
-constexpr int kMaxIdleStreamReads = 30000;
-constexpr long kOutgoingTimeoutSeconds = 30;
 
 // What the host allocated for one answer to the plugin's local request. The plugin gives the
 // record back through its cleanup function, so every allocation is found again by the
@@ -85,149 +80,11 @@ std::string Lower(std::string text) {
 
 std::string PathOf(const std::string& target) { return target.substr(0, target.find('?')); }
 
-const char* ErrorCodeForStatus(int status) {
-  switch (status) {
-    case 400:
-      return "BAD_REQUEST";
-    case 404:
-      return "NOT_FOUND";
-    case 405:
-      return "METHOD_NOT_ALLOWED";
-    case 413:
-      return "PAYLOAD_TOO_LARGE";
-    case 502:
-      return "BAD_GATEWAY";
-    case 503:
-      return "UNAVAILABLE";
-    default:
-      return status >= 500 ? "INTERNAL_ERROR" : "REQUEST_FAILED";
-  }
-}
-
 HttpReply JsonReply(int status, std::string json) {
   HttpReply reply;
   reply.status = status;
   reply.contentType = "application/json";
   reply.body = std::move(json);
-  return reply;
-}
-
-// A failure with status 0 is one the plugin found in the call itself (arguments it could not
-// bind); a failure that claims a success status is still a failure.
-int FailureStatus(uint32_t status) {
-  if (status >= 400 && status <= 599) return static_cast<int>(status);
-  return status == 0 ? 400 : 500;
-}
-
-HttpReply ReadStream(ResponseRecord& response, int status,
-                     const std::vector<std::pair<std::string, std::string>>& headers, bool& ok) {
-  std::string body;
-  std::string failure;
-  int idle = 0;
-  for (;;) {
-    char buffer[4096];
-    uint32_t length = sizeof buffer;
-    uint8_t more = 1;
-    if (response.read(response.stream, buffer, &length, &more) == 0) {
-      failure = "the plugin's stream failed while it was read";
-      break;
-    }
-    if (length > sizeof buffer) {
-      failure = "the plugin's stream reported more bytes than the buffer holds";
-      break;
-    }
-    body.append(buffer, length);
-    if (more == 0) break;
-    if (body.size() > kMaxStreamBytes) {
-      failure = "the plugin's stream is larger than " + std::to_string(kMaxStreamBytes) + " bytes";
-      break;
-    }
-    if (length == 0) {
-      if (++idle > kMaxIdleStreamReads) {
-        failure = "the plugin's stream stopped delivering";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } else {
-      idle = 0;
-    }
-  }
-  if (response.close != nullptr) response.close(response.stream);
-  ok = failure.empty();
-  if (!ok) return ErrorReply(500, failure);
-  HttpReply reply;
-  reply.status = status;
-  reply.body = std::move(body);
-  reply.contentType = "application/json";
-  for (const auto& [name, value] : headers) {
-    if (Lower(name) == "content-type") reply.contentType = value;
-  }
-  return reply;
-}
-
-// Turns the plugin's answer into a reply and gives the record back exactly once. Sets
-// notThisEndpoint when the endpoint's route did not take the call.
-HttpReply ReadEndpointResponse(ResponseRecord& response, bool& notThisEndpoint) {
-  const HostError error = response.error;
-  const bool failed = error.failed != 0 || error.message != nullptr;
-  const std::string message = error.message != nullptr ? error.message : "";
-  const uint32_t status = response.status;
-  notThisEndpoint = failed && status == 404 && message == kInvalidFunction;
-
-  std::vector<std::pair<std::string, std::string>> headers;
-  const HostHeader* headerArray = response.headers;
-  if (headerArray != nullptr) {
-    for (uint32_t i = 0; i < response.headerCount; ++i) {
-      HostHeader header;
-      std::memcpy(&header, headerArray + i, sizeof header);
-      if (header.name == nullptr) continue;
-      const std::string name = header.name;
-      const std::string lower = Lower(name);
-      if (lower == "content-length" || lower == "transfer-encoding" || lower == "connection") {
-        continue;
-      }
-      headers.emplace_back(name, header.value != nullptr ? header.value : "");
-    }
-  }
-
-  HttpReply reply;
-  // The plugin's own headers go with the plugin's own answer, not with a host error replacing it.
-  bool pluginAnswer = false;
-  if (notThisEndpoint) {
-    if (response.read != nullptr && response.close != nullptr) response.close(response.stream);
-  } else if (response.read != nullptr) {
-    const bool valid = status == 0 || (status >= 200 && status <= 599);
-    reply = ReadStream(response,
-                       status == 0 ? 200
-                       : valid     ? static_cast<int>(status)
-                                   : 500,
-                       headers, pluginAnswer);
-  } else if (failed) {
-    reply = ErrorReply(FailureStatus(status), message);
-    pluginAnswer = true;
-  } else if (status != 0 && (status < 200 || status > 599)) {
-    reply = ErrorReply(500, "the plugin answered with the status " + std::to_string(status));
-  } else {
-    reply.status = status == 0 ? 200 : static_cast<int>(status);
-    pluginAnswer = true;
-    if (error.value.kind != kHostValueEmpty) {
-      std::string json;
-      std::string why;
-      if (HostValueToJson(error.value, json, why)) {
-        reply.contentType = "application/json";
-        reply.body = std::move(json);
-      } else {
-        reply = ErrorReply(500, "the plugin's result cannot be shown as JSON: " + why);
-        pluginAnswer = false;
-      }
-    }
-  }
-  if (pluginAnswer) {
-    for (auto& header : headers) {
-      if (Lower(header.first) != "content-type") reply.headers.push_back(std::move(header));
-    }
-  }
-  if (response.cleanup != nullptr) response.cleanup(&response);
   return reply;
 }
 
@@ -245,6 +102,18 @@ std::string ResourceEventJson(const std::string& path, const char* eventType, si
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
+std::string EventErrorJson(const std::string& name, const std::string& message) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("event");
+  writer.String(name.data(), static_cast<rapidjson::SizeType>(name.size()), true);
+  writer.Key("message");
+  writer.String(message.data(), static_cast<rapidjson::SizeType>(message.size()), true);
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
 std::string ValueJson(const rapidjson::Value& value) {
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -253,20 +122,6 @@ std::string ValueJson(const rapidjson::Value& value) {
 }
 
 }  // namespace
-
-HttpReply ErrorReply(int status, const std::string& message) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("errorCode");
-  writer.String(ErrorCodeForStatus(status));
-  writer.Key("httpStatus");
-  writer.Int(status);
-  writer.Key("message");
-  writer.String(message.data(), static_cast<rapidjson::SizeType>(message.size()), true);
-  writer.EndObject();
-  return JsonReply(status, std::string(buffer.GetString(), buffer.GetSize()));
-}
 
 PluginHost::PluginHost(ResourceValues resources) : resources_(std::move(resources)) {
   table_.functions =
@@ -289,6 +144,7 @@ bool PluginHost::Start(const std::string& libraryPath, std::string& error) {
       const ApiDescription description = *block.api;
       api_ = SnapshotApi(description);
     }
+    for (const EndpointInfo& endpoint : api_.endpoints) routes_.emplace_back(endpoint.pathTemplate);
     started_ = true;
     ready_ = library_.Initialize(&hostApi_);
   });
@@ -324,21 +180,49 @@ HttpReply PluginHost::Handle(const HttpCall& call) {
   if (call.target.empty() || call.target[0] != '/') {
     return ErrorReply(400, "the target '" + call.target + "' is not a path");
   }
-  HttpReply reply = ErrorReply(503, "the host is shutting down");
-  const bool ran = executor_.Run([&] {
-    if (!started_ || stopped_) return;
-    if (CallEndpoints(call, reply)) return;
-    const std::string path = PathOf(call.target);
-    if (call.method == "PUT" || call.method == "DELETE") {
-      reply = ChangeResource(call.method, path, call.body);
-    } else if (call.method == "GET" || call.method == "HEAD") {
-      reply = ReadResource(path);
-    } else {
-      reply = ErrorReply(404, "no endpoint takes " + call.method + " " + path);
+  if (!started_ || stopped_) return ErrorReply(503, "the host is shutting down");
+  if (EndpointsMayTake(call)) {
+    HttpReply reply = ErrorReply(503, "the host is shutting down");
+    bool taken = false;
+    const bool ran =
+        executor_.Run([&] { taken = !started_ || stopped_ || CallEndpoints(call, reply); });
+    if (!ran) return ErrorReply(503, "the host is shutting down");
+    if (taken) return reply;
+  }
+  const std::string path = PathOf(call.target);
+  if (call.method == "PUT" || call.method == "DELETE")
+    return ChangeResource(call.method, path, call.body);
+  if (call.method == "GET" || call.method == "HEAD") return ReadResource(path);
+  if (MethodCode(call.method) == kMethodCustom) {
+    return ErrorReply(
+        501, "the method " + call.method + " is not implemented here: no endpoint takes it");
+  }
+  return ErrorReply(404, "no endpoint takes " + call.method + " " + path);
+}
+
+bool PluginHost::EndpointsMayTake(const HttpCall& call) const {
+  const std::string method = call.method == "HEAD" ? "GET" : call.method;
+  const uint32_t code = MethodCode(method);
+  for (size_t i = 0; i < api_.endpoints.size() && i < routes_.size(); ++i) {
+    const EndpointInfo& endpoint = api_.endpoints[i];
+    if (endpoint.invoke == nullptr) continue;
+    if (endpoint.methodCode != 0 && endpoint.methodCode != code) continue;
+    if (code == kMethodCustom && endpoint.methodCode == kMethodCustom &&
+        endpoint.customMethod != method) {
+      continue;
     }
-  });
-  if (!ran) return ErrorReply(503, "the host is shutting down");
-  return reply;
+    if (routes_[i].Takes(call.target)) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> PluginHost::MissingResources(const std::vector<std::string>& paths) {
+  std::lock_guard<std::mutex> lock(resourcesMutex_);
+  std::vector<std::string> missing;
+  for (const std::string& path : paths) {
+    if (resources_.count(path) == 0) missing.push_back(path);
+  }
+  return missing;
 }
 
 bool PluginHost::CallEndpoints(const HttpCall& call, HttpReply& reply) {
@@ -407,26 +291,44 @@ HttpReply PluginHost::ChangeResource(const std::string& method, const std::strin
     if (body.find_first_not_of(" \t\r\n") == std::string::npos) {
       data.SetNull();
     } else {
-      data.Parse<rapidjson::kParseIterativeFlag>(body.data(), body.size());
-      if (data.HasParseError()) {
-        return ErrorReply(400, std::string("the body is not JSON: ") +
-                                   rapidjson::GetParseError_En(data.GetParseError()) +
-                                   " at offset " + std::to_string(data.GetErrorOffset()));
+      std::string reason;
+      size_t offset = 0;
+      const JsonParse parsed = ParseJsonDocument(body, data, reason, offset);
+      if (parsed != JsonParse::Ok) {
+        return ErrorReply(
+            400,
+            std::string(parsed == JsonParse::TooDeep ? "the body is " : "the body is not JSON: ") +
+                reason + " at offset " + std::to_string(offset));
       }
     }
     std::lock_guard<std::mutex> lock(resourcesMutex_);
     auto found = resources_.find(path);
     eventType = found == resources_.end() ? "Create" : "Update";
     rapidjson::Document stored;
-    stored.CopyFrom(data, stored.GetAllocator());
+    stored.CopyFrom(data, stored.GetAllocator());  // no deeper than the parse allowed
     resources_[path] = std::move(stored);
   } else {
     std::lock_guard<std::mutex> lock(resourcesMutex_);
     if (resources_.erase(path) == 0) return ErrorReply(404, "no resource at " + path);
     data.SetNull();
   }
-  const size_t delivered = DeliverResourceEvent(path, eventType, data);
+  size_t delivered = 0;
+  if (HasSubscribers(path)) {
+    const bool ran = executor_.Run([&] {
+      if (started_ && !stopped_) delivered = DeliverResourceEvent(path, eventType, data);
+    });
+    if (!ran) return ErrorReply(503, "the host is shutting down");
+  }
   return JsonReply(200, ResourceEventJson(path, eventType, delivered));
+}
+
+bool PluginHost::HasSubscribers(const std::string& path) {
+  const std::string name = EventNameForPath(path);
+  std::lock_guard<std::mutex> lock(subscriptionsMutex_);
+  for (const auto& subscription : subscriptions_) {
+    if (subscription.name == name || subscription.name == kResourceEventBase) return true;
+  }
+  return false;
 }
 
 size_t PluginHost::DeliverResourceEvent(const std::string& path, const char* eventType,
@@ -519,7 +421,7 @@ void PluginHost::AnswerLocalRequest(ResponseRecord& response, const RequestRecor
   KeptAnswers::Instance().Keep(std::move(answer), valueKey, messageKey);
 }
 
-void PluginHost::OnExternalRequest(HostFunctions*, ExternalResponseRecord* response,
+void PluginHost::OnExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
                                    const ExternalRequestRecord* request) {
   if (response == nullptr || request == nullptr) return;
   // The answer's texts stay valid until this thread asks again, as the plugin expects.
@@ -533,7 +435,7 @@ void PluginHost::OnExternalRequest(HostFunctions*, ExternalResponseRecord* respo
   OutgoingRequest outgoing;
   outgoing.method = MethodName(record.method);
   outgoing.url = record.url != nullptr ? record.url : "";
-  outgoing.timeoutSeconds = kOutgoingTimeoutSeconds;
+  outgoing.timeoutSeconds = From(self).serviceTimeoutSeconds_;
   if (record.headers != nullptr) {
     for (uint32_t i = 0; i < record.headerCount; ++i) {
       HostHeader header;
@@ -577,9 +479,11 @@ void PluginHost::PublishFromPlugin(const EventRecord& event) {
   std::string error;
   const HostValue payload = event.payload;
   if (!HostValueToJson(payload, published.payloadJson, error)) {
+    // Readers learn that something was published and why they cannot see it.
     std::fprintf(stderr, "vyn-host: the event %s is not passed on: %s\n", published.name.c_str(),
                  error.c_str());
-    return;
+    published.payloadJson = EventErrorJson(published.name, error);
+    published.name = kEventErrorName;
   }
   std::vector<EventListener> listeners;
   {

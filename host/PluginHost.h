@@ -13,35 +13,24 @@
 #include <utility>
 #include <vector>
 
+#include "base/HostAbi.h"
 #include "host/ApiSnapshot.h"
+#include "host/EndpointRoute.h"
 #include "host/Executor.h"
+#include "host/HttpMessage.h"
 #include "host/LoadedLibrary.h"
 #include "host/ResourceConfig.h"
-#include "base/HostAbi.h"
 
 namespace vyn::host {
 
-struct HttpCall {
-  std::string method;  // upper case, as sent
-  std::string target;  // path, and "?" and the query when there is one
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-};
-
-struct HttpReply {
-  int status = 200;
-  std::string contentType;  // empty when there is no body
-  std::string body;
-  std::vector<std::pair<std::string, std::string>> headers;
-};
+// The name under which an event that the host cannot pass on is published instead; its payload
+// is {"event": the event's name, "message": why}.
+inline constexpr const char* kEventErrorName = "HostEventError";
 
 struct PublishedEvent {
   std::string name;
   std::string payloadJson;
 };
-
-// The JSON error object of a reply: {"errorCode", "httpStatus", "message"}.
-HttpReply ErrorReply(int status, const std::string& message);
 
 class PluginHost {
  public:
@@ -59,10 +48,18 @@ class PluginHost {
   // report itself not ready; that is no failure (see ready()).
   [[nodiscard]] bool Start(const std::string& libraryPath, std::string& error);
 
-  // An HTTP call: the plugin's endpoints are tried first, in their order; a call that none of
-  // them takes reads (GET), replaces (PUT) or removes (DELETE) a sibling resource, the latter
-  // two publishing Create/Update/Delete events to the plugin's subscriptions.
+  // An HTTP call: the plugin's endpoints whose method and route can take it are tried first,
+  // in their order; a call that none of them takes reads (GET), replaces (PUT) or removes
+  // (DELETE) a sibling resource, the latter two publishing Create/Update/Delete events to the
+  // plugin's subscriptions. Plugin calls run one at a time; a call that needs none (a read, a
+  // change nobody subscribed to) never waits for them. Any thread.
   HttpReply Handle(const HttpCall& call);
+
+  // How long one outside request that the plugin asks for may take; 30 s unless set.
+  void SetServiceTimeout(long seconds) { serviceTimeoutSeconds_ = seconds; }
+
+  // The paths of the given resources that the host does not have.
+  std::vector<std::string> MissingResources(const std::vector<std::string>& paths);
 
   // Listeners see every event the plugin publishes, on the executor thread, while the plugin
   // waits: they must be quick and must not call back into the host.
@@ -109,15 +106,17 @@ class PluginHost {
   static void OnLog(HostFunctions* self, int32_t level, const char* message);
 
   void AnswerLocalRequest(ResponseRecord& response, const RequestRecord& request);
+  bool EndpointsMayTake(const HttpCall& call) const;
+  bool HasSubscribers(const std::string& path);
   void PublishFromPlugin(const EventRecord& event);
 
-  // Both run on the executor thread.
+  // Runs on the executor thread.
   bool CallEndpoints(const HttpCall& call, HttpReply& reply);
   HttpReply ChangeResource(const std::string& method, const std::string& path,
                            const std::string& body);
   HttpReply ReadResource(const std::string& path);
   // Delivers a resource event under the path's event name and then under the base name, to
-  // every subscription of each; returns the number of deliveries.
+  // every subscription of each; returns the number of deliveries. Runs on the executor thread.
   size_t DeliverResourceEvent(const std::string& path, const char* eventType,
                               const rapidjson::Value& data);
 
@@ -126,6 +125,8 @@ class PluginHost {
   HostTable table_{};
   HostApi hostApi_{};
   ApiSnapshot api_;
+  std::vector<EndpointRoute> routes_;  // one per endpoint of api_, in order; set by Start
+  std::atomic<long> serviceTimeoutSeconds_{30};
   std::atomic<bool> ready_{false};
   std::atomic<bool> started_{false};
   std::atomic<bool> stopped_{false};

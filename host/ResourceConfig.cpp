@@ -1,7 +1,6 @@
 // The host's configuration file, read with RapidJSON or with libyaml's event parser.
 #include "host/ResourceConfig.h"
 
-#include <rapidjson/error/en.h>
 #include <yaml.h>
 
 #include <algorithm>
@@ -14,10 +13,12 @@
 #include <sstream>
 #include <vector>
 
+#include "host/JsonDocument.h"
+
 namespace vyn::host {
 namespace {
 
-constexpr size_t kMaxDepth = 256;
+constexpr size_t kMaxDepth = kMaxJsonDepth;
 // Aliases can multiply a small text into a huge tree; past this many nodes the file is refused.
 constexpr size_t kMaxNodes = 100000;
 
@@ -26,6 +27,11 @@ std::string Position(size_t line, size_t column) {
 }
 
 bool SplitIntoResources(rapidjson::Document& root, ResourceValues& out, std::string& error) {
+  // An empty file (or one of comments only) gives no resources, so that defaults can fill in.
+  if (root.IsNull()) {
+    out.clear();
+    return true;
+  }
   if (!root.IsObject()) {
     error = "the top level is not a mapping from resource paths to values";
     return false;
@@ -47,11 +53,13 @@ bool SplitIntoResources(rapidjson::Document& root, ResourceValues& out, std::str
 
 bool ParseJson(std::string_view text, ResourceValues& out, std::string& error) {
   rapidjson::Document root;
-  root.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
-  if (root.HasParseError()) {
+  std::string reason;
+  size_t at = 0;
+  const JsonParse parsed = ParseJsonDocument(text, root, reason, at);
+  if (parsed != JsonParse::Ok) {
     size_t line = 1;
     size_t column = 1;
-    const size_t offset = std::min(root.GetErrorOffset(), text.size());
+    const size_t offset = std::min(at, text.size());
     for (size_t i = 0; i < offset; ++i) {
       if (text[i] == '\n') {
         ++line;
@@ -60,7 +68,7 @@ bool ParseJson(std::string_view text, ResourceValues& out, std::string& error) {
         ++column;
       }
     }
-    error = std::string(rapidjson::GetParseError_En(root.GetParseError())) + " at " +
+    error = (parsed == JsonParse::TooDeep ? "the value is " : "") + reason + " at " +
             Position(line, column);
     return false;
   }

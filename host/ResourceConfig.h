@@ -14,7 +14,8 @@ namespace vyn::host {
 using ResourceValues = std::map<std::string, rapidjson::Document>;
 
 // Text whose first non-blank character is "{" is read as JSON, any other as YAML (first
-// document only). The top level must be a mapping whose keys are paths starting with "/".
+// document only). The top level must be a mapping whose keys are paths starting with "/"; a
+// text without a document (empty, or comments only) gives no resources.
 // YAML plain scalars resolve to null (empty, "~", "null"), booleans ("true", "false" in any of
 // the three usual cases), integers (decimal, "0x" hexadecimal, "0o" octal), floats, or else
 // strings; quoted and block scalars are strings. Anchors and aliases are followed.

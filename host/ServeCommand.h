@@ -8,8 +8,12 @@ namespace vyn::host {
 
 struct ServeOptions {
   std::string pluginPath;
-  std::string configPath;
-  int port = 0;  // 0: any free port; the chosen one is printed
+  std::string configPath;  // may be empty with the embedded service
+  int port = 0;            // 0: any free port; the chosen one is printed
+  // Starts the demo's feedback service inside the host, points the backend resource at it and
+  // fills the feature's resources that the configuration does not give with the demo's values.
+  bool embeddedService = false;
+  long serviceTimeoutSeconds = 10;  // per outside request the plugin makes
 };
 
 // Blocks SIGINT and SIGTERM in the calling thread (and so in every thread it starts) and waits

@@ -4,6 +4,9 @@
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "HostProcess.h"
 
@@ -28,23 +31,40 @@ TEST(DescribeCommand, ListsEndpointsTypesAndEventsAsJsonAndAsText) {
       R"("typeName":"","display":"string","location":"body","optional":false,"description":""}],)"
       R"("returns":{"type":"","elementType":"","typeName":"","display":""},"threadSafe":false,)"
       R"("tags":["fake","test"]},{"method":"POST","path":"/fake/v1/lookup")",
-      R"("types":[{"name":"FakeState","kind":"record","nameSpace":"","size":32,)",
+      R"("types":[{"name":"FakeState","kind":"record","nameSpace":"","builtIn":false,"size":32,)",
       R"({"name":"colors","type":"vector","elementType":"enum","typeName":"FakeColor",)"
       R"("display":"vector<FakeColor>","offset":8,"optional":true,"description":""}]},)"
-      R"({"name":"FakeColor","kind":"enumeration","nameSpace":"","size":4,"description":"",)"
-      R"("tags":[],"enumerators":[{"name":"Blue","number":7,"description":""},)"
+      R"({"name":"FakeColor","kind":"enumeration","nameSpace":"","builtIn":true,"size":4,)"
+      R"("description":"","tags":["tclient"],)"
+      R"("enumerators":[{"name":"Blue","number":7,"description":""},)"
       R"({"name":"Red","number":-1,"description":""}]}],"events":[{"name":"OnJsonApiEvent",)"
       R"("nameSpace":"","payloadType":"PluginResourceEvent",)",
       R"("blocksFreed":0},"warnings":[]})",
       "plugin: fake\nplugin API: host 18.0.0, plugin 18.0.0\ninitialized: ready\nendpoints: 4\n",
       "  POST /fake/v1/fetch -> PostFakeV1Fetch\n      url: string (body)\n      returns nothing\n",
-      "types: 2\n  FakeState (record, 32 bytes)\n      count: uint32\n"
+      // The frame's own types are listed by name after the plugin's.
+      "types: 1 of the plugin's own\n  FakeState (record, 32 bytes)\n      count: uint32\n"
       "      colors: vector<FakeColor> (optional)\n"
-      "  FakeColor (enumeration, 4 bytes)\n      Blue = 7\n      Red = -1\n",
+      "built-in types: 1, from the plugin's frame\n  FakeColor\n",
       "events: 1\n  OnJsonApiEvent (payload PluginResourceEvent): Fired when a resource is "
-      "changed.\nmemory:\n  peak bytes       0\n",
+      "changed.\nmemory: the plugin's own allocator, counted since the library was loaded",
+      "  peak bytes                   0  the most the plugin held at one time\n",
   };
   for (const char* part : parts) EXPECT_NE(both.find(part), std::string::npos) << part << both;
+}
+
+TEST(DescribeCommand, FindsAPluginNamedWithoutADirectoryInTheCurrentOne) {
+  const std::string path = VYN_FAKE_PLUGIN_PATH;
+  const std::string folder = path.substr(0, path.rfind('/')),
+                    name = path.substr(path.rfind('/') + 1);
+  char* before = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(folder.c_str()), 0);
+  std::string out, err;
+  const int status = RunHost({"describe", name}, out, err);
+  EXPECT_EQ(chdir(before), 0);
+  std::free(before);
+  EXPECT_EQ(status, 0) << err;
+  EXPECT_EQ(out.rfind("plugin: fake\n", 0), 0u) << out;
 }
 
 }  // namespace

@@ -92,10 +92,17 @@ void Invoke(ResponseRecord* response, const RequestRecord* request) {
     Answer(response, "nothing to publish", 0);
   } else if (path == "/fake/v1/publish") {
     const uint32_t size = static_cast<uint32_t>(body.size());
+    // "deep" publishes data nested deeper than any host converts.
+    static HostValue deep[300];
+    for (size_t i = 0; i + 1 < 300; ++i)
+      deep[i] = {kHostValueCollection, {.ref = {&deep[i + 1], 1}}};
+    const HostValue data = body == "deep"
+                               ? deep[0]
+                               : HostValue{kHostValueStringBorrowed, {.ref = {body.c_str(), size}}};
     const HostMember members[3] = {
         {"uri", {kHostValueStringBorrowed, {.ref = {"/fake/v1/thing", 14}}}, 0},
         {"eventType", {kHostValueStringBorrowed, {.ref = {"Update", 6}}}, 0},
-        {"data", {kHostValueStringBorrowed, {.ref = {body.c_str(), size}}}, 0}};
+        {"data", data, 0}};
     EventRecord event{
         "OnJsonApiEvent_fake_v1_thing", {kHostValueStructure, {.ref = {members, 3}}}, 0, nullptr};
     Functions()->sendEvent(Functions(), &event);
@@ -124,7 +131,7 @@ void Invoke(ResponseRecord* response, const RequestRecord* request) {
   }
 }
 
-const char* const kTags[] = {"fake", "test"};
+const char* const kTags[] = {"fake", "test", "tclient"};  // the last marks a built-in type
 const char* const kNames[] = {"GetFakeV1State", "PostFakeV1Publish", "PostFakeV1Fetch",
                               "PostFakeV1Lookup"};
 const HostArgumentRecord kArgument{nullptr, "url", "", 12, 0, "", 0};
@@ -135,7 +142,7 @@ const HostEnumeratorRecord kEnumerators[2] = {{&kEnumerators[1], "Blue", "", 7},
                                               {nullptr, "Red", "", -1}};
 const HostTypeRecord kTypes[2] = {
     {&kTypes[1], "FakeState", "", 32, "", kTags, 2, kFields, nullptr, 2},
-    {nullptr, "FakeColor", "", 4, "", nullptr, 0, nullptr, kEnumerators, 2}};
+    {nullptr, "FakeColor", "", 4, "", &kTags[2], 1, nullptr, kEnumerators, 2}};
 const HostEventRecord kEvents[1] = {{nullptr, "OnJsonApiEvent", "", "PluginResourceEvent",
                                      "Fired when a resource is changed.", nullptr, 0}};
 EndpointDescriptor gDescriptors[4];

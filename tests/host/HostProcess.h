@@ -22,12 +22,28 @@ class HostProcess {
   int WaitForExit(int signal = 0, int timeoutMilliseconds = 20000);
   std::string Stdout() const;
   std::string Stderr() const;
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
   int status_ = -1;
   std::string files_;  // the output files' path without ".out" or ".err"
 };
+
+// One reply read off the wire.
+struct WireReply {
+  int status = 0;
+  std::string contentType;
+  std::string body;
+};
+
+// Connects to 127.0.0.1:port, sends the bytes (from a thread of its own, so that a server that
+// answers before reading all of them is seen) and reads up to `count` replies, stopping early
+// when the connection ends, a reply cannot be parsed or timeoutMilliseconds pass in all.
+std::vector<WireReply> Exchange(int port, const std::string& bytes, size_t count,
+                                int timeoutMilliseconds = 10000);
+// A connected socket, or -1.
+int Connect(int port);
 
 // A file under the test temp directory, for the host to read; removed at exit.
 std::string WriteFile(const std::string& name, const std::string& text);

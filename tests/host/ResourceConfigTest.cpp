@@ -22,6 +22,13 @@ TEST(ResourceConfigParse, ResolvesYamlScalarsAndStructuresOrJson) {
       {"/r: 1\n---\n/r: 2\n", "1"},  // only the first document
       {R"(  {"/r": {"x": [1, -2, 1.5, "0x10"]}, "/b": "text"})", R"({"x":[1,-2,1.5,"0x10"]})"},
   };
+  for (const char* nothing : {"", "# only a comment\n"}) {
+    ResourceValues values;
+    values["/old"];
+    std::string error;
+    EXPECT_TRUE(ParseResourceConfig(nothing, values, error)) << error;
+    EXPECT_TRUE(values.empty()) << "a file without a document gives no resources";
+  }
   for (const auto& [text, json] : cases) {
     ResourceValues values;
     std::string error;
@@ -40,7 +47,7 @@ TEST(ResourceConfigParse, RefusesWithTheReasonAndPlaceAndChangesNothing) {
     bomb += "/a" + n + ": &a" + n + " [*a" + before + ", *a" + before + "]\n";
   }
   const std::pair<std::string, std::string> cases[] = {
-      {"", "the top level is not a mapping from resource paths to values"},
+      {"just text\n", "the top level is not a mapping from resource paths to values"},
       {"a: 1\n", "the key 'a' is not a path starting with '/'"},
       {"/a: 1\n/a: 2\n", "the key '/a' appears twice at line 2, column 5"},
       {"? {a: 1}\n: 2\n", "only scalar keys are supported at line 1, column 3"},
@@ -53,6 +60,8 @@ TEST(ResourceConfigParse, RefusesWithTheReasonAndPlaceAndChangesNothing) {
       {bomb, "the file expands to more than 100000 values"},
       {"/a: " + std::string(300, '[') + std::string(300, ']') + "\n",
        "the value is nested more than 256 levels deep"},
+      {"{\"/a\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
+       "the value is nested more than 256 levels deep at line 1, column 263"},
   };
   for (const auto& [text, reason] : cases) {
     ResourceValues values;

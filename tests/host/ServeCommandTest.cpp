@@ -76,9 +76,9 @@ TEST_F(ServeCommand, AnswersFromEndpointsOrResourcesAndPublishesResourceChanges)
       {"PUT", "/vyn-gameflow/v1/session", R"({"phase":"Lobby"})",
        R"(200 {"uri":"/vyn-gameflow/v1/session","eventType":"Create","delivered":0})", nullptr},
       {"GET", "/vyn-gameflow/v1/session", "", R"(200 {"phase":"Lobby"})", nullptr},
-      // Only endpoints of the call's method were asked, in their order, until one took the call;
-      // and the host gave every answer back once.
-      {"GET", "/fake/v1/state", "", R"(200 "answers 15, cleanups 15, bad 0; none")", nullptr},
+      // Only endpoints whose method and route can take the call were asked, in their order,
+      // until one took it; and the host gave every answer back once.
+      {"GET", "/fake/v1/state", "", R"(200 "answers 12, cleanups 12, bad 0; none")", nullptr},
       {"PUT", login, R"({"puuid":"p-1","state":"SUCCEEDED"})", changed("Create"), "1 Create p-1"},
       {"PUT", login, R"({"puuid":"p-2"})", changed("Update"), "2 Update p-2"},
       {"DELETE", login, "", changed("Delete"), "3 Delete "},
@@ -117,6 +117,44 @@ TEST_F(ServeCommand, StreamsThePluginsEventsToReaders) {
   EXPECT_EQ(received, events);
 }
 
+TEST_F(ServeCommand, StreamsAnEventItCannotConvertAsAnErrorEventNamingIt) {
+  const std::string expected =
+      ": connected\n\nevent: HostEventError\n"
+      R"(data: {"event":"OnJsonApiEvent_fake_v1_thing","message":"the value is nested more )"
+      "than 256 levels deep\"}\n\n";
+  std::string received;
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(10, 0);
+  client.Get("/host/v1/events", [&](const char* bytes, size_t size) {
+    received.append(bytes, size);
+    if (received == ": connected\n\n") Call("POST", "/fake/v1/publish", "deep");
+    return received.size() < expected.size();
+  });
+  EXPECT_EQ(received.substr(0, expected.size()), expected);
+}
+
+TEST_F(ServeCommand, ServesThePluginsMemoryStatistics) {
+  const std::string stats = Call("GET", "/host/v1/stats");
+  EXPECT_EQ(stats.rfind(R"(200 {"plugin":{"peakBytes":0,"peakBlocks":0,"bytesAllocated":0,)"
+                        R"("blocksAllocated":0,"bytesFreed":0,"blocksFreed":0},"host":)"
+                        R"({"residentBytes":)",
+                        0),
+            0u)
+      << stats;
+  EXPECT_NE(stats.find(R"(,"streamReaders":0}})"), std::string::npos) << stats;
+}
+
+TEST_F(ServeCommand, WarnsOfEachResourceTheFeatureReadsThatItDoesNotHave) {
+  const std::string err = host.Stderr();
+  for (const char* missing : {"/vyn-login/v1/login-data-packet in the configuration: the "
+                              "player's shard (platformId)",
+                              "/system/v1/builds in the configuration: the client's build"}) {
+    EXPECT_NE(err.find(std::string("vyn-host: warning: no resource ") + missing), std::string::npos)
+        << err;
+  }
+  EXPECT_EQ(err.find("no resource /tarnclient/region-locale"), std::string::npos) << err;
+}
+
 TEST_F(ServeCommand, StopsCleanlyOnAnInterruptToo) {
   EXPECT_EQ(host.WaitForExit(SIGINT), 0) << host.Stderr();
 }
@@ -125,22 +163,75 @@ TEST(ServeCommandStart, RefusesWhatItCannotServe) {
   const std::string fake = VYN_FAKE_PLUGIN_PATH, good = WriteFile("good.yaml", "/a: 1\n");
   const std::string list = WriteFile("list.yaml", "- /a\n- /b\n");
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-      {{"serve", fake}, 2, "vyn-host: serve needs --config FILE\nusage:"},
+      {{"serve", fake}, 2, "vyn-host: serve needs --config FILE or --service embedded\nusage:"},
+      {{"serve", fake, "--config"}, 2, "vyn-host: --config needs a value\n"},
+      {{"serve", fake, "--port", "http"}, 2, "vyn-host: --port takes a whole number, not 'http'\n"},
+      {{"serve", fake, "--service", "remote"},
+       2,
+       "vyn-host: --service takes 'embedded', not 'remote'\n"},
       {{"serve", fake, "--config", good + "x"}, 1, "vyn-host: " + good + "x: cannot be opened\n"},
       {{"serve", fake, "--config", list},
        1,
        "vyn-host: " + list + ": the top level is not a mapping from resource paths to values\n"},
       {{"serve", good + ".so", "--config", good}, 1, "vyn-host: " + good + ".so: "},
-      {{"serve", fake, "--port", "65536"}, 2, "vyn-host: the port is not a number\n"},
+      {{"serve", fake, "--port", "65536"},
+       2,
+       "vyn-host: --port 65536 is out of range (0 to 65535)\n"},
       {{"serve", fake, "--verbose"}, 2, "vyn-host: unknown option '--verbose'\n"},
       {{"run", fake}, 2, "vyn-host: unknown command 'run'\n"},
       {{"demo", fake, "x"}, 2, "vyn-host: demo takes only the plugin\n"},
-      {{"describe"}, 2, "usage: vyn-host describe PLUGIN.so [--json]\n"},
+      {{"describe"}, 2, "vyn-host: describe needs the plugin, PLUGIN.so\nusage:"},
   };
   for (const auto& [args, status, message] : cases) {
     std::string out, err;
     EXPECT_EQ(RunHost(args, out, err), status) << message;
     EXPECT_EQ(err.rfind(message, 0), 0u) << err;
+  }
+}
+
+// The feedback plugin itself, its service inside the host and no configuration: a whole round.
+TEST(ServeEmbeddedService, ServesARoundWithoutAConfiguration) {
+  HostProcess host{{"serve", VYN_PLUGIN_PATH, "--service", "embedded"}};
+  const int port = host.WaitForPort();
+  ASSERT_GT(port, 0) << host.Stderr();
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(10, 0);
+  const char* const json = "application/json";
+  const auto login = client.Put("/vyn-login/v1/session",
+                                R"({"state":"SUCCEEDED","accountId":1,"summonerId":2,)"
+                                R"("puuid":"p-1","idToken":"t"})",
+                                json);
+  const auto stats = client.Put("/vyn-end-of-game/v1/eog-stats-block",
+                                R"({"gameId":3,"accountId":1,"summonerId":2,"teams":[]})", json);
+  const auto survey = client.Get("/vyn-pft/v2/survey");
+  ASSERT_TRUE(login && stats && survey);
+  EXPECT_EQ(stats->body, R"({"uri":"/vyn-end-of-game/v1/eog-stats-block","eventType":"Create",)"
+                         R"("delivered":1})");
+  EXPECT_EQ(survey->status, 200) << survey->body;
+  EXPECT_NE(survey->body.find(R"("id":4242)"), std::string::npos) << survey->body;
+  EXPECT_EQ(host.WaitForExit(SIGTERM), 0);
+  EXPECT_NE(host.Stderr().find("vyn-host: feedback service: survey 4242 offered to player p-1\n"),
+            std::string::npos)
+      << host.Stderr();
+}
+
+TEST(HostHelp, GoesToStandardOutputForEveryWayOfAsking) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {std::vector<std::string>{}, "usage: vyn-host describe PLUGIN.so [--json]\n"},
+      {{"--help"}, "usage: vyn-host describe PLUGIN.so [--json]\n"},
+      {{"-h"}, "usage: vyn-host describe PLUGIN.so [--json]\n"},
+      {{"help"}, "usage: vyn-host describe PLUGIN.so [--json]\n"},
+      {{"help", "serve"}, "usage: vyn-host serve PLUGIN.so [--config FILE] [--service embedded]"},
+      {{"serve", "--help"}, "usage: vyn-host serve PLUGIN.so [--config FILE] [--service embedded]"},
+      {{"describe", "x.so", "-h"}, "usage: vyn-host describe PLUGIN.so [--json]\n\nLoads"},
+      {{"demo", "--help"}, "usage: vyn-host demo PLUGIN.so\n\nPlays one round"},
+      {{"load", "--help"}, "usage: vyn-host load PLUGIN.so [--requests N]\n\nStarts"},
+  };
+  for (const auto& [args, help] : cases) {
+    std::string out, err;
+    EXPECT_EQ(RunHost(args, out, err), 0) << help;
+    EXPECT_EQ(out.rfind(help, 0), 0u) << out;
+    EXPECT_EQ(err, "");
   }
 }
 
