@@ -241,7 +241,9 @@ std::size_t BindingArena::HeapBlocksHeld() const noexcept {
 
 void* BindingArena::AllocateSlow(std::size_t index) noexcept {
   const std::size_t size = SlotSize(index);
-  if (void* slot = CarveNursery(size)) return slot;
+  // A block takes what the current nursery has left, but never opens one: a nursery may be
+  // smaller than the block.
+  if (void* slot = CarveNursery(size, index < kSlotClassCount)) return slot;
   if (pages_ == &noPages_) {
     auto* pools = new (std::nothrow) PagePools{};
     if (pools == nullptr) return nullptr;
@@ -253,10 +255,10 @@ void* BindingArena::AllocateSlow(std::size_t index) noexcept {
   LayOutPage(page, size);
   pages_->heads[index] = page;
   ++pages_->held;
-  return Allocate(size);
+  return AllocateOfClass(index);
 }
 
-void* BindingArena::CarveNursery(std::size_t size) noexcept {
+void* BindingArena::CarveNursery(std::size_t size, bool mayOpen) noexcept {
   const std::size_t alignment = SlotAlignment(size);
   if (nurseryCount_ != 0) {
     const std::size_t k = nurseryCount_ - 1;
@@ -270,7 +272,7 @@ void* BindingArena::CarveNursery(std::size_t size) noexcept {
     }
     // The rest of a used-up nursery stays unused: too little to be worth a list.
   }
-  if (nurseryCount_ == kNurseryCount) return nullptr;
+  if (!mayOpen || nurseryCount_ == kNurseryCount) return nullptr;
   const std::size_t bytes = kNurseryBytes[nurseryCount_];
   auto* nursery = static_cast<unsigned char*>(::operator new(bytes, std::nothrow));
   if (nursery == nullptr) return nullptr;
@@ -278,7 +280,7 @@ void* BindingArena::CarveNursery(std::size_t size) noexcept {
   nurseries_[nurseryCount_++] = nursery;
   nurseryTop_ = 0;
   // Every nursery holds the largest slot at its start (the heap aligns it to at least 8).
-  return CarveNursery(size);
+  return CarveNursery(size, false);
 }
 
 void BindingArena::PageFilled(std::size_t index, PageHeader* page) noexcept {

@@ -129,9 +129,14 @@ inline bool TextEqual(const char* a, const char* b, std::size_t length) noexcept
 // identity.
 class BindingArena {
  public:
-  static constexpr std::size_t kClassCount = 18;
+  // Slots of up to 72 bytes in steps of 4 for records, then blocks of 128, 256, 512 and 1024
+  // bytes for arrays (AllocateBlock).
+  static constexpr std::size_t kSlotClassCount = 18;
   static constexpr std::size_t kSizeStep = 4;
-  static constexpr std::size_t kMaxSlotSize = kClassCount * kSizeStep;  // 72
+  static constexpr std::size_t kMaxSlotSize = kSlotClassCount * kSizeStep;  // 72
+  static constexpr std::size_t kMinBlockSize = 128;
+  static constexpr std::size_t kMaxBlockSize = 1024;
+  static constexpr std::size_t kClassCount = kSlotClassCount + 4;
   static constexpr std::size_t kPageSize = 4096;
   // Nursery sizes in the order they are taken. The first holds a structure of two members with
   // their names; each later one is three times the one before. Sizes of 8 modulo 16 (for the
@@ -193,17 +198,25 @@ class BindingArena {
   // when the size is too large or no memory can be had.
   void* Allocate(std::size_t size) noexcept {
     if (size > kMaxSlotSize) return nullptr;
-    const std::size_t index = ClassIndex(size);
-    PageHeader* page = pages_->heads[index];
-    if (page == nullptr) return AllocateSmall(index);
-    auto* slot = reinterpret_cast<unsigned char*>(page) +
-                 std::size_t{page->firstFree} * SlotSize(index);
-    UnpoisonUsed(slot, SlotSize(index));
-    page->firstFree = LoadIndex(slot);
-    ++page->used;
-    if (page->firstFree == 0) PageFilled(index, page);
-    return slot;
+    return AllocateOfClass(ClassIndex(size));
   }
+  // A block of at least `size` bytes, at most kMaxBlockSize, from the pools: the next power of two
+  // from 128 on (smaller sizes take a slot), 8-aligned, carved from the current nursery when it
+  // has room and from pages otherwise. Null when the size is too large or no memory can be had.
+  // Cheaper than AllocateHeap for arrays that grow by doubling, and it stays off the heap.
+  void* AllocateBlock(std::size_t size) noexcept {
+    if (size > kMaxBlockSize) return nullptr;
+    return AllocateOfClass(BlockClassIndex(size));
+  }
+  // Returns a block taken with the same size. Null is ignored.
+  void FreeBlock(std::size_t size, void* address) noexcept {
+    FreeOfClass(BlockClassIndex(size), address);
+  }
+  // The bytes a block of `size` really holds.
+  static std::size_t BlockSize(std::size_t size) noexcept {
+    return SlotSize(BlockClassIndex(size));
+  }
+
   // As Allocate, but throws std::bad_alloc like operator new when memory is exhausted.
   void* AllocateOrThrow(std::size_t size) {
     void* slot = Allocate(size);
@@ -211,32 +224,7 @@ class BindingArena {
     return slot;
   }
   // Returns a slot taken with the same size. Null is ignored.
-  void Free(std::size_t size, void* address) noexcept {
-    if (address == nullptr) return;
-    const std::size_t index = ClassIndex(size);
-    auto* slot = static_cast<unsigned char*>(address);
-    const auto at = reinterpret_cast<uintptr_t>(slot);
-    // A nursery not taken yet is null, and no slot lies in the first pages of the address space,
-    // so all of them can be tested without a count: a loop the compiler unrolls.
-    for (std::size_t k = 0; k < kNurseryCount; ++k) {
-      const uintptr_t offset = at - reinterpret_cast<uintptr_t>(nurseries_[k]);
-      if (offset < kNurseryBytes[k]) {
-        StoreIndex(slot, nurseryFree_[index]);
-        PoisonFree(slot, SlotSize(index));
-        nurseryFree_[index] = NurseryLink(k, offset);
-        return;
-      }
-    }
-    auto* page = reinterpret_cast<PageHeader*>(at & ~static_cast<uintptr_t>(kPageSize - 1));
-    if (page->firstFree == 0 || page->used == 1) {
-      FreeSlow(index, page, slot);
-      return;
-    }
-    StoreIndex(slot, page->firstFree);
-    PoisonFree(slot, SlotSize(index));
-    page->firstFree = SlotIndex(index, page, slot);
-    --page->used;
-  }
+  void Free(std::size_t size, void* address) noexcept { FreeOfClass(ClassIndex(size), address); }
 
   // A block of `size` bytes on the general heap that the arena frees when it is destroyed, unless
   // FreeHeap returned it before. Aligned like operator new; throws std::bad_alloc like it.
@@ -272,7 +260,15 @@ class BindingArena {
   static std::size_t ClassIndex(std::size_t size) noexcept {
     return size == 0 ? 0 : (size - 1) / kSizeStep;
   }
-  static std::size_t SlotSize(std::size_t index) noexcept { return (index + 1) * kSizeStep; }
+  static std::size_t BlockClassIndex(std::size_t size) noexcept {
+    if (size <= kMaxSlotSize) return ClassIndex(size);
+    // 73..128 bytes: the first block class; each later one doubles.
+    return kSlotClassCount + static_cast<std::size_t>(std::bit_width(size - 1)) - 7;
+  }
+  static std::size_t SlotSize(std::size_t index) noexcept {
+    return index < kSlotClassCount ? (index + 1) * kSizeStep
+                                   : kMinBlockSize << (index - kSlotClassCount);
+  }
   static uint16_t LoadIndex(const unsigned char* slot) noexcept {
     uint16_t index;
     std::memcpy(&index, slot, sizeof index);
@@ -305,6 +301,44 @@ class BindingArena {
     return slot;
   }
 
+  void* AllocateOfClass(std::size_t index) noexcept {
+    PageHeader* page = pages_->heads[index];
+    if (page == nullptr) return AllocateSmall(index);
+    auto* slot = reinterpret_cast<unsigned char*>(page) +
+                 std::size_t{page->firstFree} * SlotSize(index);
+    UnpoisonUsed(slot, SlotSize(index));
+    page->firstFree = LoadIndex(slot);
+    ++page->used;
+    if (page->firstFree == 0) PageFilled(index, page);
+    return slot;
+  }
+
+  void FreeOfClass(std::size_t index, void* address) noexcept {
+    if (address == nullptr) return;
+    auto* slot = static_cast<unsigned char*>(address);
+    const auto at = reinterpret_cast<uintptr_t>(slot);
+    // A nursery not taken yet is null, and no slot lies in the first pages of the address space,
+    // so all of them can be tested without a count: a loop the compiler unrolls.
+    for (std::size_t k = 0; k < kNurseryCount; ++k) {
+      const uintptr_t offset = at - reinterpret_cast<uintptr_t>(nurseries_[k]);
+      if (offset < kNurseryBytes[k]) {
+        StoreIndex(slot, nurseryFree_[index]);
+        PoisonFree(slot, SlotSize(index));
+        nurseryFree_[index] = NurseryLink(k, offset);
+        return;
+      }
+    }
+    auto* page = reinterpret_cast<PageHeader*>(at & ~static_cast<uintptr_t>(kPageSize - 1));
+    if (page->firstFree == 0 || page->used == 1) {
+      FreeSlow(index, page, slot);
+      return;
+    }
+    StoreIndex(slot, page->firstFree);
+    PoisonFree(slot, SlotSize(index));
+    page->firstFree = SlotIndex(index, page, slot);
+    --page->used;
+  }
+
   const InternedString* Intern(std::string_view text, uint32_t hash) {
     if (text.empty()) return EmptyString();
     for (InternedString* record = buckets_[hash & bucketMask_]; record != nullptr;
@@ -322,7 +356,7 @@ class BindingArena {
   void GrowTable();
   void FreeTable(InternedString** table, std::size_t count) noexcept;
   void* AllocateSlow(std::size_t index) noexcept;
-  void* CarveNursery(std::size_t size) noexcept;
+  void* CarveNursery(std::size_t size, bool mayOpen) noexcept;
   void PageFilled(std::size_t index, PageHeader* page) noexcept;
   void FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept;
   void ReturnAllPages() noexcept;

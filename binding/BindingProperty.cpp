@@ -67,20 +67,48 @@ uint64_t FloatToUnsigned(double value) noexcept {
   return static_cast<uint64_t>(static_cast<int64_t>(value));
 }
 
-// Member arrays of up to this many entries live in a pool slot.
+// Arrays (of members, of elements) live in a pool slot while they fit one, then in a block of the
+// pools, then on the arena's heap.
+void* AllocateArray(BindingArena& arena, std::size_t bytes) {
+  if (bytes > BindingArena::kMaxBlockSize) return arena.AllocateHeap(bytes);
+  void* block =
+      bytes <= BindingArena::kMaxSlotSize ? arena.Allocate(bytes) : arena.AllocateBlock(bytes);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void FreeArray(BindingArena& arena, void* array, std::size_t bytes) noexcept {
+  if (bytes <= BindingArena::kMaxSlotSize) {
+    arena.Free(bytes, array);
+  } else if (bytes <= BindingArena::kMaxBlockSize) {
+    arena.FreeBlock(bytes, array);
+  } else {
+    arena.FreeHeap(array);
+  }
+}
+
+// The items an array for at least `count` of `size` bytes holds: all of its block.
+std::size_t UsableCount(std::size_t count, std::size_t size) noexcept {
+  const std::size_t bytes = count * size;
+  if (bytes <= BindingArena::kMaxSlotSize || bytes > BindingArena::kMaxBlockSize) return count;
+  return BindingArena::BlockSize(bytes) / size;
+}
+
 constexpr std::size_t kSlotEntries = BindingArena::kMaxSlotSize / sizeof(MemberEntry);
 
-void* AllocateEntries(BindingArena& arena, std::size_t capacity) {
-  const std::size_t bytes = capacity * sizeof(MemberEntry);
-  return capacity <= kSlotEntries ? arena.AllocateOrThrow(bytes) : arena.AllocateHeap(bytes);
+MemberEntry* AllocateEntries(BindingArena& arena, std::size_t capacity) {
+  return static_cast<MemberEntry*>(AllocateArray(arena, capacity * sizeof(MemberEntry)));
 }
 
 void FreeEntries(BindingArena& arena, MemberEntry* entries, std::size_t capacity) noexcept {
-  if (capacity <= kSlotEntries) {
-    arena.Free(capacity * sizeof(MemberEntry), entries);
-  } else {
-    arena.FreeHeap(entries);
-  }
+  FreeArray(arena, entries, capacity * sizeof(MemberEntry));
+}
+
+// The capacity to grow a member array to: one, a slot's worth, then doubling.
+std::size_t GrownEntries(std::size_t capacity) noexcept {
+  if (capacity == 0) return 1;
+  if (capacity < kSlotEntries) return kSlotEntries;
+  return UsableCount(capacity * 2, sizeof(MemberEntry));
 }
 
 // Up to this size a structure takes a name out of order by moving the later members up; past it,
@@ -206,7 +234,7 @@ struct BindingProperty::Walk {
     target.payload_.structure = to;
     target.kind_ = kStructure;
     if (from.size == 0) return;
-    to->entries = static_cast<MemberEntry*>(AllocateEntries(arena, from.size));
+    to->entries = (AllocateEntries(arena, from.size));
     to->capacity = from.size;
     for (uint32_t i = 0; i < from.size; ++i) {
       const MemberEntry& member = from.entries[i];
@@ -368,7 +396,10 @@ void BindingProperty::releaseLeaf() noexcept {
 // Frees the records of a container whose children have been released already.
 void BindingProperty::freeContainer() noexcept {
   if (kind_ == kCollection) {
-    arena_->FreeHeap(payload_.collection->data);
+    const CollectionRecord* collection = payload_.collection;
+    if (collection->capacity != 0) {
+      FreeArray(*arena_, collection->data, collection->capacity * sizeof(BindingProperty));
+    }
     arena_->Free(sizeof(CollectionRecord), payload_.collection);
     return;
   }
@@ -500,10 +531,13 @@ bool BindingProperty::tryReserve(std::size_t count) {
 
 void BindingProperty::growCollection(std::size_t capacity) {
   CollectionRecord* collection = payload_.collection;
+  capacity = std::min(UsableCount(capacity, sizeof(BindingProperty)), kMaxElements);
   auto* grown =
-      static_cast<BindingProperty*>(arena_->AllocateHeap(capacity * sizeof(BindingProperty)));
+      static_cast<BindingProperty*>(AllocateArray(*arena_, capacity * sizeof(BindingProperty)));
   RelocateNodes(grown, collection->data, collection->size);
-  arena_->FreeHeap(collection->data);
+  if (collection->capacity != 0) {
+    FreeArray(*arena_, collection->data, collection->capacity * sizeof(BindingProperty));
+  }
   collection->data = grown;
   collection->capacity = static_cast<uint32_t>(capacity);
 }
@@ -584,8 +618,8 @@ void BindingProperty::growMembers() {
   StructureRecord& structure = *payload_.structure;
   const std::size_t capacity = structure.capacity;
   if (capacity >= kMaxElements) throw std::bad_alloc();
-  const std::size_t grown = capacity == 0 ? 1 : capacity < kSlotEntries ? kSlotEntries : capacity * 2;
-  auto* entries = static_cast<MemberEntry*>(AllocateEntries(*arena_, grown));
+  const std::size_t grown = GrownEntries(capacity);
+  auto* entries = (AllocateEntries(*arena_, grown));
   if (structure.size != 0) {
     std::memcpy(static_cast<void*>(entries), structure.entries,
                 structure.size * sizeof(MemberEntry));
@@ -611,7 +645,7 @@ void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool o
   assert(structure.size == 0);
   // Allocated before anything is released, so that on an exception the members stay with the
   // caller as they were.
-  structure.entries = static_cast<MemberEntry*>(AllocateEntries(*arena_, count));
+  structure.entries = (AllocateEntries(*arena_, count));
   structure.capacity = static_cast<uint32_t>(count);
   MemberEntry* last = first + count;
   if (!ordered) {

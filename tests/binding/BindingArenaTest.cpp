@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -78,6 +79,45 @@ TEST(BindingArenaPools, SizeClassesNurseriesThenPagesThatGoBackToTheCache) {
   }
   EXPECT_EQ(PagesInUse(), before) << "the arena's pages go back with it";
   EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), liveBefore);
+}
+
+TEST(BindingArenaPools, BlocksOfEachPowerOfTwoKeepTheirBytesAndGiveTheirPagesBack) {
+  const std::size_t before = PagesInUse();
+  {
+    BindingArena arena;
+    (void)arena.Allocate(40);  // the first nursery, with room left for one small block
+    struct Taken {
+      unsigned char* block;
+      std::size_t size;
+    };
+    std::vector<Taken> taken;
+    for (std::size_t size : {73, 128, 129, 256, 300, 512, 513, 1024}) {
+      const std::size_t bytes = BindingArena::BlockSize(size);
+      EXPECT_GE(bytes, size);
+      EXPECT_LT(bytes, 2 * size) << size;
+      for (int i = 0; i < 9; ++i) {
+        auto* block = static_cast<unsigned char*>(arena.AllocateBlock(size));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u);
+        std::memset(block, static_cast<int>(taken.size()), bytes);
+        taken.push_back({block, size});
+      }
+    }
+    EXPECT_EQ(arena.AllocateBlock(1025), nullptr);
+    EXPECT_EQ(arena.NurseriesHeld(), 1u) << "a block never opens a nursery";
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+      const std::size_t bytes = BindingArena::BlockSize(taken[i].size);
+      for (std::size_t b = 0; b < bytes; ++b) {
+        ASSERT_EQ(taken[i].block[b], static_cast<unsigned char>(i)) << i << " " << b;
+      }
+    }
+    void* reused = taken[3].block;
+    arena.FreeBlock(taken[3].size, reused);
+    EXPECT_EQ(arena.AllocateBlock(100), reused) << "a freed block serves its class again";
+    for (const Taken& each : taken) arena.FreeBlock(each.size, each.block);
+    EXPECT_EQ(arena.PagesHeld(), 0u);
+  }
+  EXPECT_EQ(PagesInUse(), before);
 }
 
 }  // namespace
