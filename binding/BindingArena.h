@@ -279,7 +279,8 @@ class BindingArena {
   }
   static uint16_t SlotIndex(std::size_t index, const PageHeader* page,
                             const unsigned char* slot) noexcept {
-    const auto offset = static_cast<std::size_t>(slot - reinterpret_cast<const unsigned char*>(page));
+    const auto offset =
+        static_cast<std::size_t>(slot - reinterpret_cast<const unsigned char*>(page));
     return static_cast<uint16_t>(offset / SlotSize(index));
   }
   static uint16_t NurseryLink(std::size_t nursery, uintptr_t offset) noexcept {
@@ -304,8 +305,8 @@ class BindingArena {
   void* AllocateOfClass(std::size_t index) noexcept {
     PageHeader* page = pages_->heads[index];
     if (page == nullptr) return AllocateSmall(index);
-    auto* slot = reinterpret_cast<unsigned char*>(page) +
-                 std::size_t{page->firstFree} * SlotSize(index);
+    auto* slot =
+        reinterpret_cast<unsigned char*>(page) + std::size_t{page->firstFree} * SlotSize(index);
     UnpoisonUsed(slot, SlotSize(index));
     page->firstFree = LoadIndex(slot);
     ++page->used;

@@ -120,8 +120,8 @@ inline bool MemberKeyLess(const MemberProbe& a, const MemberKey& b) noexcept {
 // destroyed, and the last one destroys the arena (without a walk over its tree).
 // References returned by elementAt/memberAt/element/member stay valid until the containing
 // collection grows or the node holding them is reset; structure members stay put while other
-// members are added or put in order. One thread uses a tree at a time; roots sharing an arena are used by one
-// thread at a time, together.
+// members are added or put in order. One thread uses a tree at a time; roots sharing an arena are
+// used by one thread at a time, together.
 class BindingProperty {
  public:
   // Collections hold at most this many elements; asking for more is a length error (see reserve).
@@ -136,9 +136,7 @@ class BindingProperty {
 
   // Reading: never changes the node, never fails.
   BindingPropertyKind kind() const noexcept { return static_cast<BindingPropertyKind>(kind_); }
-  bool asBool(bool def = false) const noexcept {
-    return kind_ == kBool ? payload_.boolean : def;
-  }
+  bool asBool(bool def = false) const noexcept { return kind_ == kBool ? payload_.boolean : def; }
   int64_t asSigned(int64_t def = 0) const noexcept {
     return kind_ == kSigned ? payload_.signedNumber : def;
   }
@@ -323,6 +321,9 @@ class BindingProperty {
   // For MemberCollector: a member node of `arena` not yet in any structure, its release, and the
   // making of this empty structure from members in any order (taken over or released).
   static MemberEntry NewMember(BindingArena& arena, const MemberProbe& probe);
+  static MemberEntry NewMember(BindingArena& arena, const MemberKey& other);  // re-interned
+  template <class Name>
+  static MemberEntry NewMemberNamed(BindingArena& arena, uint64_t prefix, const Name& name);
   static void DiscardMember(const MemberEntry& member) noexcept;
   void adoptMembers(MemberEntry* first, std::size_t count, bool ordered);
   void growMembers();
@@ -359,10 +360,24 @@ class MemberRange {
 
     iterator() = default;
     MemberView operator*() const noexcept { return {at_->key.name->View(), *at_->node}; }
-    iterator& operator++() noexcept { ++at_; return *this; }
-    iterator operator++(int) noexcept { iterator old = *this; ++at_; return old; }
-    iterator& operator--() noexcept { --at_; return *this; }
-    iterator operator--(int) noexcept { iterator old = *this; --at_; return old; }
+    iterator& operator++() noexcept {
+      ++at_;
+      return *this;
+    }
+    iterator operator++(int) noexcept {
+      iterator old = *this;
+      ++at_;
+      return old;
+    }
+    iterator& operator--() noexcept {
+      --at_;
+      return *this;
+    }
+    iterator operator--(int) noexcept {
+      iterator old = *this;
+      --at_;
+      return old;
+    }
     bool operator==(const iterator& other) const noexcept { return at_ == other.at_; }
 
    private:

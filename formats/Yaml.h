@@ -21,13 +21,6 @@ inline constexpr std::size_t kYamlMaxAliasTextBytes = std::size_t{16} << 20;
 // first error; the value built so far is dropped.
 binding::BindingResult ParseYaml(std::string_view text);
 
-// Types one scalar into `slot`: by `tag` when there is one (null for none), else a quoted scalar
-// is a string and a plain one is null, a number, a bool or a string by its text. `text` holds
-// `length` bytes and need not end in NUL. A tag-driven failure only sets the error on `result`
-// (which drops the tree `slot` may belong to). Nothing happens when `result` already failed.
-void ResolveYamlScalar(binding::BindingResult& result, binding::BindingProperty& slot,
-                       const char* tag, const char* text, std::size_t length, bool quoted);
-
 // True when the text, after leading blanks (" " only), starts with "---".
 bool LooksLikeYaml(std::string_view text);
 

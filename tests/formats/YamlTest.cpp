@@ -6,6 +6,7 @@
 
 #include "ValueText.h"
 #include "formats/Yaml.h"
+#include "formats/YamlScalar.h"
 
 namespace vyn::formats {
 namespace {

@@ -1,0 +1,233 @@
+// The members of a structure: lookup, insertion in order or aside, the arrays a reader makes at
+// once, and the ordering of members added out of order.
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <new>
+
+#include "binding/BindingProperty.h"
+#include "binding/ValueArrays.h"
+
+namespace vyn::binding {
+namespace {
+
+constexpr std::size_t kSlotEntries = BindingArena::kMaxSlotSize / sizeof(MemberEntry);
+
+MemberEntry* AllocateEntries(BindingArena& arena, std::size_t capacity) {
+  return static_cast<MemberEntry*>(AllocateArray(arena, capacity * sizeof(MemberEntry)));
+}
+
+void FreeEntries(BindingArena& arena, MemberEntry* entries, std::size_t capacity) noexcept {
+  FreeArray(arena, entries, capacity * sizeof(MemberEntry));
+}
+
+// The capacity to grow a member array to: one, a slot's worth, then doubling.
+std::size_t GrownEntries(std::size_t capacity) noexcept {
+  if (capacity == 0) return 1;
+  if (capacity < kSlotEntries) return kSlotEntries;
+  return UsableCount(capacity * 2, sizeof(MemberEntry));
+}
+
+// Up to this size a structure takes a name out of order by moving the later members up; past it,
+// such names wait unordered at the end, so that building a structure in any order stays well
+// under quadratic time.
+constexpr uint32_t kInsertInPlaceLimit = 16;
+// The unordered members are merged in once there are more than this many and their square
+// exceeds the size: a lookup scans at most about the square root of the size of them.
+constexpr uint32_t kMinUnordered = 8;
+
+// Structures of up to this many members, given out of order, are sorted by insertion.
+constexpr std::size_t kInsertionSortLimit = 32;
+
+// The first member not ordered before `probe`.
+const MemberEntry* LowerBound(const MemberEntry* first, std::size_t size,
+                              const MemberProbe& probe) noexcept {
+  return std::lower_bound(first, first + size, probe,
+                          [](const MemberEntry& entry, const MemberProbe& name) {
+                            return MemberKeyLess(entry.key, name);
+                          });
+}
+
+// The member named `probe` among the unordered ones, or null.
+const MemberEntry* FindUnordered(const MemberEntry* first, const MemberEntry* last,
+                                 const MemberProbe& probe) noexcept {
+  for (; first != last; ++first) {
+    if (first->key.prefix == probe.prefix && first->key.name->length == probe.name.size() &&
+        TextEqual(first->key.name->Text(), probe.name.data(), probe.name.size())) {
+      return first;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {
+  if (kind_ != kStructure) return EmptyNode();
+  const StructureRecord& structure = *payload_.structure;
+  const MemberProbe probe(name);
+  const MemberEntry* ordered = structure.entries + structure.ordered;
+  const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
+  if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
+  at = FindUnordered(ordered, structure.entries + structure.size, probe);
+  return at != nullptr ? *at->node : EmptyNode();
+}
+
+template <class Name>
+MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, uint64_t prefix,
+                                            const Name& name) {
+  const InternedString* record = arena.Intern(name);
+  void* slot = arena.Allocate(sizeof(BindingProperty));
+  if (slot == nullptr) {
+    arena.Release(record);
+    throw std::bad_alloc();
+  }
+  auto* node = new (slot) BindingProperty();
+  node->initChild(&arena);
+  return {{prefix, record}, node};
+}
+
+void BindingProperty::makeStructure() {
+  if (kind_ == kStructure) return;
+  reset();
+  void* slot = ensureArena().AllocateOrThrow(sizeof(StructureRecord));
+  payload_.structure = new (slot) StructureRecord{nullptr, 0, 0, 0};
+  kind_ = kStructure;
+}
+
+BindingProperty& BindingProperty::memberAt(std::string_view name) {
+  if (kind_ != kStructure) makeStructure();
+  StructureRecord& structure = *payload_.structure;
+  const MemberProbe probe(name);
+  const MemberEntry* ordered = structure.entries + structure.ordered;
+  const bool allOrdered = structure.ordered == structure.size;
+  // Names often arrive in ascending order (documents this system wrote list them so): a name
+  // after the last one needs no search.
+  if (allOrdered && (structure.size == 0 || MemberKeyLess(ordered[-1].key, probe))) {
+    BindingProperty& member = addMember(structure.size, probe);
+    ++structure.ordered;
+    return member;
+  }
+  const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
+  if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
+  if (allOrdered && structure.size < kInsertInPlaceLimit) {
+    BindingProperty& member = addMember(static_cast<std::size_t>(at - structure.entries), probe);
+    ++structure.ordered;
+    return member;
+  }
+  if (const MemberEntry* found =
+          FindUnordered(ordered, structure.entries + structure.size, probe)) {
+    return *found->node;
+  }
+  BindingProperty& member = addMember(structure.size, probe);
+  const uint32_t unordered = structure.size - structure.ordered;
+  if (unordered > kMinUnordered && uint64_t{unordered} * unordered > structure.size) {
+    orderMembers();
+  }
+  return member;
+}
+
+// Inserts an empty member at `position`, moving the later ones up. On an exception nothing has
+// changed.
+BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe) {
+  StructureRecord& structure = *payload_.structure;
+  if (structure.size == structure.capacity) growMembers();
+  const MemberEntry member = NewMember(*arena_, probe);
+  MemberEntry* at = structure.entries + position;
+  std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
+  *at = member;
+  ++structure.size;
+  return *member.node;
+}
+
+void BindingProperty::growMembers() {
+  StructureRecord& structure = *payload_.structure;
+  const std::size_t capacity = structure.capacity;
+  if (capacity >= kMaxElements) throw std::bad_alloc();
+  const std::size_t grown = GrownEntries(capacity);
+  auto* entries = (AllocateEntries(*arena_, grown));
+  if (structure.size != 0) {
+    std::memcpy(static_cast<void*>(entries), structure.entries,
+                structure.size * sizeof(MemberEntry));
+  }
+  if (capacity != 0) FreeEntries(*arena_, structure.entries, capacity);
+  structure.entries = entries;
+  structure.capacity = static_cast<uint32_t>(grown);
+}
+
+MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberProbe& probe) {
+  return NewMemberNamed(arena, probe.prefix, probe.name);
+}
+
+MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberKey& other) {
+  return NewMemberNamed(arena, other.prefix, *other.name);
+}
+
+void BindingProperty::DiscardMember(const MemberEntry& member) noexcept {
+  BindingArena* arena = member.node->arena_;
+  member.node->reset();
+  arena->Free(sizeof(BindingProperty), member.node);
+  arena->Release(member.key.name);
+}
+
+void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool ordered) {
+  StructureRecord& structure = *payload_.structure;
+  assert(structure.size == 0);
+  // Allocated before anything is released, so that on an exception the members stay with the
+  // caller as they were.
+  structure.entries = (AllocateEntries(*arena_, count));
+  structure.capacity = static_cast<uint32_t>(count);
+  MemberEntry* last = first + count;
+  if (!ordered) {
+    const auto less = [](const MemberEntry& a, const MemberEntry& b) {
+      return MemberKeyLess(a.key, b.key);
+    };
+    if (count <= kInsertionSortLimit) {
+      // Stable, and without the buffer a merge sort takes from the heap.
+      for (MemberEntry* member = first + 1; member != last; ++member) {
+        const MemberEntry moving = *member;
+        MemberEntry* hole = member;
+        for (; hole != first && less(moving, hole[-1]); --hole) *hole = hole[-1];
+        *hole = moving;
+      }
+    } else {
+      std::stable_sort(first, last, less);
+    }
+    // Of equal names (one record in one arena) the last given wins, as with memberAt.
+    MemberEntry* kept = first;
+    for (MemberEntry* member = first; member != last; ++member) {
+      if (member + 1 != last && member[1].key.name == member->key.name) {
+        DiscardMember(*member);
+      } else {
+        *kept++ = *member;
+      }
+    }
+    last = kept;
+  }
+  const auto size = static_cast<std::size_t>(last - first);
+  std::memcpy(static_cast<void*>(structure.entries), first, size * sizeof(MemberEntry));
+  structure.size = structure.ordered = static_cast<uint32_t>(size);
+}
+
+// Merges the unordered members in. Their nodes stay where they are.
+void BindingProperty::orderMembers() const noexcept {
+  StructureRecord& structure = *payload_.structure;
+  MemberEntry* first = structure.entries;
+  MemberEntry* middle = first + structure.ordered;
+  MemberEntry* last = first + structure.size;
+  const auto less = [](const MemberEntry& a, const MemberEntry& b) {
+    return MemberKeyLess(a.key, b.key);
+  };
+  std::sort(middle, last, less);
+  std::inplace_merge(first, middle, last, less);
+  structure.ordered = structure.size;
+}
+
+MemberRange::MemberRange(const BindingProperty& node) noexcept {
+  if (node.kind_ != BindingProperty::kStructure) return;
+  node.closeMembers();
+  first_ = node.payload_.structure->entries;
+  size_ = node.payload_.structure->size;
+}
+
+}  // namespace vyn::binding
