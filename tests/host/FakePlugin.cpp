@@ -1,6 +1,6 @@
 // A tiny plugin on the host boundary header alone, for driving the reference host in tests: four
 // endpoints, a subscription, events, requests, memory counted honestly and a record of how the
-// host gave answers back. Built as it is it keeps the contract; the validator's tests also build
+// host gave answers back. Built as it is, it keeps the contract; the validator's tests also build
 // one copy per fault that VYN_FAULT plants in it.
 #include <malloc.h>
 
@@ -180,6 +180,8 @@ void Invoke(ResponseRecord* response, const RequestRecord* request) {
 const char* const kTags[] = {"fake", "test", "tclient"};  // the last marks a built-in type
 const char* const kNames[] = {"GetFakeV1State", "PostFakeV1Publish", "PostFakeV1Fetch",
                               "PostFakeV1Lookup"};
+// Lookup declares a record, which the validator fills its well-formed bodies from; it reads any
+// body as a path.
 const HostArgumentRecord kArguments[2] = {{nullptr, "url", "", 12, 0, "", 0},
                                           {nullptr, "state", "", 17, 0, "FakeState", 0}};
 const ArgumentLocationRecord kLocation{nullptr, 5};
@@ -227,7 +229,7 @@ const PluginCallbacks kCallbacks = {Initialize, Unload, MemoryStats};
 
 }  // namespace
 
-#if VYN_FAULT == 1
+#if VYN_FAULT == 1  // kSecondExport
 extern "C" __attribute__((visibility("default"))) int fault_second_export() { return 1; }
 #endif
 
