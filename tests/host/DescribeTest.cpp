@@ -37,7 +37,9 @@ TEST(DescribeCommand, ListsEndpointsTypesAndEventsAsJsonAndAsText) {
       R"({"name":"FakeColor","kind":"enumeration","nameSpace":"","builtIn":true,"size":4,)"
       R"("description":"","tags":["tclient"],)"
       R"("enumerators":[{"name":"Blue","number":7,"description":""},)"
-      R"({"name":"Red","number":-1,"description":""}]}],"events":[{"name":"OnJsonApiEvent",)"
+      R"({"name":"Red","number":-1,"description":""}]},{"name":"PluginResourceEvent",)"
+      R"("kind":"record","nameSpace":"","builtIn":true,"size":0,"description":"",)"
+      R"("tags":["tclient"],"fields":[]}],"events":[{"name":"OnJsonApiEvent",)"
       R"("nameSpace":"","payloadType":"PluginResourceEvent",)",
       R"("blocksFreed":0},"warnings":[]})",
       "plugin: fake\nplugin API: host 18.0.0, plugin 18.0.0\ninitialized: ready\nendpoints: 4\n",
@@ -45,7 +47,7 @@ TEST(DescribeCommand, ListsEndpointsTypesAndEventsAsJsonAndAsText) {
       // The frame's own types are listed by name after the plugin's.
       "types: 1 of the plugin's own\n  FakeState (record, 32 bytes)\n      count: uint32\n"
       "      colors: vector<FakeColor> (optional)\n"
-      "built-in types: 1, from the plugin's frame\n  FakeColor\n",
+      "built-in types: 2, from the plugin's frame\n  FakeColor PluginResourceEvent\n",
       "events: 1\n  OnJsonApiEvent (payload PluginResourceEvent): Fired when a resource is "
       "changed.\nmemory: the plugin's own allocator, counted since the library was loaded",
       "  peak bytes                   0  the most the plugin held at one time\n",

@@ -114,6 +114,11 @@ int HostProcess::WaitForExit(int signal, int timeoutMilliseconds) {
 std::string HostProcess::Stdout() const { return ReadFile(files_ + ".out"); }
 std::string HostProcess::Stderr() const { return ReadFile(files_ + ".err"); }
 
+std::string ErrorBody(int status, const char* code, const std::string& message) {
+  return R"({"errorCode":")" + std::string(code) + R"(","httpStatus":)" + std::to_string(status) +
+         R"(,"message":")" + message + R"("})";
+}
+
 int Connect(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};

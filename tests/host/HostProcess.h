@@ -42,6 +42,8 @@ struct WireReply {
 // when the connection ends, a reply cannot be parsed or timeoutMilliseconds pass in all.
 std::vector<WireReply> Exchange(int port, const std::string& bytes, size_t count,
                                 int timeoutMilliseconds = 10000);
+// The error object as the host writes it, for a reply's body.
+std::string ErrorBody(int status, const char* code, const std::string& message);
 // A connected socket, or -1.
 int Connect(int port);
 
