@@ -169,7 +169,9 @@ class BindingProperty {
     if (kind_ != kCollection) return {};
     return {payload_.collection->data, payload_.collection->size};
   }
-  // Members in ascending byte order of their names; empty unless this is a structure.
+  // Members in ascending byte order of their names; empty unless this is a structure. The one
+  // reading that may write: members that memberAt added out of order to a structure of more than
+  // a few are merged into the order first (see closeMembers).
   MemberRange members() const noexcept;
   // Lenient text for URLs, headers and queries: "true"/"false"; signed and enum numbers in
   // signed decimal, unsigned in unsigned decimal; floats as printf "%f"; strings as they are;
@@ -229,9 +231,9 @@ class BindingProperty {
   void makeStructure();  // no-op when already a structure
   // Makes the node a structure and returns the member `name`, inserting an empty one if missing.
   BindingProperty& memberAt(std::string_view name);
-  // Puts the members of a structure in order now, rather than at its first iteration: readers
-  // close each structure they complete, so that their trees are never reordered by a reader later.
-  // Const: the members and their nodes stay as they are; only the order of the array changes.
+  // Puts the members of a structure in order now rather than at its first iteration (see
+  // members()): the readers close each structure they complete, so that reading their trees never
+  // writes. Const: the members and their nodes stay as they are; only the array's order changes.
   void closeMembers() const noexcept {
     if (kind_ == kStructure && payload_.structure->ordered != payload_.structure->size) {
       orderMembers();
@@ -269,8 +271,8 @@ class BindingProperty {
   };
   // The members, each name once. The first `ordered` are in ascending order of their names; the
   // rest, added out of order to a large structure, wait unordered (at most about the square root
-  // of the size) until an iteration or closeMembers merges them in. The array is a slot of the
-  // arena while it fits one, then a heap block of the arena.
+  // of the size) until an iteration or closeMembers merges them in. The array lives as
+  // binding/ValueArrays.h places arrays: a slot, a pooled block, or a heap block of the arena.
   struct StructureRecord {
     MemberEntry* entries;
     uint32_t size;

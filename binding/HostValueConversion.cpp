@@ -219,6 +219,8 @@ class HostValueReader {
     while (!stack_.empty()) {
       FromHostFrame& frame = stack_.back();
       if (frame.index == frame.count) {
+        // Closed now, so that no later reading of the tree reorders it.
+        if (frame.structure) frame.target->closeMembers();
         stack_.pop_back();
         continue;
       }
