@@ -3,7 +3,6 @@
 #pragma once
 
 #include <bit>
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -384,37 +383,6 @@ class BindingArena {
   uint16_t nurseryTop_ = 0;                 // bytes carved from the newest nursery
   uint8_t nurseryCount_ = 0;
   uint8_t firstNurseryInBlock_ = 0;  // the first nursery came with the arena's block
-};
-
-// An allocator over the arena's slots for node-based containers (the members of a structure).
-// Every node must fit a slot; the static_assert guards a library whose nodes grow.
-template <class T>
-class ArenaSlotAllocator {
- public:
-  using value_type = T;
-
-  explicit ArenaSlotAllocator(BindingArena* arena) noexcept : arena_(arena) {}
-  template <class U>
-  ArenaSlotAllocator(const ArenaSlotAllocator<U>& other) noexcept : arena_(other.arena()) {}
-
-  T* allocate(std::size_t count) {
-    static_assert(sizeof(T) <= BindingArena::kMaxSlotSize, "a pooled node must fit 72 bytes");
-    static_assert(alignof(T) <= 8, "pooled records need at most 8-byte alignment");
-    assert(count == 1);
-    (void)count;
-    return static_cast<T*>(arena_->AllocateOrThrow(sizeof(T)));
-  }
-  void deallocate(T* pointer, std::size_t) noexcept { arena_->Free(sizeof(T), pointer); }
-
-  BindingArena* arena() const noexcept { return arena_; }
-
-  template <class U>
-  bool operator==(const ArenaSlotAllocator<U>& other) const noexcept {
-    return arena_ == other.arena();
-  }
-
- private:
-  BindingArena* arena_;
 };
 
 }  // namespace vyn::binding
