@@ -3,6 +3,7 @@
 #include "routing/FunctionDispatcher.h"
 
 #include <algorithm>
+#include <cassert>
 #include <exception>
 #include <unordered_set>
 
