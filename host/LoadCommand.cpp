@@ -1,34 +1,27 @@
 // "vyn-host load": mixed traffic against a child "vyn-host serve".
 #include "host/LoadCommand.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <boost/asio/buffer.hpp>
-#include <boost/beast/http/error.hpp>
-#include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "host/WireClient.h"
 
 namespace vyn::host {
 namespace {
 
-namespace http = boost::beast::http;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLevels[] = {1, 8, 32};
@@ -37,20 +30,7 @@ constexpr int kReplyTimeoutMilliseconds = 10000;
 // One kept-alive connection, one request at a time.
 class Client {
  public:
-  explicit Client(int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      close(fd_);
-      fd_ = -1;
-      return;
-    }
-    const int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  }
+  explicit Client(int port) : fd_(ConnectLoopback(port)) {}
   ~Client() {
     if (fd_ >= 0) close(fd_);
   }
@@ -59,36 +39,14 @@ class Client {
 
   // The reply's status, or 0 when none came; its body when asked for.
   int Send(const std::string& request, std::string* body = nullptr) {
-    if (fd_ < 0) return 0;
-    size_t sent = 0;
-    while (sent < request.size()) {
-      const ssize_t n = send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return Broken();
-      sent += static_cast<size_t>(n);
+    WireReply reply;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMilliseconds);
+    if (fd_ < 0 || !SendAll(fd_, request) || !ReadReply(fd_, received_, deadline, reply)) {
+      return Broken();
     }
-    http::response_parser<http::string_body> parser;
-    parser.body_limit(64u << 20);
-    char buffer[16384];
-    while (!parser.is_done()) {
-      if (!received_.empty()) {
-        boost::beast::error_code code;
-        const size_t used =
-            parser.put(boost::asio::buffer(received_.data(), received_.size()), code);
-        received_.erase(0, used);
-        if (code && code != http::error::need_more) return Broken();
-        if (parser.is_done()) break;
-        if (used > 0) continue;
-      }
-      pollfd ready{fd_, POLLIN, 0};
-      if (poll(&ready, 1, kReplyTimeoutMilliseconds) <= 0) return Broken();
-      const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
-      if (got <= 0) return Broken();
-      received_.append(buffer, static_cast<size_t>(got));
-    }
-    if (body != nullptr) *body = parser.get().body();
-    const int status = static_cast<int>(parser.get().result_int());
-    if (!parser.get().keep_alive()) Broken();
-    return status;
+    if (body != nullptr) *body = std::move(reply.body);
+    if (!reply.keepAlive) Broken();
+    return reply.status;
   }
 
  private:
@@ -294,18 +252,9 @@ int RunLoad(const std::string& pluginPath, int requestsPerClient) {
 
   // A reader that never reads: the server's queue for it fills while the load runs.
   const std::string open = Request("GET", "/host/v1/events", "");
-  int stalledFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(server.port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int small = 4096;
-    setsockopt(stalledFd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    if (connect(stalledFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        send(stalledFd, open.data(), open.size(), MSG_NOSIGNAL) <= 0) {
-      std::fprintf(stderr, "vyn-host: load: the event stream cannot be opened\n");
-    }
+  const int stalledFd = ConnectLoopback(server.port(), 4096);
+  if (stalledFd < 0 || !SendAll(stalledFd, open)) {
+    std::fprintf(stderr, "vyn-host: load: the event stream cannot be opened\n");
   }
 
   std::printf("%11s %9s %9s %8s %8s %9s\n", "concurrency", "requests", "req/s", "p50 ms", "p99 ms",

@@ -1,24 +1,18 @@
 // vyn-host as a child process for the host's tests.
 #include "HostProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <boost/asio/buffer.hpp>
-#include <boost/beast/http/error.hpp>
-#include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace vyn::test {
 namespace {
@@ -119,68 +113,17 @@ std::string ErrorBody(int status, const char* code, const std::string& message) 
          R"(,"message":")" + message + R"("})";
 }
 
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 std::vector<WireReply> Exchange(int port, const std::string& bytes, size_t count,
                                 int timeoutMilliseconds) {
-  namespace http = boost::beast::http;
   std::vector<WireReply> replies;
-  const int fd = Connect(port);
+  const int fd = host::ConnectLoopback(port);
   if (fd < 0) return replies;
-  std::thread writer([&] {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
-  });
-  const auto end =
+  std::thread writer([&] { host::SendAll(fd, bytes); });
+  const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
   std::string received;
-  bool open = true;
-  while (replies.size() < count) {
-    http::response_parser<http::string_body> parser;
-    parser.body_limit(64u << 20);
-    while (!parser.is_done()) {
-      if (!received.empty()) {
-        boost::beast::error_code code;
-        const size_t used = parser.put(boost::asio::buffer(received.data(), received.size()), code);
-        received.erase(0, used);
-        if (code && code != http::error::need_more) open = false;
-        if (!open || parser.is_done()) break;
-        if (used > 0) continue;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      pollfd ready{fd, POLLIN, 0};
-      char buffer[65536];
-      if (!open || left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-        open = false;
-        break;
-      }
-      const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) {
-        open = false;
-        break;
-      }
-      received.append(buffer, static_cast<size_t>(got));
-    }
-    if (!parser.is_done()) break;
-    const auto& reply = parser.get();
-    replies.push_back({static_cast<int>(reply.result_int()),
-                       std::string(reply[http::field::content_type]), reply.body()});
+  for (WireReply reply; replies.size() < count && host::ReadReply(fd, received, deadline, reply);) {
+    replies.push_back(std::move(reply));
   }
   shutdown(fd, SHUT_RDWR);  // ends a writer the server stopped reading from
   writer.join();

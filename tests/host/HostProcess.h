@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/WireClient.h"
+
 namespace vyn::test {
 
 class HostProcess {
@@ -30,12 +32,7 @@ class HostProcess {
   std::string files_;  // the output files' path without ".out" or ".err"
 };
 
-// One reply read off the wire.
-struct WireReply {
-  int status = 0;
-  std::string contentType;
-  std::string body;
-};
+using host::WireReply;
 
 // Connects to 127.0.0.1:port, sends the bytes (from a thread of its own, so that a server that
 // answers before reading all of them is seen) and reads up to `count` replies, stopping early
@@ -44,9 +41,6 @@ std::vector<WireReply> Exchange(int port, const std::string& bytes, size_t count
                                 int timeoutMilliseconds = 10000);
 // The error object as the host writes it, for a reply's body.
 std::string ErrorBody(int status, const char* code, const std::string& message);
-// A connected socket, or -1.
-int Connect(int port);
-
 // A file under the test temp directory, for the host to read; removed at exit.
 std::string WriteFile(const std::string& name, const std::string& text);
 // Runs vyn-host to its end and returns its exit status.

@@ -129,7 +129,7 @@ TEST_F(Served, RefusesJsonNestedTooDeepWithoutFallingOver) {
 // nothing came instead.
 int OpenStream(int port, const std::string& expect) {
   const std::string open = Get("/host/v1/events");
-  const int fd = Connect(port);
+  const int fd = host::ConnectLoopback(port);
   std::string seen;
   char buffer[4096];
   pollfd ready{fd, POLLIN, 0};
