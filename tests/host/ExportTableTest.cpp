@@ -2,6 +2,7 @@
 // PE image made here with a named and an ordinal-only export; files that are neither are refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -58,8 +59,8 @@ TEST(ExportTableRead, ListsWhatEachFileExportsAndRefusesOtherFiles) {
   const Case cases[] = {
       {"the plugin", VYN_PLUGIN_PATH, "ELF64", "load_vyn_pft ", ""},
       {"a second export", std::string(VYN_FAULT_PLUGIN_DIR) + "/fault-plugin-second-export.so",
-       "ELF64", "load_vyn_pft fault_second_export ", ""},
-      {"a PE image", WriteFile("image.dll", PeImage()), "PE32+", "load_vyn_pft #2 ", ""},
+       "ELF64", "fault_second_export load_vyn_pft ", ""},
+      {"a PE image", WriteFile("image.dll", PeImage()), "PE32+", "#2 load_vyn_pft ", ""},
       {"a PE image cut short", WriteFile("cut.dll", PeImage().substr(0, 0x240)), "PE32+", "",
        "the PE export names point outside the file"},
       {"an ELF file cut short", WriteFile("cut.so", header), "ELF64", "",
@@ -73,6 +74,8 @@ TEST(ExportTableRead, ListsWhatEachFileExportsAndRefusesOtherFiles) {
     EXPECT_EQ(host::ReadExportTable(c.path, table, error), c.error.empty()) << c.desc;
     EXPECT_EQ(error, c.error) << c.desc;
     EXPECT_EQ(table.format, c.format) << c.desc;
+    // In table order, which for ELF is the linker's own: compared as a set.
+    std::ranges::sort(table.names);
     std::string names;
     for (const std::string& name : table.names) names += name + " ";
     EXPECT_EQ(names, c.names) << c.desc;
