@@ -1,6 +1,7 @@
 // The validator's checks of a plugin library, its API description and its lifecycle.
 #include "host/ValidateChecks.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -93,6 +94,8 @@ void CheckExports(const std::string& path, ChildProbe& probe) {
   std::string error;
   if (!ReadExportTable(path, table, error)) return probe.Fail(error);
   if (table.names.size() == 1 && table.names[0] == kExport) return;
+  // Sorted: the order of an ELF symbol table is the linker's, and the report is the same for any.
+  std::ranges::sort(table.names);
   std::string names;
   for (const std::string& name : table.names) names += (names.empty() ? "" : ", ") + name;
   probe.Fail("the " + table.format + " file exports " + std::to_string(table.names.size()) +

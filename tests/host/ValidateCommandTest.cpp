@@ -62,7 +62,7 @@ TEST(ValidateCommand, CatchesEachPlantedFaultWithAClearReason) {
   const Case cases[] = {
       {"second-export",
        "FAIL library.exports: the ELF64 file exports 2 names where load_vyn_pft alone belongs: ",
-       "fault_second_export in step 'read the export table'"},
+       "fault_second_export, load_vyn_pft in step 'read the export table'"},
       {"leak",
        "FAIL endpoint.PostFakeV1Lookup.well-formed: the 5 calls of a round leave memory behind: ",
        " bytes in 1 blocks each) in step 'compare the memory held after each round'"},
