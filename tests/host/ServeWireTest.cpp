@@ -2,9 +2,6 @@
 // bodies without a length, many stream readers, deep JSON, a full backlog, a port in use and a
 // feedback service that never answers. Everything is read off the wire.
 #include <gtest/gtest.h>
-#include <linux/inet_diag.h>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <string>
 #include <thread>
@@ -128,7 +126,6 @@ TEST_F(Served, RefusesJsonNestedTooDeepWithoutFallingOver) {
 // A connection reading the event stream once `expect` came on it, or -1 when another reply or
 // nothing came instead.
 int OpenStream(int port, const std::string& expect) {
-  const std::string open = Get("/host/v1/events");
   const int fd = host::ConnectLoopback(port);
   std::string seen;
   char buffer[4096];
@@ -136,7 +133,7 @@ int OpenStream(int port, const std::string& expect) {
   const auto refused = [&] {
     return seen.find("\r\n\r\n") != std::string::npos && seen.rfind("HTTP/1.1 200 ", 0) != 0;
   };
-  if (fd >= 0 && send(fd, open.data(), open.size(), MSG_NOSIGNAL) > 0) {
+  if (fd >= 0 && host::SendAll(fd, Get("/host/v1/events"))) {
     while (seen.find(expect) == std::string::npos && !refused() && poll(&ready, 1, 5000) > 0) {
       const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
       if (got <= 0) break;
@@ -176,38 +173,16 @@ TEST_F(Served, CapsEventStreamReadersAndFreesTheOnesThatLeave) {
   for (const int fd : readers) close(fd);
 }
 
-// The backlog of the socket listening on the port, as the kernel reports it, or -1.
+// The backlog of the socket listening on the port, as the kernel reports it (for a listening
+// socket the send queue column), or -1.
 int ListenBacklog(int port) {
-  const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } message{};
-  message.header.nlmsg_len = sizeof message;
-  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  message.request.sdiag_family = AF_INET;
-  message.request.sdiag_protocol = IPPROTO_TCP;
-  message.request.idiag_states = 1u << 10;  // listening
-  int backlog = -1;
-  if (fd >= 0 && send(fd, &message, sizeof message, 0) == sizeof message) {
-    alignas(nlmsghdr) char buffer[65536];
-    for (bool done = false; !done && backlog < 0;) {
-      ssize_t size = recv(fd, buffer, sizeof buffer, 0);
-      if (size <= 0) break;
-      for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, size);
-           h = NLMSG_NEXT(h, size)) {
-        if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
-        if (done) break;
-        const auto* socketInfo = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
-        // For a listening socket the send queue field carries the backlog.
-        if (ntohs(socketInfo->id.idiag_sport) == port) {
-          backlog = static_cast<int>(socketInfo->idiag_wqueue);
-        }
-      }
-    }
-  }
-  if (fd >= 0) close(fd);
+  const std::string command = "ss -Hltn 'sport = :" + std::to_string(port) + "' 2>/dev/null";
+  FILE* out = popen(command.c_str(), "r");
+  if (out == nullptr) return -1;
+  char state[32] = "";
+  int received = 0, backlog = -1;
+  if (std::fscanf(out, "%31s %d %d", state, &received, &backlog) != 3) backlog = -1;
+  pclose(out);
   return backlog;
 }
 
