@@ -13,7 +13,6 @@
 #include <iterator>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "base/HostAbi.h"
@@ -21,6 +20,7 @@
 #include "binding/PageCache.h"
 #include "formats/Json.h"
 #include "fuzz/FuzzSupport.h"
+#include "support/FakeHost.h"
 
 extern "C" void load_vyn_pft(PluginLoadBlock* block) noexcept;
 
@@ -28,23 +28,16 @@ namespace {
 
 using vyn::fuzz::Violated;
 
-constexpr uint32_t kHostHandle = 0x5EED;
 constexpr char kTransportError[] = "fuzz host: no network";
 constexpr char kEventsPath[] = "/vyn-pft/v2/events";
 
-// The host; its function table comes first, so that the plugin's table pointer leads to the rest.
-struct FuzzHost {
-  HostFunctions functions;
-  long outstandingResponses = 0;  // filled by the host, not yet cleaned up by the plugin
-  long openWaits = 0;
-  bool serviceMode = false;  // the configuration is answered, and the service with these
-  uint32_t serviceStatus = 0;
-  std::string serviceBody;  // the host's until the next outside request
-  std::vector<std::tuple<std::string, EventCallback, void*>> subscriptions;
-};
-
-FuzzHost gHost;
-HostApi gHostApi;
+// The recording test host, answering as set below. What it records of an input is checked, then
+// forgotten.
+vyn::test::FakeHost* gHost = nullptr;
+long gOutstandingResponses = 0;  // filled by the host, not yet cleaned up by the plugin
+bool gServiceMode = false;       // the configuration is answered, and the service with these
+uint32_t gServiceStatus = 0;
+std::string gServiceBody;  // the host's until the next outside request
 PluginLoadBlock gBlock;
 void* gPlugin = nullptr;  // the packed load block hides the plugin from the leak checker
 std::vector<EndpointDescriptor> gEndpoints;
@@ -52,22 +45,13 @@ std::deque<std::string> gTexts;  // the current input's texts; a deque keeps the
 
 const char* Keep(std::string text) { return gTexts.emplace_back(std::move(text)).c_str(); }
 
-FuzzHost& HostOf(HostFunctions* self) {
-  if (self != &gHost.functions) Violated("a host function called with another table");
-  return gHost;
-}
-
 void CleanupHostResponse(ResponseRecord* record) {
   if (record == nullptr) Violated("a host response cleaned up without its record");
   std::free(const_cast<char*>(record->error.message));
   HostValue value = record->error.value;
   vyn::binding::ReleaseHostValue(value);
   *record = ResponseRecord{};
-  --gHost.outstandingResponses;
-}
-
-HostValue HostValueOf(const char* json) {
-  return vyn::binding::ToHostValue(vyn::formats::ParseJson(json), nullptr);
+  --gOutstandingResponses;
 }
 
 // What the sibling plugins answer in service mode; null for paths nobody serves.
@@ -84,88 +68,60 @@ const char* SiblingResource(std::string_view path) {
 }
 
 // Local requests fail as a host answers an unknown local endpoint, unless in service mode.
-void HostRequest(HostFunctions* self, ResponseRecord* response, const RequestRecord* request) {
-  FuzzHost& host = HostOf(self);
-  if (response == nullptr || request == nullptr) Violated("a local request without its records");
-  const RequestRecord asked = *request;
-  if (asked.path == nullptr) Violated("a local request without a path");
-  if (asked.argCount != 0 && asked.args == nullptr) Violated("local request arguments missing");
-  const char* resource = host.serviceMode ? SiblingResource(asked.path) : nullptr;
+void AnswerRequest(ResponseRecord* response, const RequestRecord* request) {
+  if (request->path == nullptr) Violated("a local request without a path");
+  const char* resource = gServiceMode ? SiblingResource(request->path) : nullptr;
   ResponseRecord out{};
   if (resource != nullptr) {
-    out.error.value = HostValueOf(resource);
+    out.error.value = vyn::binding::ToHostValue(vyn::formats::ParseJson(resource), nullptr);
   } else {
     out.error.message = strdup("fuzz host: no local API");
     out.error.failed = 1;
     out.status = 503;
   }
   out.cleanup = &CleanupHostResponse;
-  ++host.outstandingResponses;
+  ++gOutstandingResponses;
   *response = out;
 }
 
-void HostExternalRequest(HostFunctions* self, ExternalResponseRecord* response,
-                         const ExternalRequestRecord* request) {
-  FuzzHost& host = HostOf(self);
-  if (response == nullptr || request == nullptr) Violated("an outside request without records");
+void AnswerExternalRequest(ExternalResponseRecord* response, const ExternalRequestRecord* request) {
   if (request->url == nullptr) Violated("an outside request without a URL");
-  const std::string_view body =
-      host.serviceMode ? std::string_view(host.serviceBody) : kTransportError;
+  const std::string_view body = gServiceMode ? std::string_view(gServiceBody) : kTransportError;
   ExternalResponseRecord out{};
-  out.transport = host.serviceMode ? 0 : 1;
-  out.status = host.serviceMode ? host.serviceStatus : 0;
+  out.transport = gServiceMode ? 0 : 1;
+  out.status = gServiceMode ? gServiceStatus : 0;
   out.body = body.data();
   out.bodyLength = static_cast<uint32_t>(body.size());
   *response = out;
 }
 
-void HostSendEvent(HostFunctions* self, const EventRecord* event) {
-  HostOf(self);
-  if (event == nullptr || event->name == nullptr) Violated("an event without a name");
-}
-
-void HostSubscribe(HostFunctions* self, const char* eventName, uint32_t, EventCallback callback,
-                   void* context, uint8_t) {
-  FuzzHost& host = HostOf(self);
-  if (eventName == nullptr || callback == nullptr) Violated("a subscription without a name");
-  host.subscriptions.push_back({eventName, callback, context});
-}
-
 void Deliver(const char* eventName, const char* payloadJson) {
-  for (const auto& [name, callback, context] : gHost.subscriptions) {
-    if (name != eventName) continue;
-    HostValue payload = HostValueOf(payloadJson);
-    const EventRecord record{name.c_str(), payload, 0, context};
-    callback(&record);
-    vyn::binding::ReleaseHostValue(payload);
-    return;
+  if (!gHost->Deliver(eventName, vyn::formats::ParseJson(payloadJson))) {
+    Violated("the plugin did not subscribe to an event it needs");
   }
-  Violated("the plugin did not subscribe to an event it needs");
 }
 
-void HostUnsubscribe(HostFunctions* self, const char* eventName, uint32_t) {
-  HostOf(self);
-  if (eventName == nullptr) Violated("an unsubscription without a name");
-}
-
-void HostReserved5(HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {
-  Violated("the reserved host entry was called");
-}
-
-void HostYield(HostFunctions* self) { HostOf(self); }
-
-void HostBeginWait(HostFunctions* self, const char* label, uint32_t) {
-  if (label == nullptr) Violated("a wait without a label");
-  ++HostOf(self).openWaits;
-}
-
-void HostEndWait(HostFunctions* self) {
-  if (--HostOf(self).openWaits < 0) Violated("a wait ended that never began");
-}
-
-void HostLog(HostFunctions* self, int32_t, const char* message) {
-  HostOf(self);
-  if (message == nullptr) Violated("a log line without a message");
+// What the host recorded of one input: events with names, waits that began before they ended and
+// all ended. Then it is forgotten.
+void CheckRecords() {
+  for (const auto& event : gHost->sentEvents) {
+    if (event.name.empty()) Violated("an event without a name");
+  }
+  long open = 0;
+  for (const std::string& call : gHost->waitCalls) {
+    if (call.starts_with("begin:")) {
+      if (call.size() == 6) Violated("a wait without a label");
+      ++open;
+    } else if (call == "end" && --open < 0) {
+      Violated("a wait ended that never began");
+    }
+  }
+  if (open != 0) Violated("a wait began and never ended");
+  gHost->sentEvents.clear();
+  gHost->waitCalls.clear();
+  gHost->requests.clear();
+  gHost->externalRequests.clear();
+  gHost->logs.clear();
 }
 
 void ListEndpoints(const ApiDescription& api) {
@@ -258,20 +214,18 @@ void FlushEventLog() {
   request.contentType = "application/json";
   request.body = kClose;
   request.bodyLength = sizeof kClose - 1;
-  gHost.serviceMode = true;
-  gHost.serviceStatus = 204;
-  gHost.serviceBody.clear();
+  gServiceMode = true;
+  gServiceStatus = 204;
+  gServiceBody.clear();
   if (Invoke(*events, request, true) != 0) Violated("the event log could not be uploaded");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gHost.functions = HostFunctions{
-      &HostRequest,   &HostExternalRequest, &HostSendEvent, &HostSubscribe, &HostUnsubscribe,
-      &HostReserved5, &HostYield,           &HostBeginWait, &HostEndWait,   &HostLog};
-  gHostApi.functions = &gHost.functions;
-  gHostApi.hostHandle = kHostHandle;
+  gHost = new vyn::test::FakeHost();  // lives as long as the plugin
+  gHost->onRequest = &AnswerRequest;
+  gHost->onExternalRequest = &AnswerExternalRequest;
 
   gBlock = PluginLoadBlock{};
   gBlock.major = 18;
@@ -281,7 +235,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (callbacks == nullptr || gBlock.context == nullptr || api == nullptr) {
     Violated("the plugin did not load");
   }
-  if (callbacks->initialize(gBlock.context, &gHostApi) != 1) Violated("the plugin is not ready");
+  if (callbacks->initialize(gBlock.context, &gHost->api) != 1) Violated("the plugin is not ready");
   gPlugin = gBlock.context;
   ListEndpoints(*api);
   Deliver("OnJsonApiEvent_vyn-login_v1_session",
@@ -297,10 +251,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   const uint8_t first = in.Byte();
   const std::size_t endpointIndex = (first & 0x7F) % (gEndpoints.size() + 1);
-  gHost.serviceMode = (first & 0x80) != 0;
-  if (gHost.serviceMode) {
-    gHost.serviceStatus = in.U16() % 700;
-    gHost.serviceBody = in.Text();
+  gServiceMode = (first & 0x80) != 0;
+  if (gServiceMode) {
+    gServiceStatus = in.U16() % 700;
+    gServiceBody = in.Text();
   }
   const bool knownEndpoint = endpointIndex < gEndpoints.size();
   const EndpointDescriptor& endpoint = gEndpoints[knownEndpoint ? endpointIndex : 0];
@@ -361,8 +315,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   (void)Invoke(endpoint, request, knownEndpoint);
 
-  if (gHost.outstandingResponses != 0) Violated("a host response was not cleaned up once");
-  if (gHost.openWaits != 0) Violated("a wait began and never ended");
+  if (gOutstandingResponses != 0) Violated("a host response was not cleaned up once");
+  CheckRecords();
   static unsigned inputs = 0;
   if (++inputs % 256 == 0) FlushEventLog();
   return 0;

@@ -99,7 +99,7 @@ CopiedValue CopiedValue::From(const HostValue& value) {
     case kHostValueStructure:
       for (uint32_t i = 0; i < ref.count; ++i) {
         const HostMember member = static_cast<const HostMember*>(ref.ptr)[i];  // packed: copy
-        copy.members.emplace_back(OrEmpty(member.name), From(member.value));
+        copy.members.push_back({OrEmpty(member.name), From(member.value)});
       }
       break;
     default: break;

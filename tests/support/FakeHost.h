@@ -14,6 +14,8 @@
 
 namespace vyn::test {
 
+struct CopiedMember;
+
 // A deep, owning copy of a HostValue tree, for assertions after the call that lent it.
 struct CopiedValue {
   uint32_t kind = kHostValueEmpty;
@@ -22,10 +24,16 @@ struct CopiedValue {
   uint64_t unsignedValue = 0;
   std::string bytes;  // string text or blob bytes
   std::vector<CopiedValue> elements;
-  std::vector<std::pair<std::string, CopiedValue>> members;  // in array order
+  std::vector<CopiedMember> members;  // in array order
 
   static CopiedValue From(const HostValue& value);
   const CopiedValue* Member(const std::string& name) const;
+};
+
+// A plain pair: a pair's constructors ask of CopiedValue, still incomplete, what clang cannot tell.
+struct CopiedMember {
+  std::string name;
+  CopiedValue value;
 };
 
 class FakeHost {
