@@ -426,8 +426,10 @@ void ReleaseHostValue(HostValue& value) {
 
 namespace {
 
+// Blocks double from the first up to the largest. The unused end of the last block is the view's
+// waste, so the largest stays small next to a large view: a view of a megabyte body is megabytes.
 constexpr std::size_t kFirstViewBlockBytes = 4096;
-constexpr std::size_t kLargestViewBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kLargestViewBlockBytes = std::size_t{1} << 16;
 constexpr std::size_t kViewArrayAlignment = 8;
 
 }  // namespace
