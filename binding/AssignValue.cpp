@@ -5,9 +5,9 @@
 #include <limits>
 #include <string_view>
 
+#include "base/Base64.h"
 #include "binding/NumberText.h"
 #include "diagnostics/FormatText.h"
-#include "base/Base64.h"
 
 namespace vyn::binding {
 
@@ -369,9 +369,39 @@ void FailMapInput(BindingResult& result, const char* path) {
   result.SetError(FormatText(kMapInput, path));
 }
 
+namespace {
+// Set by a TakingScope: the input belongs to the caller of AssignNativeTaking, which handed it
+// over as mutable.
+thread_local bool tTaking = false;
+
+// Only containers are taken: they are where copies cost, and never the shared empty node, which
+// stands in for missing input and must not be written.
+bool Takes(const BindingProperty& input) noexcept {
+  return tTaking && (input.kind() == BindingPropertyKind::Collection ||
+                     input.kind() == BindingPropertyKind::Structure);
+}
+
+void TakeOrCopy(BindingProperty& out, const BindingProperty& input) {
+  if (Takes(input)) {
+    out.takeFrom(const_cast<BindingProperty&>(input));
+  } else {
+    out.copyFrom(input);
+  }
+}
+}  // namespace
+
+TakingScope::TakingScope() noexcept : outer_(tTaking) { tTaking = true; }
+TakingScope::~TakingScope() { tTaking = outer_; }
+
 void AssignSharedObject(BindingResult& result, BindingProperty& out, const BindingProperty& input,
                         BindingProperty*& sharedWith) {
   if (!result.ok()) return;
+  if (Takes(input)) {
+    // Taken whole, the value joins its input's arena alone: once the input is gone it is that
+    // arena's only root, which is freed at once instead of record by record.
+    out.takeFrom(const_cast<BindingProperty&>(input));
+    return;
+  }
   // Scalars need no arena, so they neither join one nor start one. A large value keeps an arena
   // of its own: sharing saves it next to nothing, and alone it is freed at once when it goes
   // rather than record by record.
@@ -510,7 +540,7 @@ void AssignBlob(BindingResult& result, std::vector<uint8_t>& out, const BindingP
 
 void AssignObject(BindingResult& result, BindingProperty& out, const BindingProperty& input) {
   if (!result.ok()) return;
-  out.copyFrom(input);
+  assign_internal::TakeOrCopy(out, input);
 }
 
 void AssignEnum(const BindingRegistry& registry, BindingResult& result, void* out,

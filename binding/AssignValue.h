@@ -62,7 +62,7 @@ void AssignString(const BindingRegistry& registry, BindingResult& result, std::s
 // A "string" input must be Base64 text.
 void AssignBlob(BindingResult& result, std::vector<uint8_t>& out, const BindingProperty& input,
                 const char* path);
-// A deep copy of any input, "empty" included; never fails.
+// A deep copy of any input, "empty" included (within AssignNativeTaking, a take); never fails.
 void AssignObject(BindingResult& result, BindingProperty& out, const BindingProperty& input);
 // The enumerator's number, stored in the enumeration's registered size (1, 2, 4 or 8 bytes; any
 // other size leaves the target unchanged). A null type is an unregistered enumeration.
@@ -79,6 +79,17 @@ void FailMapInput(BindingResult& result, const char* path);
 // every other respect; only their thread rule is shared (see BindingProperty::shareArenaWith).
 void AssignSharedObject(BindingResult& result, BindingProperty& out, const BindingProperty& input,
                         BindingProperty*& sharedWith);
+// While one lives, values assigned on its thread are taken from their input, not copied.
+class TakingScope {
+ public:
+  TakingScope() noexcept;
+  ~TakingScope();
+  TakingScope(const TakingScope&) = delete;
+  TakingScope& operator=(const TakingScope&) = delete;
+
+ private:
+  bool outer_;
+};
 }  // namespace assign_internal
 
 template <typename T>
@@ -185,6 +196,16 @@ void AssignNative(const BindingRegistry& registry, BindingResult& result, T& out
     static_assert(kind == BindingTypeKind::Struct);
     AssignRecord(registry, result, &out, input, path, described);
   }
+}
+
+// AssignNative from a temporary that may be taken apart: each value (a BindingProperty target)
+// takes its input's collection or structure (BindingProperty::takeFrom) instead of copying it,
+// leaving that node of `input` empty. Everything else is assigned, and fails, as by AssignNative.
+template <typename T>
+void AssignNativeTaking(const BindingRegistry& registry, BindingResult& result, T& out,
+                        BindingProperty& input, const char* path, const BindingType* described) {
+  const assign_internal::TakingScope taking;
+  AssignNative(registry, result, out, input, path, described);
 }
 
 // Assigns a value tree to a native value (records and enumerations by their registered types).

@@ -171,6 +171,11 @@ class BindingArena {
   // roots are untouched, so a root that leaves a shared arena must have released its tree first.
   static void DropRoot(BindingArena* arena) noexcept;
   uint32_t RootCount() const noexcept { return roots_; }
+  // Whether a root that goes while others still hold the arena leaves its records where they are
+  // instead of giving them back one by one: set for the arena of a temporary whose parts were
+  // taken (BindingProperty::takeFrom), whose roots go together, soon.
+  bool keepsRecordsOfLeavingRoots() const noexcept { return keepsRecordsOfLeavingRoots_; }
+  void KeepRecordsOfLeavingRoots() noexcept { keepsRecordsOfLeavingRoots_ = true; }
 
   // The process-wide record of the empty text: never in a table, never counted or freed.
   static const InternedString* EmptyString() noexcept { return &kEmptyTextRecord.record; }
@@ -379,6 +384,7 @@ class BindingArena {
   std::size_t internCount_ = 0;
   uint32_t bucketMask_ = 0;
   uint32_t roots_ = 1;
+  bool keepsRecordsOfLeavingRoots_ = false;
   uint16_t nurseryFree_[kClassCount] = {};  // per class: the first free nursery slot (0: none)
   uint16_t nurseryTop_ = 0;                 // bytes carved from the newest nursery
   uint8_t nurseryCount_ = 0;

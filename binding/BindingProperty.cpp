@@ -170,8 +170,9 @@ BindingProperty::~BindingProperty() {
   if (owns_ == 0 || arena_ == nullptr) return;
   // A sole owner leaves every slot, string and heap block of the tree to the arena, which frees
   // them all at once: no walk over the nodes. A root sharing its arena gives its own records back
-  // so that its siblings' storage can reuse them.
-  if (arena_->RootCount() > 1) reset();
+  // so that its siblings' storage can reuse them, unless the siblings are taken parts of one
+  // temporary, which all go soon.
+  if (arena_->RootCount() > 1 && !arena_->keepsRecordsOfLeavingRoots()) reset();
   BindingArena::DropRoot(arena_);
 }
 
@@ -599,6 +600,23 @@ void BindingProperty::moveFrom(BindingProperty& other) {
   }
   copyFrom(other);
   other.reset();
+}
+
+void BindingProperty::takeFrom(BindingProperty& other) {
+  // A node of this root's own tree, or of a sibling sharing its arena, may lie below this node:
+  // moveFrom tells those apart.
+  if (owns_ == 0 || other.owns_ != 0 || !IsContainer(other.kind_) || arena_ == other.arena_) {
+    moveFrom(other);
+    return;
+  }
+  reset();
+  shareArenaWith(other);
+  arena_->KeepRecordsOfLeavingRoots();
+  payload_ = other.payload_;
+  kind_ = other.kind_;
+  // The records now belong to this tree: emptied without a reset, which would free them.
+  other.payload_ = Payload{0};
+  other.kind_ = kEmpty;
 }
 
 bool BindingProperty::contains(const BindingProperty& node) const noexcept {

@@ -245,6 +245,12 @@ class BindingProperty {
   // Between roots a swap of value and arena; else a deep copy. The source is reset afterwards; a
   // source root left holding a shared arena lets go of it.
   void moveFrom(BindingProperty& other);
+  // A move that never copies a container: when this is a root and `other` a collection or
+  // structure below the root of another tree, this root joins that tree's arena (which then lives
+  // until both roots are gone) and takes the subtree as it stands; `other` is left empty. Anything
+  // else is a moveFrom. For taking the bulk out of a temporary tree: a small part taken from a
+  // large tree keeps all of that tree's storage alive.
+  void takeFrom(BindingProperty& other);
   // Makes this root's tree use the arena of `other`'s tree (created for `other` when it has none
   // yet), keeping this root's value: it is copied over when it held storage. Meant for an empty
   // root joining a sibling. Nothing happens when both already use one arena, or (a programmer

@@ -11,17 +11,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/PluginAllocator.h"
 #include "binding/BindingRegistry.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
-#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
 
-using diagnostics::FormatText;
 using base::PluginAlloc;
 using base::PluginFree;
+using diagnostics::FormatText;
 
 constexpr const char* kHostKindNames[] = {"",      "bool",       "signed",   "unsigned",
                                           "float", "string",     "string",   "blob",
@@ -73,7 +73,9 @@ template <class Storage>
 class ToHostWalk {
  public:
   ToHostWalk(const BindingRegistry* registry, Storage& storage)
-      : registry_(registry), storage_(storage) {}
+      : registry_(registry), storage_(storage) {
+    stack_.reserve(kFirstStackCapacity);  // a small tree's depth at once, not 1, 2, 4, ...
+  }
 
   HostValue Run(const BindingProperty& root) {
     HostValue converted;
@@ -166,6 +168,7 @@ class ToHostWalk {
 
   const BindingRegistry* registry_;
   Storage& storage_;
+  static constexpr std::size_t kFirstStackCapacity = 16;
   std::vector<ToHostFrame> stack_;
 };
 
@@ -426,8 +429,10 @@ void ReleaseHostValue(HostValue& value) {
 
 namespace {
 
+// Blocks double from the first up to the largest. The unused end of the last block is the view's
+// waste, so the largest stays small next to a large view: a view of a megabyte body is megabytes.
 constexpr std::size_t kFirstViewBlockBytes = 4096;
-constexpr std::size_t kLargestViewBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kLargestViewBlockBytes = std::size_t{1} << 16;
 constexpr std::size_t kViewArrayAlignment = 8;
 
 }  // namespace

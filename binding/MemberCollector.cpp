@@ -11,6 +11,12 @@ MemberCollector::~MemberCollector() {
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
+  // Room for a small document's structures at once, rather than growing through 1, 2, 4, ...: a
+  // small call reads one.
+  if (open_.capacity() == 0) {
+    open_.reserve(kFirstOpenCapacity);
+    members_.reserve(kFirstMemberCapacity);
+  }
   open_.push_back({&node, members_.size(), true});
 }
 

@@ -32,6 +32,9 @@ class MemberCollector {
   void Close();
 
  private:
+  static constexpr std::size_t kFirstOpenCapacity = 8;
+  static constexpr std::size_t kFirstMemberCapacity = 32;
+
   struct OpenStructure {
     BindingProperty* node;
     std::size_t first;  // its first member in members_

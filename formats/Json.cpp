@@ -25,12 +25,12 @@
 #pragma clang attribute pop
 #endif
 
+#include "base/Base64.h"
+#include "base/PluginAllocator.h"
 #include "binding/BindingRegistry.h"
 #include "binding/MemberCollector.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
-#include "base/Base64.h"
-#include "base/PluginAllocator.h"
 
 namespace vyn::formats {
 namespace {
@@ -49,9 +49,7 @@ class JsonAllocator {
  public:
   static constexpr bool kNeedFree = true;
 
-  void* Malloc(std::size_t size) {
-    return size == 0 ? nullptr : Checked(base::PluginAlloc(size));
-  }
+  void* Malloc(std::size_t size) { return size == 0 ? nullptr : Checked(base::PluginAlloc(size)); }
   void* Realloc(void* block, std::size_t /*oldSize*/, std::size_t newSize) {
     if (newSize == 0) {
       base::PluginFree(block);
@@ -292,7 +290,9 @@ class JsonWriterVisitor final : public ValueVisitor {
 // again is replaced as a whole, null included.
 class JsonValueBuilder {
  public:
-  explicit JsonValueBuilder(BindingProperty& root) : root_(root) {}
+  explicit JsonValueBuilder(BindingProperty& root) : root_(root) {
+    open_.reserve(kFirstNestingCapacity);  // a small document's depth at once, not 1, 2, 4, ...
+  }
 
   bool Null() {
     Slot().reset();
@@ -386,6 +386,8 @@ class JsonValueBuilder {
     if (top->kind() == BindingPropertyKind::Collection) return top->appendElement();
     return *member_;
   }
+
+  static constexpr std::size_t kFirstNestingCapacity = 16;
 
   BindingProperty& root_;
   std::vector<BindingProperty*> open_;

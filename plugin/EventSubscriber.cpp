@@ -3,12 +3,12 @@
 
 #include <algorithm>
 
+#include "base/PluginAllocator.h"
 #include "binding/HostValueConversion.h"
 #include "binding/RecordToValue.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/Trace.h"
-#include "base/PluginAllocator.h"
 
 namespace vyn::plugin {
 
@@ -31,19 +31,20 @@ std::size_t Fnv1aHash::operator()(std::string_view text) const noexcept {
 }
 
 std::string EventNameForPath(std::string_view path) {
-  std::vector<std::string_view> pieces;
-  std::size_t at = 0;
-  while (at <= path.size()) {
-    std::size_t end = path.find('/', at);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > at) pieces.push_back(path.substr(at, end - at));
-    at = end + 1;
-  }
+  std::string name;
+  name.reserve(kResourceEventBase.size() + path.size());
+  name = kResourceEventBase;
   // The kept pieces count the leading event name, so a path gives three of its own, or five.
-  const std::size_t keep = !pieces.empty() && pieces[0] == "vyn-platform-config" ? 6 : 4;
-  std::string name(kResourceEventBase);
-  for (std::size_t i = 0; i < pieces.size() && i + 1 < keep; ++i) {
-    name.append("_").append(pieces[i]);
+  std::size_t keep = 4, kept = 1;
+  for (std::size_t at = 0; at <= path.size() && kept < keep;) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) {
+      const std::string_view piece = path.substr(at, end - at);
+      if (kept == 1 && piece == "vyn-platform-config") keep = 6;
+      name.append("_").append(piece);
+      ++kept;
+    }
+    at = end + 1;
   }
   return name;
 }
@@ -124,8 +125,8 @@ void EventSubscriber::RegisterEventHandler(std::string_view eventName, ResourceH
                               EventPayloadKind::ResourceEvent, std::move(handler), {}, flag}));
 }
 
-void EventSubscriber::RegisterEventHandler(std::string_view eventName,
-                                           ServiceProxyHandler handler, uint8_t flag) {
+void EventSubscriber::RegisterEventHandler(std::string_view eventName, ServiceProxyHandler handler,
+                                           uint8_t flag) {
   StoreHandler(eventName,
                std::make_shared<HandlerRecord>(HandlerRecord{
                    EventPayloadKind::ServiceProxyResponse, {}, std::move(handler), flag}));
@@ -156,7 +157,8 @@ bool ConvertPayload(const binding::BindingRegistry* registry, const EventRecord&
   std::string message = error.message != nullptr ? error.message : "";
   base::PluginFree(const_cast<char*>(error.message));
   if (ok) {
-    const binding::BindingResult converted = binding::ValueToNative(*registry, value, out, "<value>");
+    const binding::BindingResult converted =
+        binding::ValueToNative(*registry, value, out, "<value>");
     ok = converted.ok();
     if (!ok) message = converted.ErrorText();
   }
@@ -188,11 +190,10 @@ void EventSubscriber::Deliver(const EventRecord* record, EventPayloadKind kind,
 }
 
 void EventSubscriber::DeliverResourceEvent(const EventRecord* record) noexcept {
-  Deliver<PluginResourceEvent>(
-      record, EventPayloadKind::ResourceEvent,
-      [](const HandlerRecord& handler, const PluginResourceEvent& event) {
-        handler.onResource(event);
-      });
+  Deliver<PluginResourceEvent>(record, EventPayloadKind::ResourceEvent,
+                               [](const HandlerRecord& handler, const PluginResourceEvent& event) {
+                                 handler.onResource(event);
+                               });
 }
 
 void EventSubscriber::DeliverServiceProxyEvent(const EventRecord* record) noexcept {

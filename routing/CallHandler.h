@@ -40,9 +40,10 @@ class CallHandler {
   virtual ~CallHandler() = default;
 
   // Converts the argument values to native arguments; a failure goes into `result`.
-  virtual std::unique_ptr<CallState> PrepareCall(
-      CallResult& result, std::span<const binding::BindingProperty> arguments,
-      uint32_t callerHandle) = 0;
+  // The values are the call's own: their collections and structures may be taken apart.
+  virtual std::unique_ptr<CallState> PrepareCall(CallResult& result,
+                                                 std::span<binding::BindingProperty> arguments,
+                                                 uint32_t callerHandle) = 0;
   // Runs the handler with the state PrepareCall made (null when it made none). `context` is
   // given when RequestContextType is a request-context type.
   virtual void InvokeCall(CallResult& result, const RequestContext* context, CallState* state,
@@ -122,7 +123,7 @@ class TypedCallHandler<F, Context, Return, TypeList<Args...>> final : public Cal
   explicit TypedCallHandler(F callable) : function_(std::move(callable)) {}
 
   std::unique_ptr<CallState> PrepareCall(CallResult& result,
-                                         std::span<const binding::BindingProperty> arguments,
+                                         std::span<binding::BindingProperty> arguments,
                                          uint32_t /*callerHandle*/) override {
     auto state = std::make_unique<State>();
     AssignAll(result, arguments, *state, std::index_sequence_for<Args...>{});
@@ -157,24 +158,29 @@ class TypedCallHandler<F, Context, Return, TypeList<Args...>> final : public Cal
   };
 
   template <std::size_t... I>
-  void AssignAll(CallResult& result, std::span<const binding::BindingProperty> arguments,
-                 State& state, std::index_sequence<I...>) {
+  void AssignAll(CallResult& result, std::span<binding::BindingProperty> arguments, State& state,
+                 std::index_sequence<I...>) {
     (void)arguments;  // unused without arguments
     (void)state;
     (AssignOne(result, arguments, I, std::get<I>(state.values)), ...);
   }
 
   template <typename T>
-  void AssignOne(CallResult& result, std::span<const binding::BindingProperty> arguments,
+  void AssignOne(CallResult& result, std::span<binding::BindingProperty> arguments,
                  std::size_t index, T& out) {
     if (!result.ok()) return;
     const binding::BindingFunction& described = *function();
     const binding::BindingArgument& argument = described.arguments[index];
-    const binding::BindingProperty& input =
-        index < arguments.size() ? arguments[index] : binding::BindingProperty::EmptyNode();
-    if (argument.optional && input.kind() == binding::BindingPropertyKind::Empty) return;
-    binding::AssignNative(*described.registry, result.result(), out, input, argument.name.c_str(),
-                          argument.type.type);
+    if (index >= arguments.size() ||
+        arguments[index].kind() == binding::BindingPropertyKind::Empty) {
+      if (argument.optional) return;
+      binding::AssignNative(*described.registry, result.result(), out,
+                            binding::BindingProperty::EmptyNode(), argument.name.c_str(),
+                            argument.type.type);
+      return;
+    }
+    binding::AssignNativeTaking(*described.registry, result.result(), out, arguments[index],
+                                argument.name.c_str(), argument.type.type);
   }
 
   void Call(CallResult& result, const RequestContext* context, Args&... values) {

@@ -27,7 +27,8 @@ class RequestBinder {
  public:
   RequestBinder(const EndpointInvocation& endpoint, const RequestRecord& request, CallResult& call);
 
-  std::span<const binding::BindingProperty> values() const noexcept { return values_; }
+  // One per argument, in argument order; the call may take them apart.
+  std::span<binding::BindingProperty> values() noexcept { return values_; }
 
   void Bind(const RouteMatch& match, std::string_view query);
 

@@ -1,19 +1,19 @@
 // The generic value: lenient reading, member order, interning, the length limit, copy and move
 // within and between trees, and roots sharing an arena.
-#include "binding/BindingProperty.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/PluginAllocator.h"
+#include "binding/BindingProperty.h"
 #include "binding/PageCache.h"
 #include "binding/ValueTrees.h"
-#include "base/PluginAllocator.h"
 
 namespace vyn::binding {
 namespace {
@@ -234,6 +234,33 @@ TEST(BindingPropertySharedArena, RootsJoinKeepTheirValuesMoveTheirHoldsAndLetGo)
     EXPECT_EQ(Describe(host), kSample);
     EXPECT_EQ(target.arena(), nullptr);
     EXPECT_EQ(shared->RootCount(), 2u);
+  }
+  EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), liveBefore);
+}
+
+TEST(BindingPropertySharedArena, ARootTakesAContainerOfAnotherTreeAsItStandsAndMovesTheRest) {
+  const uint64_t liveBefore = base::LiveBytes(base::GetAllocationStats());
+  for (const bool takerGoesFirst : {true, false}) {
+    auto source = std::make_unique<BindingProperty>(Sample());
+    auto taker = std::make_unique<BindingProperty>(Text("old"));
+    const BindingProperty* const deep = &source->member("list").element(1);
+    taker->takeFrom(source->memberAt("list"));
+    EXPECT_EQ(Describe(*taker), kList);
+    EXPECT_EQ(&taker->element(1), deep) << "taken, not copied";
+    EXPECT_EQ(taker->arena(), source->arena());
+    EXPECT_EQ(Describe(*source),
+              "{again:'shared',blob:bAQID,enum:e-4,flag:true,list:~,text:'shared',}");
+    BindingProperty leaf;  // not a container: moved, without joining
+    leaf.takeFrom(source->memberAt("text"));
+    EXPECT_EQ(Describe(leaf), "'shared'");
+    EXPECT_NE(leaf.arena(), source->arena());
+    EXPECT_EQ(source->member("text").kind(), Kind::Empty);
+    taker->takeFrom(taker->elementAt(1));  // its own tree: a move, as moveFrom makes it
+    EXPECT_EQ(Describe(*taker), "{deep:f0.500000,}");
+    (takerGoesFirst ? taker : source).reset();
+    EXPECT_EQ(Describe(source ? *source : *taker),
+              source ? "{again:'shared',blob:bAQID,enum:e-4,flag:true,list:~,text:~,}"
+                     : "{deep:f0.500000,}");
   }
   EXPECT_EQ(base::LiveBytes(base::GetAllocationStats()), liveBefore);
 }
