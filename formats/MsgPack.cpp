@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/MemberCollector.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
 #include "formats/Json.h"
@@ -20,6 +21,7 @@ namespace {
 using binding::BindingProperty;
 using binding::BindingPropertyKind;
 using binding::BindingResult;
+using binding::MemberCollector;
 using diagnostics::FormatText;
 
 static_assert(kMaxMsgPackDepth == kMaxJsonDepth, "both readers nest equally deep");
@@ -145,7 +147,7 @@ class MsgPackReader {
     while (!frames_.Empty()) {
       MsgPackFrame& top = frames_.Top();
       if (top.remaining == 0) {
-        if (top.isMap) top.container->closeMembers();
+        if (top.isMap) members_.Close();
         frames_.Pop();
         continue;
       }
@@ -161,8 +163,8 @@ class MsgPackReader {
       }
       std::string_view key;
       if (!ReadKey(bytes_[position_++], key)) return nullptr;
-      // A repeated key lands on the existing member, so the later value replaces the earlier.
-      return &top.container->memberAt(key);
+      // Of a key given twice the later value stays, as the collector keeps the last.
+      return &members_.Add(key);
     }
     return nullptr;
   }
@@ -334,7 +336,12 @@ class MsgPackReader {
     }
     if (slot.kind() != BindingPropertyKind::Empty) slot.reset();
     if (isMap) {
-      slot.makeStructure();
+      // The members are collected and the structure made once its count is read.
+      if (count != 0) {
+        members_.Open(slot);
+      } else {
+        slot.makeStructure();
+      }
     } else {
       if (count > BindingProperty::kMaxElements) {
         return Fail(FormatText(kCollectionTooLargeMessage, count, position_));
@@ -376,6 +383,9 @@ class MsgPackReader {
   uint64_t pendingItems_ = 0;
   BindingResult& result_;
   FrameStack frames_;
+  // On an error, the maps still open keep their members here until the reader goes, after the
+  // result has let go of its tree: the collector releases them then.
+  MemberCollector members_;
 };
 
 }  // namespace
