@@ -73,6 +73,7 @@ TEST(BindingPropertyReading, KindSizeTextAndLenientNumberPerKind) {
   EXPECT_EQ(Float(1e300).toText().size(), 301u + 7u) << "long %f renderings are not cut";
   EXPECT_STREQ(BindingPropertyKindName(uint8_t{10}), "");
   EXPECT_EQ(Signed(5).asUnsigned(7), 7u) << "other kinds read as the default";
+  EXPECT_EQ(Unsigned(5).asSigned(), 0) << "which is zero unless given";
   EXPECT_EQ(Text("").asString("default").data()[0], '\0');
   const BindingProperty list = List({Bool(true)});  // absent data reads as the empty node
   for (const BindingProperty* absent :

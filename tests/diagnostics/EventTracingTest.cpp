@@ -45,6 +45,7 @@ TEST(EventTracing, ControllersEnableTheEventsWhoseLevelAndKeywordsTheyTake) {
               provider.matchAll == 0);
   // An event without a keyword is taken whatever the masks.
   TraceProvider keywordless = TraceProviders()[2];
+  EXPECT_FALSE(keywordless.enabled) << "off until a controller enables it";
   OnTraceProviderEnable(1, 0, 0, 8, &keywordless);
   EXPECT_EQ(Bits(keywordless), "1");
 }
