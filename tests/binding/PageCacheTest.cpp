@@ -61,6 +61,16 @@ TEST(PageCache, PagesFindTheirRegionsInAnyOrderAndWholeRegionsGoBackBeyondTheKep
   EXPECT_EQ(now().regions, 1u);
   cache.ReturnPage(reused);
   EXPECT_EQ(now().freePages + now().pagesInUse + now().regions, 0u);
+
+  // A lower limit finds the whole regions behind free pages of one that is not whole.
+  cache.SetRetainedRegionLimit(2);
+  for (void*& page : pages) page = cache.TakePage();
+  cache.ReturnPages(pages.data() + kPerRegion, 2 * kPerRegion);
+  cache.ReturnPages(pages.data() + 1, kPerRegion - 1);
+  cache.SetRetainedRegionLimit(0);
+  EXPECT_EQ(now().regions, 1u);
+  cache.ReturnPage(pages[0]);
+  EXPECT_EQ(now().freePages + now().pagesInUse + now().regions, 0u);
 }
 
 }  // namespace
