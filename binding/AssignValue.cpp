@@ -369,37 +369,13 @@ void FailMapInput(BindingResult& result, const char* path) {
   result.SetError(FormatText(kMapInput, path));
 }
 
-namespace {
-// Set by a TakingScope: the input belongs to the caller of AssignNativeTaking, which handed it
-// over as mutable.
-thread_local bool tTaking = false;
-
-// Only containers are taken: they are where copies cost, and never the shared empty node, which
-// stands in for missing input and must not be written.
-bool Takes(const BindingProperty& input) noexcept {
-  return tTaking && (input.kind() == BindingPropertyKind::Collection ||
-                     input.kind() == BindingPropertyKind::Structure);
-}
-
-void TakeOrCopy(BindingProperty& out, const BindingProperty& input) {
-  if (Takes(input)) {
-    out.takeFrom(const_cast<BindingProperty&>(input));
-  } else {
-    out.copyFrom(input);
-  }
-}
-}  // namespace
-
-TakingScope::TakingScope() noexcept : outer_(tTaking) { tTaking = true; }
-TakingScope::~TakingScope() { tTaking = outer_; }
-
 void AssignSharedObject(BindingResult& result, BindingProperty& out, const BindingProperty& input,
                         BindingProperty*& sharedWith) {
   if (!result.ok()) return;
-  if (Takes(input)) {
+  if (TakesFrom(input)) {
     // Taken whole, the value joins its input's arena alone: once the input is gone it is that
     // arena's only root, which is freed at once instead of record by record.
-    out.takeFrom(const_cast<BindingProperty&>(input));
+    TakeOrCopy(out, input);
     return;
   }
   // Scalars need no arena, so they neither join one nor start one. A large value keeps an arena
@@ -540,7 +516,7 @@ void AssignBlob(BindingResult& result, std::vector<uint8_t>& out, const BindingP
 
 void AssignObject(BindingResult& result, BindingProperty& out, const BindingProperty& input) {
   if (!result.ok()) return;
-  assign_internal::TakeOrCopy(out, input);
+  TakeOrCopy(out, input);
 }
 
 void AssignEnum(const BindingRegistry& registry, BindingResult& result, void* out,

@@ -23,6 +23,7 @@
 #include "binding/BindingRegistry.h"
 #include "binding/BindingType.h"
 #include "binding/BindingTypeId.h"
+#include "binding/ValueTaking.h"
 
 namespace vyn::binding {
 
@@ -79,17 +80,6 @@ void FailMapInput(BindingResult& result, const char* path);
 // every other respect; only their thread rule is shared (see BindingProperty::shareArenaWith).
 void AssignSharedObject(BindingResult& result, BindingProperty& out, const BindingProperty& input,
                         BindingProperty*& sharedWith);
-// While one lives, values assigned on its thread are taken from their input, not copied.
-class TakingScope {
- public:
-  TakingScope() noexcept;
-  ~TakingScope();
-  TakingScope(const TakingScope&) = delete;
-  TakingScope& operator=(const TakingScope&) = delete;
-
- private:
-  bool outer_;
-};
 }  // namespace assign_internal
 
 template <typename T>
@@ -204,7 +194,7 @@ void AssignNative(const BindingRegistry& registry, BindingResult& result, T& out
 template <typename T>
 void AssignNativeTaking(const BindingRegistry& registry, BindingResult& result, T& out,
                         BindingProperty& input, const char* path, const BindingType* described) {
-  const assign_internal::TakingScope taking;
+  const TakingScope taking;
   AssignNative(registry, result, out, input, path, described);
 }
 
