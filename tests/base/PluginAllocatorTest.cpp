@@ -32,16 +32,5 @@ TEST(PluginAllocator, AlignedBlocksAreCountedAndFreedLikeOthers) {
   EXPECT_EQ(LiveBytes(after), LiveBytes(before));
 }
 
-TEST(PluginAllocator, DuplicatesAreCountedAtTheirBlocksSize) {
-  const AllocationStats before = GetAllocationStats();
-  char* copy = PluginStrDup("seven");
-  ASSERT_NE(copy, nullptr);
-  EXPECT_STREQ(copy, "seven");
-  EXPECT_EQ(LiveBytes(GetAllocationStats()), LiveBytes(before) + PluginBlockSize(copy));
-  PluginFree(copy);
-  EXPECT_EQ(PluginStrDup(nullptr), nullptr);
-  EXPECT_EQ(LiveBytes(GetAllocationStats()), LiveBytes(before));
-}
-
 }  // namespace
 }  // namespace vyn::base

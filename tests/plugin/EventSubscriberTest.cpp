@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "diagnostics/FormatText.h"
+#include "host/EventName.h"
 #include "plugin/EventSubscriber.h"
 #include "plugin/PluginScene.h"
 
@@ -15,16 +16,24 @@ namespace {
 using binding::BindingProperty;
 using diagnostics::FormatText;
 
-TEST(EventNames, KeepThreePiecesOfAPathOrFiveOfPlatformConfiguration) {
+// The host's event bus and the plugin derive the name apart; a subscription works only where
+// both agree.
+TEST(EventNames, KeepThreePiecesOfAPathOrFiveOfPlatformConfigurationOnBothSides) {
   const std::pair<const char*, const char*> cases[] = {
       {"/vyn-gameflow/v1/session", "OnJsonApiEvent_vyn-gameflow_v1_session"},
       {"vyn-a//v1/b/c", "OnJsonApiEvent_vyn-a_v1_b"},
+      {"//vyn-login//v1/session/", "OnJsonApiEvent_vyn-login_v1_session"},
+      {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool",
+       "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool"},
       {"/vyn-platform-config/v1/namespaces/PlayerFeedbackTool/BackendUrl/x",
        "OnJsonApiEvent_vyn-platform-config_v1_namespaces_PlayerFeedbackTool_BackendUrl"},
       {"/x/vyn-platform-config/a/b/c", "OnJsonApiEvent_x_vyn-platform-config_a"},
       {"", "OnJsonApiEvent"},  // as for "/", published below under the base name only
   };
-  for (const auto& [path, name] : cases) EXPECT_EQ(EventNameForPath(path), name) << path;
+  for (const auto& [path, name] : cases) {
+    EXPECT_EQ(EventNameForPath(path), name) << path;
+    EXPECT_EQ(host::EventNameForPath(path), name) << path << " on the host";
+  }
 }
 
 // The star runs to the slash or the end, never stops early, and takes something at the end.
