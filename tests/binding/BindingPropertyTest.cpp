@@ -147,7 +147,13 @@ TEST(BindingPropertyWriting, EqualStringsShareARecordAndResetsFreeTheSubtreeOrTh
   p.memberAt("y").reset();
   EXPECT_EQ(p.arena()->InternedCount(), 2u) << "the text goes with its last user";
   const std::size_t pagesBefore = PagesInUse();
-  for (int i = 0; i < 500; ++i) p.appendElement().memberAt("s").setString(std::to_string(i));
+  const uint8_t bytes[] = {1, 2, 3};
+  for (int i = 0; i < 500; ++i) {
+    BindingProperty& element = p.appendElement();
+    element.memberAt("s").setString(std::to_string(i));
+    element.memberAt("b").setBlob(bytes);
+    element.memberAt("e").setEnum({i, nullptr});
+  }
   BindingArena* arena = p.arena();
   p.reset();
   EXPECT_EQ(p.arena(), arena) << "a reset keeps the arena";
