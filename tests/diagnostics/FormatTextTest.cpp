@@ -77,8 +77,9 @@ TEST(FormatText, ResultsAreBoundedAndVersionsAndUtf16Convert) {
   EXPECT_EQ(buffer[0], '\0') << "no format leaves an empty text";
   EXPECT_EQ(WriteVersionText(buffer, 6, {18, 0, 0, "rc", ""}), 5u);
   EXPECT_EQ(buffer + VersionText({4294967295u, 0, 18, "", "abc"}), "18.0.4294967295.0.18+abc");
-  EXPECT_EQ(Utf16ToUtf8(u"a\u00e9\u20ac\uffff\U0001F600\U0010FFFF\xDC00"),
-            "a\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xED\xB0\x80");
+  EXPECT_EQ(
+      Utf16ToUtf8(u"\x7F\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF\xDC00"),
+      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xED\xB0\x80");
   EXPECT_EQ(Utf16ToUtf8(u"a\xD83Dx") + Utf16ToUtf8(u"a\xD83D") + Utf16ToUtf8(nullptr), "");
 }
 
