@@ -80,6 +80,8 @@ TEST(MsgPackReader, ReadsEachTypeAndReportsEachErrorWithItsPosition) {
       {"91 81 01 01", "! at position 3" + keys},
       {"CC", "!. 8-bit integer value at position 1 is truncated."},
       {"91 81 A1 'k' DA 00", "!. 16-bit integer value at position 5 is truncated."},
+      {"92 CA 000000", "!. 32-bit integer value at position 2 is truncated."},
+      {"92 CB 00", "!. 64-bit integer value at position 2 is truncated."},
       {"DB FFFFFFFF 'a'", "!. String of size 4294967295 at position 5 is truncated."},
       {"81 A2 'a'", "!. String of size 2 at position 2 is truncated."},
       {"C6 00010000 01", "!. Raw bytes of size 65536 at position 5 are truncated."},
