@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
 #include "binding/PageCache.h"
 
@@ -52,9 +55,37 @@ void LayOutPage(BindingArena::PageHeader* page, std::size_t slotSize) noexcept {
   PoisonFree(bytes + first * slotSize, (count - first) * slotSize);
 }
 
+// The shared texts (see SharedText), keyed by their own bytes. Destroyed when the library is
+// unloaded, so that a host that loads it again gets the memory back; every tree is gone by then.
+struct SharedTexts {
+  std::mutex mutex;
+  std::unordered_map<std::string_view, std::unique_ptr<unsigned char[]>> records;
+};
+
+SharedTexts& Shared() {
+  static SharedTexts texts;
+  return texts;
+}
+
 }  // namespace
 
 BindingArena::PagePools BindingArena::noPages_{};
+
+const InternedString* BindingArena::SharedText(std::string_view text) {
+  if (text.empty()) return EmptyString();
+  SharedTexts& shared = Shared();
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  if (const auto found = shared.records.find(text); found != shared.records.end()) {
+    return reinterpret_cast<const InternedString*>(found->second.get());
+  }
+  auto bytes = std::make_unique<unsigned char[]>(sizeof(InternedString) + text.size() + 1);
+  auto* record = ::new (bytes.get()) InternedString{nullptr, HashText(text), 0, text.size()};
+  char* textBytes = reinterpret_cast<char*>(record + 1);
+  std::memcpy(textBytes, text.data(), text.size());
+  textBytes[text.size()] = '\0';
+  shared.records.emplace(record->View(), std::move(bytes));
+  return record;
+}
 
 uint32_t HashText(std::string_view text) noexcept {
   // Eight bytes at a time, each word folded in with a multiply and its high half folded down;

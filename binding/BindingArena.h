@@ -42,7 +42,9 @@ inline void UnpoisonUsed(const void* address, std::size_t size) noexcept {
 }
 
 // One interned text. The bytes follow the record directly and are NUL-terminated; the
-// terminator is not counted in `length`. Equal texts of one arena share one record.
+// terminator is not counted in `length`. Equal texts of one arena share one record; the records
+// every arena shares (the empty text, BindingArena::SharedText) have a count of 0 and may stand
+// beside it.
 struct InternedString {
   InternedString* next;  // chain of the intern-table bucket
   uint32_t hash;         // HashText of the text, computed once
@@ -179,20 +181,28 @@ class BindingArena {
 
   // The process-wide record of the empty text: never in a table, never counted or freed.
   static const InternedString* EmptyString() noexcept { return &kEmptyTextRecord.record; }
+  // A record of `text` that every arena may use as one of its own, like the empty one: never in
+  // an arena's table, never counted or freed before the library is unloaded. For the few texts
+  // that every tree of a kind repeats (the member names of registered records), so that writing
+  // such a tree interns none of them. Equal texts get one record; "" gets the empty one.
+  static const InternedString* SharedText(std::string_view text);
 
   // Returns the record of `text` with its count incremented; the shared empty record for "".
   const InternedString* Intern(std::string_view text) { return Intern(text, HashText(text)); }
-  // The same for a record of another arena, whose hash is already known.
+  // The same for a record of another arena, whose hash is already known; a shared record is its
+  // own.
   const InternedString* Intern(const InternedString& other) {
+    if (other.refCount == 0) return &other;
     return Intern(other.View(), other.hash);
   }
-  // One more reference to a record of this arena (or the shared empty record).
+  // One more reference to a record of this arena. Shared records (a count of 0, which no record
+  // of an arena has while it is used) are not counted.
   void AddRef(const InternedString* record) noexcept {
-    if (record != EmptyString()) ++const_cast<InternedString*>(record)->refCount;
+    if (record->refCount != 0) ++const_cast<InternedString*>(record)->refCount;
   }
-  // Drops one reference; the record is removed at zero. The shared empty record is ignored.
+  // Drops one reference; the record is removed at zero. Shared records are ignored.
   void Release(const InternedString* record) noexcept {
-    if (record == EmptyString()) return;
+    if (record->refCount == 0) return;
     auto* owned = const_cast<InternedString*>(record);
     if (--owned->refCount == 0) Remove(owned);
   }

@@ -85,6 +85,8 @@ inline uint64_t MemberNamePrefix(std::string_view name) noexcept {
 struct MemberProbe {
   explicit MemberProbe(std::string_view text) noexcept
       : prefix(MemberNamePrefix(text)), name(text) {}
+  MemberProbe(uint64_t textPrefix, std::string_view text) noexcept
+      : prefix(textPrefix), name(text) {}
   uint64_t prefix;
   std::string_view name;
 };
@@ -229,8 +231,13 @@ class BindingProperty {
     return elementAtSlow(0);
   }
   void makeStructure();  // no-op when already a structure
+  // The same, with room for `members` members (at most kMaxElements) before the structure grows.
+  void makeStructure(std::size_t members);
   // Makes the node a structure and returns the member `name`, inserting an empty one if missing.
   BindingProperty& memberAt(std::string_view name);
+  // The same for a name given as a shared record (BindingArena::SharedText) and its prefix: a
+  // member it inserts is named by that record, so the tree interns nothing.
+  BindingProperty& memberAt(const MemberKey& shared);
   // Puts the members of a structure in order now rather than at its first iteration (see
   // members()): the readers close each structure they complete, so that reading their trees never
   // writes. Const: the members and their nodes stay as they are; only the array's order changes.
@@ -325,7 +332,9 @@ class BindingProperty {
   void copyInto(const BindingProperty& source);
   void copyLeaf(const BindingProperty& source);
   bool contains(const BindingProperty& node) const noexcept;
-  BindingProperty& addMember(std::size_t position, const MemberProbe& probe);
+  BindingProperty& memberNamed(const MemberProbe& probe, const InternedString* shared);
+  BindingProperty& addMember(std::size_t position, const MemberProbe& probe,
+                             const InternedString* shared);
   // For MemberCollector: a member node of `arena` not yet in any structure, its release, and the
   // making of this empty structure from members in any order (taken over or released).
   static MemberEntry NewMember(BindingArena& arena, const MemberProbe& probe);
@@ -335,6 +344,7 @@ class BindingProperty {
   static void DiscardMember(const MemberEntry& member) noexcept;
   void adoptMembers(MemberEntry* first, std::size_t count, bool ordered);
   void growMembers();
+  void growMembersTo(std::size_t capacity);
   void orderMembers() const noexcept;
 
   Payload payload_;

@@ -24,7 +24,7 @@ bool WriteOmittable(const BindingRegistry& registry, BindingProperty& record, Bi
     status.SetError(value.ErrorText());
     return false;
   }
-  if (!IsEmptyOrZero(value)) record.memberAt(field.name).moveFrom(value);
+  if (!IsEmptyOrZero(value)) record.memberAt(field.key).moveFrom(value);
   return true;
 }
 
@@ -61,14 +61,14 @@ bool WriteRecord(const BindingRegistry& registry, BindingProperty& out, BindingR
     status.SetError(kUnregistered);
     return false;
   }
-  out.makeStructure();
+  out.makeStructure(type->fields.size());
   const char* base = static_cast<const char*>(record);
   for (const BindingField& field : type->fields) {
     const void* member = base + field.offset;
     const bool written =
         (field.flags & kFieldOmitEmpty) != 0
             ? WriteOmittable(registry, out, status, member, field)
-            : WriteMember(registry, out.memberAt(field.name), status, member, field);
+            : WriteMember(registry, out.memberAt(field.key), status, member, field);
     if (!written) return false;
   }
   return true;

@@ -95,23 +95,38 @@ void BindingProperty::makeStructure() {
   kind_ = kStructure;
 }
 
+void BindingProperty::makeStructure(std::size_t members) {
+  makeStructure();
+  const std::size_t capacity = std::min(members, kMaxElements);
+  if (capacity > payload_.structure->capacity) growMembersTo(capacity);
+}
+
 BindingProperty& BindingProperty::memberAt(std::string_view name) {
+  return memberNamed(MemberProbe(name), nullptr);
+}
+
+BindingProperty& BindingProperty::memberAt(const MemberKey& shared) {
+  return memberNamed(MemberProbe(shared.prefix, shared.name->View()), shared.name);
+}
+
+BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
+                                              const InternedString* shared) {
   if (kind_ != kStructure) makeStructure();
   StructureRecord& structure = *payload_.structure;
-  const MemberProbe probe(name);
   const MemberEntry* ordered = structure.entries + structure.ordered;
   const bool allOrdered = structure.ordered == structure.size;
   // Names often arrive in ascending order (documents this system wrote list them so): a name
   // after the last one needs no search.
   if (allOrdered && (structure.size == 0 || MemberKeyLess(ordered[-1].key, probe))) {
-    BindingProperty& member = addMember(structure.size, probe);
+    BindingProperty& member = addMember(structure.size, probe, shared);
     ++structure.ordered;
     return member;
   }
   const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
   if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
   if (allOrdered && structure.size < kInsertInPlaceLimit) {
-    BindingProperty& member = addMember(static_cast<std::size_t>(at - structure.entries), probe);
+    BindingProperty& member =
+        addMember(static_cast<std::size_t>(at - structure.entries), probe, shared);
     ++structure.ordered;
     return member;
   }
@@ -119,7 +134,7 @@ BindingProperty& BindingProperty::memberAt(std::string_view name) {
           FindUnordered(ordered, structure.entries + structure.size, probe)) {
     return *found->node;
   }
-  BindingProperty& member = addMember(structure.size, probe);
+  BindingProperty& member = addMember(structure.size, probe, shared);
   const uint32_t unordered = structure.size - structure.ordered;
   if (unordered > kMinUnordered && uint64_t{unordered} * unordered > structure.size) {
     orderMembers();
@@ -129,10 +144,12 @@ BindingProperty& BindingProperty::memberAt(std::string_view name) {
 
 // Inserts an empty member at `position`, moving the later ones up. On an exception nothing has
 // changed.
-BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe) {
+BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe,
+                                            const InternedString* shared) {
   StructureRecord& structure = *payload_.structure;
   if (structure.size == structure.capacity) growMembers();
-  const MemberEntry member = NewMember(*arena_, probe);
+  const MemberEntry member = shared != nullptr ? NewMemberNamed(*arena_, probe.prefix, *shared)
+                                               : NewMember(*arena_, probe);
   MemberEntry* at = structure.entries + position;
   std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
   *at = member;
@@ -141,10 +158,14 @@ BindingProperty& BindingProperty::addMember(std::size_t position, const MemberPr
 }
 
 void BindingProperty::growMembers() {
+  const std::size_t capacity = payload_.structure->capacity;
+  if (capacity >= kMaxElements) throw std::bad_alloc();
+  growMembersTo(GrownEntries(capacity));
+}
+
+void BindingProperty::growMembersTo(std::size_t grown) {
   StructureRecord& structure = *payload_.structure;
   const std::size_t capacity = structure.capacity;
-  if (capacity >= kMaxElements) throw std::bad_alloc();
-  const std::size_t grown = GrownEntries(capacity);
   auto* entries = (AllocateEntries(*arena_, grown));
   if (structure.size != 0) {
     std::memcpy(static_cast<void*>(entries), structure.entries,

@@ -81,6 +81,36 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   EXPECT_EQ(failed.ErrorText(), "first") << "a failed result is not overwritten";
 }
 
+struct Pair {
+  int32_t first = 7;
+  std::string second = "x";
+};
+
+// One shared record is one address, whichever tree shows it.
+TEST(RecordToValue, MemberNamesAreSharedByEveryTreeWrittenFromARecordAndOutliveItsTrees) {
+  BindingRegistry registry;
+  RecordBuilder<Pair>(registry, "Pair").Field("second", &Pair::second).Field("first", &Pair::first);
+  const char* const first = BindingArena::SharedText("first")->Text();
+  const auto firstName = [](const BindingProperty& tree) {
+    return (*tree.members().begin()).name.data();
+  };
+  BindingResult one = NativeToValue(registry, Pair{});
+  const BindingResult two = NativeToValue(registry, Pair{});
+  EXPECT_EQ(one.arena()->InternedCount(), 1u) << "the tree interns its text, not the names";
+  EXPECT_TRUE(firstName(one) == first && firstName(two) == first);
+  BindingProperty copy = one;  // a tree of its own arena
+  EXPECT_EQ(firstName(copy), first) << "a copy keeps the shared names";
+  copy.memberAt("first").setSigned(-1);
+  copy.memberAt("fir").setBool(true);
+  EXPECT_EQ(Describe(copy), "{fir:true,first:s-1,second:'x',}") << "found by their text";
+  one.reset();
+  copy.reset();
+  const BindingProperty again = two;  // the names were let go of, not freed
+  EXPECT_EQ(firstName(again), first);
+  EXPECT_EQ(Describe(again), "{first:s7,second:'x',}");
+  EXPECT_EQ(BindingArena::SharedText(""), BindingArena::EmptyString());
+}
+
 TEST(RecordToValue, OmitEmptyLeavesOutEmptyAndZeroValues) {
   const struct {
     BindingProperty value;
