@@ -479,7 +479,7 @@ struct HostValueView::Storage {
 
 HostValueView::HostValueView(const BindingProperty& node, const BindingRegistry* registry,
                              std::span<const HostValueGraft> grafts)
-    : nextBlockBytes_(kFirstViewBlockBytes) {
+    : cursor_(firstArrays_), left_(sizeof firstArrays_), nextBlockBytes_(kFirstViewBlockBytes) {
   Storage storage{*this, grafts};
   root_ = ToHostWalk<Storage>(registry, storage).Run(node);
 }
@@ -496,21 +496,17 @@ void* HostValueView::TakeArray(std::size_t bytes) noexcept {
   bytes = (bytes + kViewArrayAlignment - 1) & ~(kViewArrayAlignment - 1);
   if (bytes == 0) bytes = kViewArrayAlignment;  // an empty container still points somewhere
   if (bytes > left_) {
-    // An array larger than half a fresh block gets a block of its own, behind the current one,
-    // so that the rest of the current block stays in use.
+    // An array larger than half a fresh block gets a block of its own, so that the rest of the
+    // current one stays in use.
     const bool ownBlock = bytes > nextBlockBytes_ / 2;
     const std::size_t usable = ownBlock ? bytes : nextBlockBytes_;
     auto* block = static_cast<Block*>(PluginAlloc(sizeof(Block) + usable));
     if (block == nullptr) return nullptr;
     block->bytes = usable;
-    auto* data = reinterpret_cast<unsigned char*>(block + 1);
-    if (ownBlock && blocks_ != nullptr) {
-      block->next = blocks_->next;
-      blocks_->next = block;
-      return data;
-    }
     block->next = blocks_;
     blocks_ = block;
+    auto* data = reinterpret_cast<unsigned char*>(block + 1);
+    if (ownBlock) return data;
     cursor_ = data;
     left_ = usable;
     nextBlockBytes_ = std::min(nextBlockBytes_ * 2, kLargestViewBlockBytes);

@@ -88,9 +88,11 @@ class HostValueView {
 
   HostValue root_;
   Block* blocks_ = nullptr;
-  unsigned char* cursor_ = nullptr;
-  std::size_t left_ = 0;
+  unsigned char* cursor_;
+  std::size_t left_;
   std::size_t nextBlockBytes_;
+  // The arrays of a small view, such as most events, cost no heap block.
+  alignas(16) unsigned char firstArrays_[512];
 };
 
 }  // namespace vyn::binding

@@ -98,6 +98,7 @@ TEST(HostValueFromTree, CopiesOwnEverythingAndViewsBorrowTheTreesTexts) {
   EXPECT_EQ(Back(ToHostValue(Enum(2, TypeIdOf<HostTestColor>()), nullptr)), "s2") << "no registry";
   {
     const HostValueView view(tree, &registry);
+    EXPECT_EQ(LiveBlocks(), before) << "a small view takes no heap block";
     EXPECT_EQ(Back(view.value()), expected);
     EXPECT_EQ(
         Kinds(view.value()),
