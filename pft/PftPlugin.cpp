@@ -79,15 +79,14 @@ void PftPlugin::HandlePostSurvey(const PFTSurvey& survey) {
 }
 
 void PftPlugin::PublishSurvey(std::string_view path, const PFTSurvey& survey) {
-  // The event's tree gets the survey with a placeholder for each entry of its data; the view the
-  // host is sent shows the entries themselves there.
+  // The event's tree gets the survey without its data, then a placeholder for each entry of the
+  // data; the view the host is sent shows the entries themselves there.
   PFTSurvey shell;
   shell.id = survey.id;
   shell.title = survey.title;
   shell.caption = survey.caption;
   shell.type = survey.type;
   shell.display = survey.display;
-  for (const auto& entry : survey.data) shell.data.try_emplace(entry.first);
   PublishRecord(path, shell, &survey.data);
 }
 

@@ -98,8 +98,8 @@ class PftPlugin final : public plugin::PluginBase {
   // The same for the survey, whose free data the host is shown in place: it can be most of a
   // large survey, and a copy of it would only live for the sends.
   void PublishSurvey(std::string_view path, const PFTSurvey& survey);
-  // `shownData`, when given, holds values shown in place of the record's "data" members of the
-  // same names.
+  // `shownData`, when given, holds values shown as the members of the record's "data", which
+  // the record leaves empty.
   template <typename T>
   void PublishRecord(std::string_view path, const T& record, const PFTSurveyData* shownData);
 
@@ -169,14 +169,14 @@ void PftPlugin::PublishRecord(std::string_view path, const T& record,
   event.data.moveFrom(data);
   std::vector<binding::HostValueGraft> grafts;
   if (shownData != nullptr) {
-    const binding::BindingProperty& placeholders = event.data.member("data");
+    binding::BindingProperty& placeholders = event.data.memberAt("data");
     grafts.reserve(shownData->size());
     for (const auto& [name, value] : *shownData) {
-      grafts.push_back({&placeholders.member(name), &value});
+      grafts.push_back({&placeholders.memberAt(name), &value});
     }
   }
   // The survey stays what the caller asked for whether or not the host took the event.
-  (void)SendResourceEvent("OnJsonApiEvent", event, 0, grafts);
+  (void)SendResourceEvent("OnJsonApiEvent", std::move(event), 0, grafts);
 }
 
 template <typename T>

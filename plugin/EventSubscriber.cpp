@@ -2,6 +2,7 @@
 #include "plugin/EventSubscriber.h"
 
 #include <algorithm>
+#include <array>
 
 #include "base/PluginAllocator.h"
 #include "binding/HostValueConversion.h"
@@ -228,7 +229,7 @@ void EventSubscriber::DispatchResource(const PluginResourceEvent& incoming) {
 }
 
 binding::BindingResult EventSubscriber::SendResourceEvent(
-    std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
+    std::string_view baseEventName, PluginResourceEvent event, uint32_t word,
     std::span<const binding::HostValueGraft> grafts) {
   binding::BindingResult result;
   if (registry_ == nullptr) {
@@ -237,14 +238,14 @@ binding::BindingResult EventSubscriber::SendResourceEvent(
   }
   // The event is converted without its data, which the view then shows in place: the data can
   // be a whole survey, and a copy of it would only live for the two sends.
-  PluginResourceEvent shell;
-  shell.uri = event.uri;
-  shell.eventType = event.eventType;
-  binding::BindingResult value = binding::NativeToValue(*registry_, shell);
+  binding::BindingProperty data;
+  data.moveFrom(event.data);
+  binding::BindingResult value = binding::NativeToValue(*registry_, event);
   if (!value.ok()) return value;
   const binding::BindingProperty* placeholder = &value.member("data");
   if (placeholder == &binding::BindingProperty::EmptyNode()) {
-    // A registration that leaves the data out of the shell: convert the whole event after all.
+    // A registration that leaves the data out of the value: convert the whole event after all.
+    event.data.moveFrom(data);
     value = binding::NativeToValue(*registry_, event);
     if (!value.ok()) return value;
   }
@@ -252,10 +253,14 @@ binding::BindingResult EventSubscriber::SendResourceEvent(
     result.SetError("The plugin is not connected to its host");
     return result;
   }
-  std::vector<binding::HostValueGraft> shown;
-  shown.reserve(grafts.size() + 1);
-  shown.push_back({placeholder, &event.data});
-  shown.insert(shown.end(), grafts.begin(), grafts.end());
+  // The event's data first, then the caller's grafts; a short list needs no heap block.
+  std::array<binding::HostValueGraft, 8> few;
+  std::vector<binding::HostValueGraft> many;
+  if (grafts.size() >= few.size()) many.resize(grafts.size() + 1);
+  const std::span<binding::HostValueGraft> shown =
+      many.empty() ? std::span(few).first(grafts.size() + 1) : std::span(many);
+  shown[0] = {placeholder, &data};
+  std::copy(grafts.begin(), grafts.end(), shown.begin() + 1);
   const binding::HostValueView payload(value, registry_, shown);
   const std::string name = EventNameForPath(event.uri);
   EventRecord record{};
