@@ -13,6 +13,7 @@
 
 #include "base/Base64.h"
 #include "binding/ValueArrays.h"
+#include "binding/WalkStack.h"
 
 namespace vyn::binding {
 namespace {
@@ -75,35 +76,8 @@ bool IsContainer(uint8_t kind) noexcept {
 
 }  // namespace
 
-// Iterative walks over nested containers. A walk's stack keeps its first frames inline and
-// deeper ones on the heap, so depth costs heap memory rather than call stack.
+// Iterative walks over nested containers, each with a WalkStack of its frames.
 struct BindingProperty::Walk {
-  template <class Frame>
-  class Stack {
-   public:
-    bool Empty() const noexcept { return size_ == 0; }
-    // Valid until the next Push.
-    Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
-    void Push(const Frame& frame) {
-      if (size_ < kInline) {
-        inline_[size_] = frame;
-      } else {
-        spill_.push_back(frame);
-      }
-      ++size_;
-    }
-    void Pop() noexcept {
-      if (size_ > kInline) spill_.pop_back();
-      --size_;
-    }
-
-   private:
-    static constexpr std::size_t kInline = 32;
-    Frame inline_[kInline];
-    std::vector<Frame> spill_;
-    std::size_t size_ = 0;
-  };
-
   // A container being visited and the position of its next child.
   struct Frame {
     BindingProperty* node;
@@ -131,7 +105,7 @@ struct BindingProperty::Walk {
     std::size_t index;
     bool started;
   };
-  using CopyStack = Stack<CopyFrame>;
+  using CopyStack = WalkStack<CopyFrame>;
 
   // Copies the members of `source` into the empty node `target` as they are (in order or not):
   // the leaves at once, the nested containers empty and pushed on the walk.
@@ -261,7 +235,7 @@ void BindingProperty::releasePayload() noexcept {
     releaseLeaf();
     return;
   }
-  Walk::Stack<Walk::Frame> stack;
+  WalkStack<Walk::Frame> stack;
   stack.Push(Walk::Start(this));
   while (!stack.Empty()) {
     BindingProperty* child = Walk::Next(stack.Top());
@@ -622,7 +596,7 @@ void BindingProperty::takeFrom(BindingProperty& other) {
 bool BindingProperty::contains(const BindingProperty& node) const noexcept {
   if (&node == this) return true;
   if (!IsContainer(kind_)) return false;
-  Walk::Stack<Walk::Frame> stack;
+  WalkStack<Walk::Frame> stack;
   stack.Push(Walk::Start(const_cast<BindingProperty*>(this)));
   while (!stack.Empty()) {
     BindingProperty* child = Walk::Next(stack.Top());

@@ -13,6 +13,7 @@
 
 #include "base/PluginAllocator.h"
 #include "binding/BindingRegistry.h"
+#include "binding/WalkStack.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
 
@@ -73,17 +74,15 @@ template <class Storage>
 class ToHostWalk {
  public:
   ToHostWalk(const BindingRegistry* registry, Storage& storage)
-      : registry_(registry), storage_(storage) {
-    stack_.reserve(kFirstStackCapacity);  // a small tree's depth at once, not 1, 2, 4, ...
-  }
+      : registry_(registry), storage_(storage) {}
 
   HostValue Run(const BindingProperty& root) {
     HostValue converted;
     Convert(root, converted);
-    while (!stack_.empty()) {
-      ToHostFrame& frame = stack_.back();
+    while (!stack_.Empty()) {
+      ToHostFrame& frame = stack_.Top();
       if (frame.index == frame.count) {
-        stack_.pop_back();
+        stack_.Pop();
         continue;
       }
       // Everything needed from the frame is taken before Convert may push (and move) frames.
@@ -149,7 +148,7 @@ class ToHostWalk {
         void* array = storage_.Array(std::size_t{count} * sizeof(HostValue));
         if (array == nullptr) break;
         SetRef(out, kHostValueCollection, array, count);
-        if (count != 0) stack_.push_back({&node, array, count, 0, {}, false});
+        if (count != 0) stack_.Push({&node, array, count, 0, {}, false});
         break;
       }
       case BindingPropertyKind::Structure: {
@@ -158,7 +157,7 @@ class ToHostWalk {
         void* array = storage_.Array(std::size_t{count} * sizeof(HostMember));
         if (array == nullptr) break;
         SetRef(out, kHostValueStructure, array, count);
-        if (count != 0) stack_.push_back({&node, array, count, 0, members.begin(), true});
+        if (count != 0) stack_.Push({&node, array, count, 0, members.begin(), true});
         break;
       }
       default:
@@ -168,8 +167,7 @@ class ToHostWalk {
 
   const BindingRegistry* registry_;
   Storage& storage_;
-  static constexpr std::size_t kFirstStackCapacity = 16;
-  std::vector<ToHostFrame> stack_;
+  WalkStack<ToHostFrame> stack_;
 };
 
 // ToHostValue's storage: owned copies from the counting allocator, each freed on its own by
@@ -219,12 +217,12 @@ class HostValueReader {
 
   bool Read(BindingProperty& node, const HostValue& value) {
     if (!Assign(node, value)) return false;
-    while (!stack_.empty()) {
-      FromHostFrame& frame = stack_.back();
+    while (!stack_.Empty()) {
+      FromHostFrame& frame = stack_.Top();
       if (frame.index == frame.count) {
         // Closed now, so that no later reading of the tree reorders it.
         if (frame.structure) frame.target->closeMembers();
-        stack_.pop_back();
+        stack_.Pop();
         continue;
       }
       const uint32_t i = frame.index++;
@@ -315,7 +313,7 @@ class HostValueReader {
         break;
     }
     // A collection or structure: one level deeper than the containers now open.
-    if (stack_.size() >= kMaxHostValueDepth) {
+    if (stack_.Size() >= kMaxHostValueDepth) {
       return Fail(
           FormatText("Couldn't assign value to '%1' of type object because the input is "
                      "nested deeper than %2 levels.",
@@ -335,7 +333,7 @@ class HostValueReader {
       node.makeStructure();
     }
     if (ref.count != 0) {
-      stack_.push_back({ref.ptr, ref.count, 0, kind == kHostValueStructure, &node});
+      stack_.Push({ref.ptr, ref.count, 0, kind == kHostValueStructure, &node});
     }
     return true;
   }
@@ -348,7 +346,7 @@ class HostValueReader {
 
   HostError& error_;
   const char* path_;
-  std::vector<FromHostFrame> stack_;
+  WalkStack<FromHostFrame> stack_;
 };
 
 // ---------------------------------------------------------------------------------------------

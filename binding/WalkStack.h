@@ -1,0 +1,38 @@
+// The stack of an iterative walk over nested containers: its first frames inline, deeper ones on
+// the heap, so that depth costs heap memory rather than call stack, and a shallow walk no heap
+// block at all.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace vyn::binding {
+
+template <class Frame>
+class WalkStack {
+ public:
+  bool Empty() const noexcept { return size_ == 0; }
+  std::size_t Size() const noexcept { return size_; }
+  // Valid until the next Push.
+  Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
+  void Push(const Frame& frame) {
+    if (size_ < kInline) {
+      inline_[size_] = frame;
+    } else {
+      spill_.push_back(frame);
+    }
+    ++size_;
+  }
+  void Pop() noexcept {
+    if (size_ > kInline) spill_.pop_back();
+    --size_;
+  }
+
+ private:
+  static constexpr std::size_t kInline = 32;
+  Frame inline_[kInline];
+  std::vector<Frame> spill_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace vyn::binding
