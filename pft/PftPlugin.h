@@ -176,7 +176,7 @@ void PftPlugin::PublishRecord(std::string_view path, const T& record,
     }
   }
   // The survey stays what the caller asked for whether or not the host took the event.
-  (void)SendResourceEvent("OnJsonApiEvent", std::move(event), 0, grafts);
+  (void)SendResourceEvent("OnJsonApiEvent", event, 0, grafts);
 }
 
 template <typename T>

@@ -229,7 +229,7 @@ void EventSubscriber::DispatchResource(const PluginResourceEvent& incoming) {
 }
 
 binding::BindingResult EventSubscriber::SendResourceEvent(
-    std::string_view baseEventName, PluginResourceEvent event, uint32_t word,
+    std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
     std::span<const binding::HostValueGraft> grafts) {
   binding::BindingResult result;
   if (registry_ == nullptr) {
@@ -238,14 +238,14 @@ binding::BindingResult EventSubscriber::SendResourceEvent(
   }
   // The event is converted without its data, which the view then shows in place: the data can
   // be a whole survey, and a copy of it would only live for the two sends.
-  binding::BindingProperty data;
-  data.moveFrom(event.data);
-  binding::BindingResult value = binding::NativeToValue(*registry_, event);
+  PluginResourceEvent shell;
+  shell.uri = event.uri;
+  shell.eventType = event.eventType;
+  binding::BindingResult value = binding::NativeToValue(*registry_, shell);
   if (!value.ok()) return value;
   const binding::BindingProperty* placeholder = &value.member("data");
   if (placeholder == &binding::BindingProperty::EmptyNode()) {
-    // A registration that leaves the data out of the value: convert the whole event after all.
-    event.data.moveFrom(data);
+    // A registration that leaves the data out of the shell: convert the whole event after all.
     value = binding::NativeToValue(*registry_, event);
     if (!value.ok()) return value;
   }
@@ -259,7 +259,7 @@ binding::BindingResult EventSubscriber::SendResourceEvent(
   if (grafts.size() >= few.size()) many.resize(grafts.size() + 1);
   const std::span<binding::HostValueGraft> shown =
       many.empty() ? std::span(few).first(grafts.size() + 1) : std::span(many);
-  shown[0] = {placeholder, &data};
+  shown[0] = {placeholder, &event.data};
   std::copy(grafts.begin(), grafts.end(), shown.begin() + 1);
   const binding::HostValueView payload(value, registry_, shown);
   const std::string name = EventNameForPath(event.uri);

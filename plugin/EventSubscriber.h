@@ -95,10 +95,9 @@ class EventSubscriber {
   // Publishes a resource event under the name of its uri and, when it differs, again under the
   // base name. Fails only when the event cannot be converted for the host. The host is shown the
   // event's data in place, not a copy; `grafts` show other trees in place of nodes of that data
-  // (see HostValueView), so that a caller need not copy them into it first. The event is taken
-  // by value: a caller done with it moves it in, and its data is never copied.
+  // (see HostValueView), so that a caller need not copy them into it first.
   [[nodiscard]] binding::BindingResult SendResourceEvent(
-      std::string_view baseEventName, PluginResourceEvent event, uint32_t word,
+      std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
       std::span<const binding::HostValueGraft> grafts = {});
 
   // Service-proxy bookkeeping: a request waiting for the response of a key ("uuid", or
