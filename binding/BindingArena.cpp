@@ -28,12 +28,6 @@ bool IsPooled(std::size_t recordBytes) noexcept {
   return recordBytes <= BindingArena::kMaxSlotSize;
 }
 
-// The alignment a slot of `size` bytes promises: the largest power of two dividing it, at most 8
-// (what every pooled record needs), so that nursery slots of mixed sizes pack without gaps.
-std::size_t SlotAlignment(std::size_t size) noexcept {
-  return std::min<std::size_t>(size & (~size + 1), 8);
-}
-
 // Threads every slot of a fresh page on its free list, in address order.
 void LayOutPage(BindingArena::PageHeader* page, std::size_t slotSize) noexcept {
   constexpr std::size_t pageSize = BindingArena::kPageSize;
@@ -290,19 +284,8 @@ void* BindingArena::AllocateSlow(std::size_t index) noexcept {
 }
 
 void* BindingArena::CarveNursery(std::size_t size, bool mayOpen) noexcept {
-  const std::size_t alignment = SlotAlignment(size);
-  if (nurseryCount_ != 0) {
-    const std::size_t k = nurseryCount_ - 1;
-    const auto base = reinterpret_cast<uintptr_t>(nurseries_[k]);
-    const uintptr_t start = (base + nurseryTop_ + alignment - 1) & ~uintptr_t{alignment - 1};
-    const std::size_t offset = static_cast<std::size_t>(start - base);
-    if (offset + size <= kNurseryBytes[k]) {
-      nurseryTop_ = static_cast<uint16_t>(offset + size);
-      UnpoisonUsed(nurseries_[k] + offset, size);
-      return nurseries_[k] + offset;
-    }
-    // The rest of a used-up nursery stays unused: too little to be worth a list.
-  }
+  if (void* slot = BumpNursery(size)) return slot;
+  // The rest of a used-up nursery stays unused: too little to be worth a list.
   if (!mayOpen || nurseryCount_ == kNurseryCount) return nullptr;
   const std::size_t bytes = kNurseryBytes[nurseryCount_];
   auto* nursery = static_cast<unsigned char*>(::operator new(bytes, std::nothrow));
@@ -311,7 +294,7 @@ void* BindingArena::CarveNursery(std::size_t size, bool mayOpen) noexcept {
   nurseries_[nurseryCount_++] = nursery;
   nurseryTop_ = 0;
   // Every nursery holds the largest slot at its start (the heap aligns it to at least 8).
-  return CarveNursery(size, false);
+  return BumpNursery(size);
 }
 
 void BindingArena::PageFilled(std::size_t index, PageHeader* page) noexcept {

@@ -2,6 +2,7 @@
 // from small nurseries first and from pages of the process-wide PageCache once a tree grows.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -306,10 +307,34 @@ class BindingArena {
   }
   [[noreturn]] static void ThrowBadAlloc();
 
-  // Without a page of its class: a freed nursery slot, else the slow path.
+  // The alignment a slot of `size` bytes promises: the largest power of two dividing it, at most 8
+  // (what every pooled record needs), so that nursery slots of mixed sizes pack without gaps.
+  static std::size_t SlotAlignment(std::size_t size) noexcept {
+    return std::min<std::size_t>(size & (~size + 1), 8);
+  }
+  // The next slot of the newest nursery; null when it has no room (or there is none yet).
+  void* BumpNursery(std::size_t size) noexcept {
+    if (nurseryCount_ == 0) return nullptr;
+    const std::size_t k = nurseryCount_ - 1;
+    const std::size_t alignment = SlotAlignment(size);
+    const auto base = reinterpret_cast<uintptr_t>(nurseries_[k]);
+    const uintptr_t start = (base + nurseryTop_ + alignment - 1) & ~uintptr_t{alignment - 1};
+    const auto offset = static_cast<std::size_t>(start - base);
+    if (offset + size > kNurseryBytes[k]) return nullptr;
+    nurseryTop_ = static_cast<uint16_t>(offset + size);
+    UnpoisonUsed(nurseries_[k] + offset, size);
+    return nurseries_[k] + offset;
+  }
+
+  // Without a page of its class: a freed nursery slot, else a bump of the newest nursery, else the
+  // slow path. The bump is inline because a young arena, which is what a call's trees use, takes
+  // all of its slots that way.
   void* AllocateSmall(std::size_t index) noexcept {
     const uint16_t link = nurseryFree_[index];
-    if (link == 0) return AllocateSlow(index);
+    if (link == 0) {
+      if (void* slot = BumpNursery(SlotSize(index))) return slot;
+      return AllocateSlow(index);
+    }
     unsigned char* slot = NurserySlot(link);
     UnpoisonUsed(slot, SlotSize(index));
     nurseryFree_[index] = LoadIndex(slot);
