@@ -1,53 +1,52 @@
 // Members of open structures kept aside, and each structure made once when it closes.
 #include "binding/MemberCollector.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace vyn::binding {
 
 MemberCollector::~MemberCollector() {
-  for (const MemberEntry& member : members_) BindingProperty::DiscardMember(member);
+  for (std::size_t i = 0; i < memberCount_; ++i) BindingProperty::DiscardMember(members_[i]);
 }
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
-  // Room for a small document's structures at once, rather than growing through 1, 2, 4, ...: a
-  // small call reads one.
-  if (open_.capacity() == 0) {
-    open_.reserve(kFirstOpenCapacity);
-    members_.reserve(kFirstMemberCapacity);
-  }
-  open_.push_back({&node, members_.size(), true});
+  open_.Push({&node, memberCount_, true});
+}
+
+void MemberCollector::Reserve() {
+  if (memberCount_ < memberCapacity_) return;
+  const std::size_t capacity = memberCapacity_ * 2;
+  auto grown = std::make_unique<MemberEntry[]>(capacity);
+  std::copy(members_, members_ + memberCount_, grown.get());
+  spilled_ = std::move(grown);
+  members_ = spilled_.get();
+  memberCapacity_ = capacity;
 }
 
 BindingProperty& MemberCollector::Add(std::string_view name) {
-  assert(!open_.empty());
-  OpenStructure& structure = open_.back();
-  const MemberProbe probe(name);
-  members_.emplace_back();  // room first, so that a member made is never lost
-  try {
-    members_.back() = BindingProperty::NewMember(*structure.node->arena(), probe);
-  } catch (...) {
-    members_.pop_back();
-    throw;
-  }
-  const std::size_t count = members_.size() - structure.first;
-  if (structure.ordered && count > 1 &&
-      !MemberKeyLess(members_[members_.size() - 2].key, members_.back().key)) {
+  assert(!open_.Empty());
+  OpenStructure& structure = open_.Top();
+  Reserve();  // room first, so that a member made is never lost
+  members_[memberCount_] = BindingProperty::NewMember(*structure.node->arena(), MemberProbe(name));
+  const MemberEntry& added = members_[memberCount_++];
+  if (structure.ordered && memberCount_ - structure.first > 1 &&
+      !MemberKeyLess(members_[memberCount_ - 2].key, added.key)) {
     structure.ordered = false;
   }
-  return *members_.back().node;
+  return *added.node;
 }
 
 void MemberCollector::Close() {
-  assert(!open_.empty());
-  const OpenStructure structure = open_.back();
-  open_.pop_back();
-  const std::size_t count = members_.size() - structure.first;
+  assert(!open_.Empty());
+  const OpenStructure structure = open_.Top();
+  open_.Pop();
+  const std::size_t count = memberCount_ - structure.first;
   if (count != 0) {
-    structure.node->adoptMembers(members_.data() + structure.first, count, structure.ordered);
+    structure.node->adoptMembers(members_ + structure.first, count, structure.ordered);
   }
-  members_.resize(structure.first);
+  memberCount_ = structure.first;
 }
 
 }  // namespace vyn::binding

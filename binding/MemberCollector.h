@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "binding/BindingProperty.h"
+#include "binding/WalkStack.h"
 
 namespace vyn::binding {
 
@@ -32,16 +33,23 @@ class MemberCollector {
   void Close();
 
  private:
-  static constexpr std::size_t kFirstOpenCapacity = 8;
-  static constexpr std::size_t kFirstMemberCapacity = 32;
+  // A small document's members fit inline: a small call's reading takes no heap block for them.
+  static constexpr std::size_t kInlineMembers = 32;
 
   struct OpenStructure {
     BindingProperty* node;
-    std::size_t first;  // its first member in members_
+    std::size_t first;  // its first member in the member array
     bool ordered;       // names so far ascending, each once
   };
-  std::vector<OpenStructure> open_;
-  std::vector<MemberEntry> members_;
+  // Room for one more member, moving the array to the heap at twice its size when it is full.
+  void Reserve();
+
+  WalkStack<OpenStructure> open_;
+  MemberEntry* members_ = inlineMembers_;
+  std::size_t memberCount_ = 0;
+  std::size_t memberCapacity_ = kInlineMembers;
+  std::unique_ptr<MemberEntry[]> spilled_;
+  MemberEntry inlineMembers_[kInlineMembers];
 };
 
 }  // namespace vyn::binding
