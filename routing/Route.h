@@ -47,7 +47,7 @@ struct RouteMatch {
   bool matched = false;
   HttpMethod method = HttpMethod::None;  // the matched route's method code
   MethodSpecification specification;
-  std::string pathTemplate;
+  std::string_view pathTemplate;  // the matched route's own, valid while the route is
   PathParameters parameters;
 };
 
