@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "binding/BindingProperty.h"
 #include "base/HostAbi.h"
@@ -59,6 +60,28 @@ void ReleaseHostValue(HostValue& value);
 struct HostValueGraft {
   const BindingProperty* placeholder;
   const BindingProperty* value;
+};
+
+// A list of grafts of a known length, the first few inline: a view of a small record costs no
+// heap block for its list.
+class HostValueGraftList {
+ public:
+  explicit HostValueGraftList(std::size_t size) : size_(size) {
+    if (size > kInline) spilled_.resize(size);
+  }
+  HostValueGraft& operator[](std::size_t index) noexcept {
+    return size_ > kInline ? spilled_[index] : inline_[index];
+  }
+  std::span<const HostValueGraft> View() const noexcept {
+    return size_ > kInline ? std::span<const HostValueGraft>(spilled_)
+                           : std::span<const HostValueGraft>(inline_, size_);
+  }
+
+ private:
+  static constexpr std::size_t kInline = 8;
+  std::size_t size_;
+  HostValueGraft inline_[kInline];
+  std::vector<HostValueGraft> spilled_;
 };
 
 // The host records of a tree, as ToHostValue makes them, except that texts, member names and blob

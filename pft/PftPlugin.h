@@ -155,7 +155,7 @@ class PftPlugin final : public plugin::PluginBase {
 template <typename T>
 void PftPlugin::PublishRecord(std::string_view path, const T& record,
                               const PFTSurveyData* shownData) {
-  plugin::PluginResourceEvent event;
+  plugin::PluginResourceEvent event;  // its data stays empty: the record's tree is sent as it
   event.uri = path;
   event.eventType = plugin::PluginResourceEventType::Update;
   binding::BindingResult data = binding::NativeToValue(*typeRegistry(), record);
@@ -166,17 +166,16 @@ void PftPlugin::PublishRecord(std::string_view path, const T& record,
                           event.uri.c_str());
     return;
   }
-  event.data.moveFrom(data);
-  std::vector<binding::HostValueGraft> grafts;
+  binding::HostValueGraftList grafts(shownData != nullptr ? shownData->size() : 0);
   if (shownData != nullptr) {
-    binding::BindingProperty& placeholders = event.data.memberAt("data");
-    grafts.reserve(shownData->size());
+    binding::BindingProperty& placeholders = data.memberAt("data");
+    std::size_t next = 0;
     for (const auto& [name, value] : *shownData) {
-      grafts.push_back({&placeholders.memberAt(name), &value});
+      grafts[next++] = {&placeholders.memberAt(name), &value};
     }
   }
   // The survey stays what the caller asked for whether or not the host took the event.
-  (void)SendResourceEvent("OnJsonApiEvent", event, 0, grafts);
+  (void)SendResourceEvent("OnJsonApiEvent", event, data, 0, grafts.View());
 }
 
 template <typename T>

@@ -2,7 +2,6 @@
 #include "plugin/EventSubscriber.h"
 
 #include <algorithm>
-#include <array>
 
 #include "base/PluginAllocator.h"
 #include "binding/HostValueConversion.h"
@@ -231,21 +230,30 @@ void EventSubscriber::DispatchResource(const PluginResourceEvent& incoming) {
 binding::BindingResult EventSubscriber::SendResourceEvent(
     std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
     std::span<const binding::HostValueGraft> grafts) {
-  binding::BindingResult result;
-  if (registry_ == nullptr) {
-    result.SetError("No type registry to convert the event");
-    return result;
-  }
   // The event is converted without its data, which the view then shows in place: the data can
   // be a whole survey, and a copy of it would only live for the two sends.
   PluginResourceEvent shell;
   shell.uri = event.uri;
   shell.eventType = event.eventType;
+  return SendResourceEvent(baseEventName, shell, event.data, word, grafts);
+}
+
+binding::BindingResult EventSubscriber::SendResourceEvent(
+    std::string_view baseEventName, const PluginResourceEvent& shell,
+    const binding::BindingProperty& data, uint32_t word,
+    std::span<const binding::HostValueGraft> grafts) {
+  binding::BindingResult result;
+  if (registry_ == nullptr) {
+    result.SetError("No type registry to convert the event");
+    return result;
+  }
   binding::BindingResult value = binding::NativeToValue(*registry_, shell);
   if (!value.ok()) return value;
   const binding::BindingProperty* placeholder = &value.member("data");
   if (placeholder == &binding::BindingProperty::EmptyNode()) {
     // A registration that leaves the data out of the shell: convert the whole event after all.
+    PluginResourceEvent event = shell;
+    event.data = data;
     value = binding::NativeToValue(*registry_, event);
     if (!value.ok()) return value;
   }
@@ -253,16 +261,12 @@ binding::BindingResult EventSubscriber::SendResourceEvent(
     result.SetError("The plugin is not connected to its host");
     return result;
   }
-  // The event's data first, then the caller's grafts; a short list needs no heap block.
-  std::array<binding::HostValueGraft, 8> few;
-  std::vector<binding::HostValueGraft> many;
-  if (grafts.size() >= few.size()) many.resize(grafts.size() + 1);
-  const std::span<binding::HostValueGraft> shown =
-      many.empty() ? std::span(few).first(grafts.size() + 1) : std::span(many);
-  shown[0] = {placeholder, &event.data};
-  std::copy(grafts.begin(), grafts.end(), shown.begin() + 1);
-  const binding::HostValueView payload(value, registry_, shown);
-  const std::string name = EventNameForPath(event.uri);
+  // The event's data first, then the caller's grafts.
+  binding::HostValueGraftList shown(grafts.size() + 1);
+  shown[0] = {placeholder, &data};
+  for (std::size_t i = 0; i < grafts.size(); ++i) shown[i + 1] = grafts[i];
+  const binding::HostValueView payload(value, registry_, shown.View());
+  const std::string name = EventNameForPath(shell.uri);
   EventRecord record{};
   record.name = name.c_str();
   record.payload = payload.value();

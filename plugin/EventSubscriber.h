@@ -99,6 +99,12 @@ class EventSubscriber {
   [[nodiscard]] binding::BindingResult SendResourceEvent(
       std::string_view baseEventName, const PluginResourceEvent& event, uint32_t word,
       std::span<const binding::HostValueGraft> grafts = {});
+  // The same for an event given as its `shell`, whose own data stays empty, and the `data` to
+  // show as its data: a caller that makes the event only to send it need not move the data in.
+  [[nodiscard]] binding::BindingResult SendResourceEvent(
+      std::string_view baseEventName, const PluginResourceEvent& shell,
+      const binding::BindingProperty& data, uint32_t word,
+      std::span<const binding::HostValueGraft> grafts = {});
 
   // Service-proxy bookkeeping: a request waiting for the response of a key ("uuid", or
   // "service.method"), and the handler of asynchronous responses of a key.

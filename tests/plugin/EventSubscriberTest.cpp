@@ -5,9 +5,11 @@
 #include <atomic>
 #include <thread>
 
+#include "binding/TypeBuilder.h"
 #include "diagnostics/FormatText.h"
 #include "host/EventName.h"
 #include "plugin/EventSubscriber.h"
+#include "plugin/FrameTypes.h"
 #include "plugin/PluginScene.h"
 
 namespace vyn::plugin {
@@ -174,6 +176,27 @@ TEST_F(EventSide, ResourceEventsGoOutUnderTheirOwnNameThenTheBaseName) {
   EXPECT_EQ(seen, (Texts{"OnJsonApiEvent_vyn-pft_v2_survey 0: /vyn-pft/v2/survey Delete 9",
                          "OnJsonApiEvent 0: /vyn-pft/v2/survey Delete 9",
                          "OnJsonApiEvent 3: / Delete 9"}));
+}
+
+// A registration whose event has no "data" member leaves the shell no place to show the data in:
+// the event is then converted whole, its data with it.
+TEST_F(EventSide, AnEventRegisteredWithoutADataMemberIsSentWhole) {
+  binding::BindingRegistry registry;
+  binding::RecordBuilder<PluginResourceEvent>(registry, "PluginResourceEvent")
+      .Field("uri", &PluginResourceEvent::uri)
+      .Field("body", &PluginResourceEvent::data);
+  RegisterFrameTypes(registry);
+  const binding::BindingRegistry* own = plugin.typeRegistry();
+  plugin.BindRegistry(&registry);
+  PluginResourceEvent event;
+  event.uri = "/";
+  event.data.memberAt("id").setUnsigned(9);
+  EXPECT_TRUE(plugin.SendResourceEvent("OnJsonApiEvent", event, 0).ok());
+  plugin.BindRegistry(own);
+  ASSERT_EQ(host.sentEvents.size(), 1u);
+  const test::CopiedValue* body = host.sentEvents[0].payload.Member("body");
+  ASSERT_TRUE(body != nullptr && body->Member("id") != nullptr);
+  EXPECT_EQ(body->Member("id")->unsignedValue, 9u);
 }
 
 TEST_F(EventSide, ServiceProxyResponsesFulfilTheirPendingRequestOnce) {

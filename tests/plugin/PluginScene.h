@@ -23,6 +23,7 @@ using Texts = std::vector<std::string>;
 // Counts the frame's calls of its registration hook.
 class TestPlugin : public PluginBase {
  public:
+  using EventSubscriber::BindRegistry;
   int registerApiCalls = 0;
   void RegisterApi() override { ++registerApiCalls; }
 };
