@@ -29,6 +29,7 @@
 #include "base/PluginAllocator.h"
 #include "binding/BindingRegistry.h"
 #include "binding/MemberCollector.h"
+#include "binding/WalkStack.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
 
@@ -290,9 +291,7 @@ class JsonWriterVisitor final : public ValueVisitor {
 // again is replaced as a whole, null included.
 class JsonValueBuilder {
  public:
-  explicit JsonValueBuilder(BindingProperty& root) : root_(root) {
-    open_.reserve(kFirstNestingCapacity);  // a small document's depth at once, not 1, 2, 4, ...
-  }
+  explicit JsonValueBuilder(BindingProperty& root) : root_(root) {}
 
   bool Null() {
     Slot().reset();
@@ -333,11 +332,11 @@ class JsonValueBuilder {
     return true;
   }
   bool StartObject() {
-    if (open_.size() >= kMaxJsonDepth) return false;
+    if (open_.Size() >= kMaxJsonDepth) return false;
     BindingProperty& slot = Slot();
     slot.reset();
     members_.Open(slot);
-    open_.push_back(&slot);
+    open_.Push(&slot);
     return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
@@ -347,19 +346,19 @@ class JsonValueBuilder {
   }
   bool EndObject(rapidjson::SizeType /*count*/) {
     members_.Close();
-    open_.pop_back();
+    open_.Pop();
     return true;
   }
   bool StartArray() {
-    if (open_.size() >= kMaxJsonDepth) return false;
+    if (open_.Size() >= kMaxJsonDepth) return false;
     BindingProperty& slot = Slot();
     slot.reset();
     slot.makeCollection();
-    open_.push_back(&slot);
+    open_.Push(&slot);
     return true;
   }
   bool EndArray(rapidjson::SizeType /*count*/) {
-    open_.pop_back();
+    open_.Pop();
     return true;
   }
 
@@ -381,16 +380,14 @@ class JsonValueBuilder {
   // An open collection does not grow while a child of it is open, so the pointers on the stack
   // stay valid; members collected never move.
   BindingProperty& Slot() {
-    if (open_.empty()) return root_;
-    BindingProperty* top = open_.back();
+    if (open_.Empty()) return root_;
+    BindingProperty* top = open_.Top();
     if (top->kind() == BindingPropertyKind::Collection) return top->appendElement();
     return *member_;
   }
 
-  static constexpr std::size_t kFirstNestingCapacity = 16;
-
   BindingProperty& root_;
-  std::vector<BindingProperty*> open_;
+  binding::WalkStack<BindingProperty*> open_;  // a small document's depth takes no heap block
   MemberCollector members_;
   BindingProperty* member_ = nullptr;
   std::size_t invalidText_ = std::string_view::npos;
