@@ -15,8 +15,7 @@ void MemberCollector::Open(BindingProperty& node) {
   open_.Push({&node, memberCount_, true});
 }
 
-void MemberCollector::Reserve() {
-  if (memberCount_ < memberCapacity_) return;
+void MemberCollector::Grow() {
   const std::size_t capacity = memberCapacity_ * 2;
   auto grown = std::make_unique<MemberEntry[]>(capacity);
   std::copy(members_, members_ + memberCount_, grown.get());
@@ -28,7 +27,7 @@ void MemberCollector::Reserve() {
 BindingProperty& MemberCollector::Add(std::string_view name) {
   assert(!open_.Empty());
   OpenStructure& structure = open_.Top();
-  Reserve();  // room first, so that a member made is never lost
+  if (memberCount_ == memberCapacity_) Grow();  // room first, so that a member made is never lost
   members_[memberCount_] = BindingProperty::NewMember(*structure.node->arena(), MemberProbe(name));
   const MemberEntry& added = members_[memberCount_++];
   if (structure.ordered && memberCount_ - structure.first > 1 &&

@@ -41,8 +41,8 @@ class MemberCollector {
     std::size_t first;  // its first member in the member array
     bool ordered;       // names so far ascending, each once
   };
-  // Room for one more member, moving the array to the heap at twice its size when it is full.
-  void Reserve();
+  // Moves the full member array to the heap at twice its size.
+  void Grow();
 
   WalkStack<OpenStructure> open_;
   MemberEntry* members_ = inlineMembers_;
