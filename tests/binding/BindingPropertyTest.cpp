@@ -157,7 +157,7 @@ TEST(BindingPropertyWriting, EqualStringsShareARecordAndResetsFreeTheSubtreeOrTh
   BindingArena* arena = p.arena();
   p.reset();
   EXPECT_EQ(p.arena(), arena) << "a reset keeps the arena";
-  EXPECT_EQ(arena->InternedCount() + arena->PagesHeld(), 0u);
+  EXPECT_EQ(arena->InternedCount() + arena->PagesHeld() + arena->HeapBlocksHeld(), 0u);
   EXPECT_EQ(PagesInUse(), pagesBefore);
 
   EXPECT_FALSE(p.tryReserve(4)) << "not a collection";

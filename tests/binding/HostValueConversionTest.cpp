@@ -62,15 +62,15 @@ std::string Kinds(const HostValue& structure) {
 }
 
 BindingProperty Mixed() {
-  return Struct(
-      {{"b", Bool(true)},
-       {"a", Signed(INT64_MIN)},
-       {"u", Unsigned(UINT64_MAX)},
-       {"f", Float(-0.25)},
-       {"s", Text("x")},
-       {"e", {}},
-       {"blob", Blob({0, 255, 7})},
-       {"list", List({Text(""), List({}), Struct({{"deep", List({{}, Unsigned(3)})}})})}});
+  return Struct({{"b", Bool(true)},
+                 {"a", Signed(INT64_MIN)},
+                 {"u", Unsigned(UINT64_MAX)},
+                 {"f", Float(-0.25)},
+                 {"s", Text("x")},
+                 {"e", {}},
+                 {"blob", Blob({0, 255, 7})},
+                 {"list", List({Text(""), List({}), Struct({{"deep", List({{}, Unsigned(3)})}}),
+                                Blob({90})})}});
 }
 
 TEST(HostValueFromTree, CopiesOwnEverythingAndViewsBorrowTheTreesTexts) {
@@ -83,8 +83,9 @@ TEST(HostValueFromTree, CopiesOwnEverythingAndViewsBorrowTheTreesTexts) {
   tree.memberAt("untyped").setEnum(BindingEnum{2, nullptr});
   // Texts come back up to their terminator, and enumerators by name where the registry has one.
   const std::string expected =
-      "{a:s-9223372036854775808,b:true,blob:bAP8H,e:~,f:f-0.250000,list:['',[],{deep:[~,u3,],},],"
-      "named:'Green',nul:'x',s:'x',u:u18446744073709551615,unnamed:s-9,untyped:s2,}";
+      "{a:s-9223372036854775808,b:true,blob:bAP8H,e:~,f:f-0.250000,"
+      "list:['',[],{deep:[~,u3,],},bWg==,],named:'Green',nul:'x',s:'x',u:u18446744073709551615,"
+      "unnamed:s-9,untyped:s2,}";
   const uint64_t before = LiveBlocks();
   HostValue copy = ToHostValue(tree, &registry);
   EXPECT_EQ(Back(copy), expected);

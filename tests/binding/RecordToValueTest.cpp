@@ -52,12 +52,16 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   leaves.builder().AddField("sign", "", MemberOffset(&Leaves::sign), nullptr,
                             {BindingTypeKind::Callback}, 0, std::make_unique<MarkingConverter>(),
                             false);
+  leaves.builder().AddField("routed", "", MemberOffset(&Leaves::sign), nullptr,
+                            {BindingTypeKind::Int32}, 0, std::make_unique<MarkingConverter>(),
+                            true);
   Leaves native;
   const BindingResult result = NativeToValue(registry, native);
   EXPECT_EQ(Describe(result),
             "{big:e5,blob:bAQID,byte:e-1,f:f0.100000,flags:[true,false,],items:[],kept:'t',"
-            "object:['deep',],sign:'fine',small:e-2,u16:u65535,}")
-      << "enums sign-extend from their size, and of eight bytes keep the low 32";
+            "object:['deep',],routed:'fine',sign:'fine',small:e-2,u16:u65535,}")
+      << "enums sign-extend from their size, and of eight bytes keep the low 32; a callback and "
+         "an optional member go through their converter";
   EXPECT_EQ(result.member("f").asFloat(), static_cast<double>(0.1f)) << "widened, not 0.1";
   EXPECT_EQ(result.member("small").asEnum().type, TypeIdOf<Small>());
   EXPECT_EQ(Describe(NativeToValue(registry, std::vector<Small>{Small::Minus})), "[e-2,]");
@@ -65,7 +69,7 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   back.flags.clear();
   BindingProperty value = result;
   value.memberAt("byte").reset();  // -1 names no enumerator: the registered number is 255
-  value.memberAt("sign").reset();
+  for (const char* converted : {"sign", "routed"}) value.memberAt(converted).reset();
   ASSERT_TRUE(ValueToNative(registry, value, back, "v").ok());
   EXPECT_EQ(Describe(NativeToValue(registry, back)), Describe(result)) << "a round trip";
 

@@ -71,7 +71,7 @@ TEST(FormatText, ResultsAreBoundedAndVersionsAndUtf16Convert) {
   char buffer[8];
   EXPECT_EQ(BufferPrintf(buffer, sizeof buffer, "%s", "1234567"), 7);
   EXPECT_EQ(BufferPrintf(buffer, 8, "%s", "12345678") + BufferPrintf(buffer, 0, "%d", 1), -2);
-  EXPECT_EQ(BufferPrintf(buffer, 8, "%s", ""), 0);
+  EXPECT_EQ(BufferPrintf(buffer, 8, "%s", "") + BufferPrintf(buffer, 1, "%s", ""), 0);
   buffer[0] = 'x';
   EXPECT_EQ(BufferPrintf(buffer, 8, nullptr), 0);
   EXPECT_EQ(buffer[0], '\0') << "no format leaves an empty text";

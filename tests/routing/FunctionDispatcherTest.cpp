@@ -87,7 +87,12 @@ TEST_F(DispatcherTest, RegistrationDescribesTheEndpoint) {
   EXPECT_EQ(dispatcher.RegisterEndpoint(HttpMethod::Post, "/items", tags, {}, [](CallResult&) {}),
             nullptr)
       << "the same method and template again is refused";
-  const EndpointDescriptor post = test::FindEndpoint(dispatcher.BuildApiDescription(), "PostItems");
+  ASSERT_NE(dispatcher.RegisterEndpoint(HttpMethod::Delete, "/items", tags, {}, [](CallResult&) {}),
+            nullptr);
+  const ApiDescription& api = dispatcher.BuildApiDescription();
+  const uint32_t lowestCode = test::FindEndpoint(api, "DeleteItems").methodCode;
+  EXPECT_EQ(lowestCode, 1u);
+  const EndpointDescriptor post = test::FindEndpoint(api, "PostItems");
   EXPECT_EQ(test::ListLocations(post), (std::vector<uint32_t>{5, 0}));
   EXPECT_EQ(test::ListTexts(post.function.tags, post.function.tagCount),
             (std::vector<std::string>{"Plugins", "Plugin test"}));
