@@ -75,7 +75,7 @@ TEST(NumberText, ReadsBasesSignsLeftoversAndRanges) {
       {"double: digits before the point count", D("1" + std::string(400, '0') + "e-50"),
        "OutOfRange 0"},
       {"double: underflow, huge exponent digits", D("1e-99999999999999999999"), "Ok 0"},
-      {"double: hex underflow", D("0x1p-99999"), "Ok 0"},
+      {"double: hex underflow", D("0x1P-99999"), "Ok 0"},
       {"double: below the float range", D("-3.5e38", 3.4028234663852886e38), "OutOfRange 0"},
       {"double: infinity", D("inf"), "OutOfRange 0"},
       {"double: NaN passes the range", D("-NaN", 1.0), "Ok nan"},
