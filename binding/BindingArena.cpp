@@ -266,9 +266,11 @@ std::size_t BindingArena::HeapBlocksHeld() const noexcept {
 
 void* BindingArena::AllocateSlow(std::size_t index) noexcept {
   const std::size_t size = SlotSize(index);
-  // A block takes what the current nursery has left, but never opens one: a nursery may be
-  // smaller than the block.
-  if (void* slot = CarveNursery(size, index < kSlotClassCount)) return slot;
+  // The current nursery had no room (AllocateSmall tried it). A record opens the next one; a
+  // block never does: a nursery may be smaller than the block.
+  if (index < kSlotClassCount) {
+    if (void* slot = OpenNursery(size)) return slot;
+  }
   if (pages_ == &noPages_) {
     auto* pools = new (std::nothrow) PagePools{};
     if (pools == nullptr) return nullptr;
@@ -283,10 +285,9 @@ void* BindingArena::AllocateSlow(std::size_t index) noexcept {
   return AllocateOfClass(index);
 }
 
-void* BindingArena::CarveNursery(std::size_t size, bool mayOpen) noexcept {
-  if (void* slot = BumpNursery(size)) return slot;
+void* BindingArena::OpenNursery(std::size_t size) noexcept {
   // The rest of a used-up nursery stays unused: too little to be worth a list.
-  if (!mayOpen || nurseryCount_ == kNurseryCount) return nullptr;
+  if (nurseryCount_ == kNurseryCount) return nullptr;
   const std::size_t bytes = kNurseryBytes[nurseryCount_];
   auto* nursery = static_cast<unsigned char*>(::operator new(bytes, std::nothrow));
   if (nursery == nullptr) return nullptr;

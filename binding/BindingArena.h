@@ -396,7 +396,8 @@ class BindingArena {
   void GrowTable();
   void FreeTable(InternedString** table, std::size_t count) noexcept;
   void* AllocateSlow(std::size_t index) noexcept;
-  void* CarveNursery(std::size_t size, bool mayOpen) noexcept;
+  // Opens the next nursery, if one is left, and takes the slot from its start.
+  void* OpenNursery(std::size_t size) noexcept;
   void PageFilled(std::size_t index, PageHeader* page) noexcept;
   void FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept;
   void ReturnAllPages() noexcept;
