@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -339,6 +340,18 @@ class BindingProperty {
   // making of this empty structure from members in any order (taken over or released).
   static MemberEntry NewMember(BindingArena& arena, const MemberProbe& probe);
   static MemberEntry NewMember(BindingArena& arena, const MemberKey& other);  // re-interned
+  // Named by `name`, a record of `arena` whose reference the member takes over (released when no
+  // slot can be had). Inline: the reader's loop builds the entry in place.
+  static MemberEntry NewMember(BindingArena& arena, uint64_t prefix, const InternedString* name) {
+    void* slot = arena.Allocate(sizeof(BindingProperty));
+    if (slot == nullptr) {
+      arena.Release(name);
+      throw std::bad_alloc();
+    }
+    auto* node = new (slot) BindingProperty();
+    node->initChild(&arena);
+    return {{prefix, name}, node};
+  }
   template <class Name>
   static MemberEntry NewMemberNamed(BindingArena& arena, uint64_t prefix, const Name& name);
   static void DiscardMember(const MemberEntry& member) noexcept;

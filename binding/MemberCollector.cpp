@@ -2,12 +2,54 @@
 #include "binding/MemberCollector.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
+#include <iterator>
 
 namespace vyn::binding {
 
 MemberCollector::~MemberCollector() {
   for (std::size_t i = 0; i < memberCount_; ++i) BindingProperty::DiscardMember(members_[i]);
+  ForgetNames();
+}
+
+void MemberCollector::ForgetNames() noexcept {
+  for (std::size_t word = 0; word < std::size(namesHeld_); ++word) {
+    for (uint64_t held = namesHeld_[word]; held != 0; held &= held - 1) {
+      namesArena_->Release(names_[word * 64 + std::countr_zero(held)].record);
+    }
+    namesHeld_[word] = 0;
+  }
+}
+
+inline const InternedString* MemberCollector::InternName(BindingArena& arena,
+                                                         const MemberProbe& probe) {
+  const std::size_t length = probe.name.size();
+  const auto index = static_cast<std::size_t>(((probe.prefix ^ length) * 0x9E3779B97F4A7C15ull) >>
+                                              (64 - kKnownNameBits));
+  const KnownName& known = names_[index];
+  if (&arena == namesArena_ && (namesHeld_[index / 64] >> index % 64 & 1) != 0 &&
+      known.prefix == probe.prefix && known.length == length &&
+      (length <= 8 || TextEqual(known.record->Text() + 8, probe.name.data() + 8, length - 8))) {
+    arena.AddRef(known.record);
+    return known.record;
+  }
+  return LearnName(arena, probe, index);
+}
+
+const InternedString* MemberCollector::LearnName(BindingArena& arena, const MemberProbe& probe,
+                                                 std::size_t index) {
+  if (&arena != namesArena_) {
+    ForgetNames();
+    namesArena_ = &arena;
+  }
+  const InternedString* record = arena.Intern(probe.name);
+  arena.AddRef(record);  // the table's own
+  const uint64_t bit = uint64_t{1} << index % 64;
+  if ((namesHeld_[index / 64] & bit) != 0) arena.Release(names_[index].record);
+  names_[index] = {probe.prefix, probe.name.size(), record};
+  namesHeld_[index / 64] |= bit;
+  return record;
 }
 
 void MemberCollector::Open(BindingProperty& node) {
@@ -28,7 +70,12 @@ BindingProperty& MemberCollector::Add(std::string_view name) {
   assert(!open_.Empty());
   OpenStructure& structure = open_.Top();
   if (memberCount_ == memberCapacity_) Grow();  // room first, so that a member made is never lost
-  members_[memberCount_] = BindingProperty::NewMember(*structure.node->arena(), MemberProbe(name));
+  BindingArena& arena = *structure.node->arena();
+  const MemberProbe probe(name);
+  const InternedString* record = ++membersAdded_ > kMembersBeforeKnownNames
+                                     ? InternName(arena, probe)
+                                     : arena.Intern(probe.name);
+  members_[memberCount_] = BindingProperty::NewMember(arena, probe.prefix, record);
   const MemberEntry& added = members_[memberCount_++];
   if (structure.ordered && memberCount_ - structure.first > 1 &&
       !MemberKeyLess(members_[memberCount_ - 2].key, added.key)) {

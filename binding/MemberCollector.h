@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -17,7 +18,7 @@ namespace vyn::binding {
 // (the same value as memberAt gives, member by member). Until it closes the structure reads as
 // empty. Structures nest: Open and Close pair like brackets. Members of structures still open when
 // the collector dies are released with it, so a reader that stops at an error leaves nothing
-// behind. One collector serves one tree at a time.
+// behind. One collector serves one tree at a time, and the trees it served outlive it.
 class MemberCollector {
  public:
   MemberCollector() = default;
@@ -44,12 +45,37 @@ class MemberCollector {
   // Moves the full member array to the heap at twice its size.
   void Grow();
 
+  // Names repeat from structure to structure (the records of an array all name the same
+  // members), so the last record of each name is kept at hand, with a reference of its own: a
+  // name seen before skips the arena's hash and its table. A name of up to eight bytes is known
+  // by its prefix and length alone. A small document's names go to the arena's table directly:
+  // they would not repeat often enough to pay for the keeping.
+  struct KnownName {
+    uint64_t prefix;
+    std::size_t length;
+    const InternedString* record;
+  };
+  static constexpr std::size_t kKnownNameBits = 8;
+  static constexpr std::size_t kKnownNames = std::size_t{1} << kKnownNameBits;
+  static constexpr std::size_t kMembersBeforeKnownNames = 16;
+  // The record of `probe`'s name in `arena`, with one more reference, for a member to take over.
+  const InternedString* InternName(BindingArena& arena, const MemberProbe& probe);
+  // The same for a name not at hand, which then takes entry `index`.
+  const InternedString* LearnName(BindingArena& arena, const MemberProbe& probe, std::size_t index);
+  // Lets go of the known names.
+  void ForgetNames() noexcept;
+
   WalkStack<OpenStructure> open_;
   MemberEntry* members_ = inlineMembers_;
   std::size_t memberCount_ = 0;
   std::size_t memberCapacity_ = kInlineMembers;
   std::unique_ptr<MemberEntry[]> spilled_;
   MemberEntry inlineMembers_[kInlineMembers];
+  std::size_t membersAdded_ = 0;
+  BindingArena* namesArena_ = nullptr;
+  // A bit for each entry of `names_` in use, so that none needs clearing.
+  uint64_t namesHeld_[kKnownNames / 64] = {};
+  KnownName names_[kKnownNames];
 };
 
 }  // namespace vyn::binding

@@ -76,15 +76,7 @@ const BindingProperty& BindingProperty::member(std::string_view name) const noex
 template <class Name>
 MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, uint64_t prefix,
                                             const Name& name) {
-  const InternedString* record = arena.Intern(name);
-  void* slot = arena.Allocate(sizeof(BindingProperty));
-  if (slot == nullptr) {
-    arena.Release(record);
-    throw std::bad_alloc();
-  }
-  auto* node = new (slot) BindingProperty();
-  node->initChild(&arena);
-  return {{prefix, record}, node};
+  return NewMember(arena, prefix, arena.Intern(name));
 }
 
 void BindingProperty::makeStructure() {
