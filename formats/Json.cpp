@@ -578,10 +578,15 @@ BindingResult ParseJson(const char* text, std::size_t length) {
 }
 
 BindingResult ParseJson(const std::string& text) {
-  if (IsBlankText(text.data(), text.size())) return BindingResult();
-  // The string's own terminator ends the stream, so nothing past its length is read.
-  rapidjson::StringStream stream(text.c_str());
-  return ParseStream(stream, text.data(), text.size());
+  return ParseTerminatedJson(text.c_str(), text.size());
+}
+
+BindingResult ParseTerminatedJson(const char* text, std::size_t length) {
+  if (text == nullptr || IsBlankText(text, length)) return BindingResult();
+  // The reader takes no NUL: it stops at the first one, the terminator at the latest, so nothing
+  // past the length is read.
+  rapidjson::StringStream stream(text);
+  return ParseStream(stream, text, length);
 }
 
 bool LooksLikeJson(std::string_view text) noexcept {

@@ -96,6 +96,10 @@ inline constexpr std::size_t kMaxJsonDepth = 1000;
 [[nodiscard]] binding::BindingResult ParseJson(const char* text);
 [[nodiscard]] binding::BindingResult ParseJson(const char* text, std::size_t length);
 [[nodiscard]] binding::BindingResult ParseJson(const std::string& text);
+// The same as the form with a length, for a text with a NUL at `length` (a string's, or the one a
+// host puts after a request body): that NUL ends the reading, which then needs no check of the
+// length at every byte, and is about twice as fast.
+[[nodiscard]] binding::BindingResult ParseTerminatedJson(const char* text, std::size_t length);
 
 // True when the first byte that is not a blank (only " " is skipped) is "{" or "[": how a body
 // without a content type is recognised as JSON.

@@ -169,7 +169,7 @@ void RequestBinder::BindBody() {
       break;
     }
     case Format::Json:
-      parsed = formats::ParseJson(text, length);
+      parsed = formats::ParseTerminatedJson(text, length);  // the host ends a body with a NUL
       break;
     case Format::Yaml:
       parsed = formats::ParseYaml(std::string_view(text, length));
