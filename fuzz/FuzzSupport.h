@@ -54,8 +54,12 @@ inline bool SameTree(const binding::BindingProperty& a, const binding::BindingPr
     }
     if (kind != BindingPropertyKind::Structure) continue;
     auto u = x->members().begin();
+    std::string_view previous;
     for (const auto& member : y->members()) {
       if ((*u).name != member.name) return false;
+      // However a structure was built, it lists each name once, in ascending byte order.
+      if (u != x->members().begin() && !(previous < member.name)) Violated("members out of order");
+      previous = member.name;
       pending.emplace_back(&(*u).value, &member.value);
       ++u;
     }
