@@ -98,7 +98,7 @@ inline constexpr std::size_t kMaxJsonDepth = 1000;
 [[nodiscard]] binding::BindingResult ParseJson(const std::string& text);
 // The same as the form with a length, for a text with a NUL at `length` (a string's, or the one a
 // host puts after a request body): that NUL ends the reading, which then needs no check of the
-// length at every byte, and is about twice as fast.
+// length at every byte it takes.
 [[nodiscard]] binding::BindingResult ParseTerminatedJson(const char* text, std::size_t length);
 
 // True when the first byte that is not a blank (only " " is skipped) is "{" or "[": how a body
