@@ -105,6 +105,8 @@ TEST_F(EventLogUpload, TheLogDropsItsOldestEventsAtTheByteBound) {
   ASSERT_TRUE(log.Append("{\r\n    \"a\": 1\r\n}", dropped));
   EXPECT_EQ(log.entries().back(), "{\r\n            \"a\": 1\r\n        }");
   EXPECT_EQ(dropped, 1u);
+  ASSERT_TRUE(log.Append(std::string(EventLog::kMaxBytes, 'w'), dropped)) << "the bound fits alone";
+  EXPECT_EQ(log.size(), 1u);
 
   log.Clear();
   EXPECT_TRUE(log.empty());

@@ -210,14 +210,16 @@ TEST_F(EventSide, ServiceProxyResponsesFulfilTheirPendingRequestOnce) {
   Deliver("OnServiceProxyUuidEvent", Json(R"({"uuid": "u-1", "payload": "one"})"));
   Deliver("OnServiceProxyMethodEvent",
           Json(R"({"serviceName": "svc", "methodName": "get", "payload": "two"})"));
-  // Fulfilled once: a repeated response waits for a request that never comes.
+  // Fulfilled once: a repeated response waits for the next request of its key.
   Deliver("OnServiceProxyUuidEvent", Json(R"({"uuid": "u-1", "payload": "again"})"));
   plugin.AddPendingServiceProxyRequest("u-2", complete("late "));  // its response came first
-  EXPECT_EQ(calls, (Texts{"uuid one", "method two", "late early"}));
+  plugin.AddPendingServiceProxyRequest("u-1", complete("next "));
+  EXPECT_EQ(calls, (Texts{"uuid one", "method two", "late early", "next again"}));
   EXPECT_EQ(Logged(diagnostics::kLogAlways),
             (Texts{"vyn-pft: Fulfilled service proxy request: u-1",
                    "vyn-pft: Fulfilled service proxy request: svc.get",
-                   "vyn-pft: Fulfilled service proxy request: u-2"}));
+                   "vyn-pft: Fulfilled service proxy request: u-2",
+                   "vyn-pft: Fulfilled service proxy request: u-1"}));
 
   plugin.SetAsyncServiceProxyHandler("svc.watch", complete("async "));
   Deliver("OnServiceProxyAsyncEvent",

@@ -96,6 +96,13 @@ TEST_F(DispatcherTest, RegistrationDescribesTheEndpoint) {
   EXPECT_EQ(test::ListLocations(post), (std::vector<uint32_t>{5, 0}));
   EXPECT_EQ(test::ListTexts(post.function.tags, post.function.tagCount),
             (std::vector<std::string>{"Plugins", "Plugin test"}));
+  // Each argument's kind and element kind, as the handler's parameter types give them.
+  std::string kinds;
+  const EndpointDescriptor get = test::FindEndpoint(api, "GetItemsById");
+  for (const auto& argument : test::ListChain<HostArgumentRecord>(get.function.arguments)) {
+    kinds += diagnostics::FormatText("%1.%2 ", Read(argument.typeCode), Read(argument.elementCode));
+  }
+  EXPECT_EQ(kinds, "6.0 1.0 6.0 15.12 17.0 12.0 ");
 }
 
 using DispatcherDeathTest = DispatcherTest;
