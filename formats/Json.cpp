@@ -1,12 +1,14 @@
 // JSON reading and writing over RapidJSON: a SAX handler that builds the value in one pass, and
-// writer visitors that append into one growing buffer. RapidJSON's buffers come from the plugin's
-// counting allocator.
+// writer visitors that write straight into the caller's string. RapidJSON's own stacks come from
+// the plugin's counting allocator.
 #include "formats/Json.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 #include <vector>
 
 // RapidJSON's internal stack computes "null + size" before its first allocation (only to compare
@@ -19,7 +21,6 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/reader.h>
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -69,11 +70,56 @@ class JsonAllocator {
 
 static_assert(JsonAllocator::kNeedFree, "RapidJSON must free what it takes from the allocator");
 
-using JsonBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonAllocator>;
+// The writers' output stream: the caller's string itself, so that the text needs no copy once
+// written. The string is sized to its capacity, grown by doubling and cut back to the text at the
+// end; `at_` and `end_` let a character be put without reading the string's own fields.
+class TextSink {
+ public:
+  using Ch = char;
+
+  explicit TextSink(std::string& out) noexcept : out_(out) { out_.clear(); }
+
+  void Put(char c) {
+    Reserve(1);
+    *at_++ = c;
+  }
+  void Flush() {}
+  void Reserve(std::size_t count) {
+    if (count > static_cast<std::size_t>(end_ - at_)) Grow(count);
+  }
+  void PutUnchecked(char c) noexcept { *at_++ = c; }
+  char* Push(std::size_t count) {
+    Reserve(count);
+    char* const first = at_;
+    at_ += count;
+    return first;
+  }
+  std::size_t size() const noexcept { return static_cast<std::size_t>(at_ - out_.data()); }
+  // Leaves the string holding exactly the text written.
+  void Finish() { out_.resize(size()); }
+
+ private:
+  static constexpr std::size_t kFirstBytes = 256;
+
+  void Grow(std::size_t count) {
+    const std::size_t used = size();
+    out_.resize(std::max({out_.capacity(), out_.size() * 2, used + count, kFirstBytes}));
+    at_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+
+  std::string& out_;
+  char* at_ = out_.data();
+  char* end_ = at_;
+};
+
+inline void PutReserve(TextSink& sink, std::size_t count) { sink.Reserve(count); }
+inline void PutUnsafe(TextSink& sink, char c) { sink.PutUnchecked(c); }
+
 using CompactWriter =
-    rapidjson::Writer<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+    rapidjson::Writer<TextSink, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 using PrettyWriter =
-    rapidjson::PrettyWriter<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+    rapidjson::PrettyWriter<TextSink, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
 // The pretty writer's stream for a newline text other than "\n". The writer puts each line break
@@ -85,7 +131,7 @@ class NewlineBuffer {
  public:
   using Ch = char;
 
-  NewlineBuffer(JsonBuffer& buffer, std::string_view newline) noexcept
+  NewlineBuffer(TextSink& buffer, std::string_view newline) noexcept
       : buffer_(buffer), newline_(newline) {}
 
   void Put(char c) {
@@ -96,10 +142,10 @@ class NewlineBuffer {
     std::memcpy(buffer_.Push(newline_.size()), newline_.data(), newline_.size());
   }
   void Flush() {}
-  JsonBuffer& buffer() noexcept { return buffer_; }
+  TextSink& buffer() noexcept { return buffer_; }
 
  private:
-  JsonBuffer& buffer_;
+  TextSink& buffer_;
   std::string_view newline_;
 };
 
@@ -108,7 +154,7 @@ inline void PutUnsafe(NewlineBuffer& stream, char c) {
   if (c == '\n') {
     stream.Put(c);
   } else {
-    stream.buffer().PutUnsafe(c);
+    stream.buffer().PutUnchecked(c);
   }
 }
 inline void PutN(NewlineBuffer& stream, char c, std::size_t n) {
@@ -238,11 +284,11 @@ template <class Writer>
 class JsonWriterVisitor final : public ValueVisitor {
  public:
   // The walk stops once `buffer` holds more than `maxBytes`.
-  JsonWriterVisitor(Writer& writer, const BindingRegistry* registry, const JsonBuffer& buffer,
+  JsonWriterVisitor(Writer& writer, const BindingRegistry* registry, const TextSink& buffer,
                     std::size_t maxBytes)
       : writer_(writer), registry_(registry), buffer_(buffer), maxBytes_(maxBytes) {}
 
-  bool Stopped() const noexcept { return buffer_.GetSize() > maxBytes_; }
+  bool Stopped() const noexcept { return buffer_.size() > maxBytes_; }
 
   bool VisitEmpty() override { return writer_.Null(); }
   bool VisitBool(bool value) override { return writer_.Bool(value); }
@@ -279,7 +325,7 @@ class JsonWriterVisitor final : public ValueVisitor {
  private:
   Writer& writer_;
   const BindingRegistry* registry_;
-  const JsonBuffer& buffer_;
+  const TextSink& buffer_;
   std::size_t maxBytes_;
 };
 
@@ -532,10 +578,9 @@ void VisitValue(const BindingProperty& value, ValueVisitor& visitor) { Walk(valu
 
 bool ToJson(const BindingProperty& value, const BindingRegistry* registry, const char* newline,
             std::size_t maxBytes, std::string& out) {
-  out.clear();
+  TextSink buffer(out);
   if (value.kind() == BindingPropertyKind::Empty) return true;
   JsonAllocator allocator;
-  JsonBuffer buffer(&allocator);
   if (newline == nullptr || *newline == '\0') {
     CompactWriter writer(buffer, &allocator);
     JsonWriterVisitor<CompactWriter> visitor(writer, registry, buffer, maxBytes);
@@ -550,9 +595,8 @@ bool ToJson(const BindingProperty& value, const BindingRegistry* registry, const
     JsonWriterVisitor<NewlinePrettyWriter> visitor(writer, registry, buffer, maxBytes);
     Walk(value, visitor);
   }
-  if (buffer.GetSize() > maxBytes) return false;
-  out.assign(buffer.GetString(), buffer.GetSize());
-  return true;
+  buffer.Finish();
+  return out.size() <= maxBytes;
 }
 
 std::string ToJson(const BindingProperty& value, const BindingRegistry* registry,
