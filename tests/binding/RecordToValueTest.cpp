@@ -44,6 +44,8 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   EnumBuilder<Byte>(registry, "Byte").Value("Top", Byte::Top);
   EnumBuilder<Big>(registry, "Big").Value("Huge", Big::Huge);
   RecordBuilder<Leaves> leaves(registry, "Leaves");
+  leaves.builder().AddField("bare", "", MemberOffset(&Leaves::items), nullptr,
+                            {BindingTypeKind::Vector, BindingTypeKind::Struct}, 0, nullptr, false);
   leaves.Field("u16", &Leaves::u16).Field("f", &Leaves::f).Field("object", &Leaves::object);
   leaves.Field("blob", &Leaves::blob).Field("small", &Leaves::small).Field("byte", &Leaves::byte);
   leaves.Field("big", &Leaves::big).Field("flags", &Leaves::flags).Field("items", &Leaves::items);
@@ -58,10 +60,10 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   Leaves native;
   const BindingResult result = NativeToValue(registry, native);
   EXPECT_EQ(Describe(result),
-            "{big:e5,blob:bAQID,byte:e-1,f:f0.100000,flags:[true,false,],items:[],kept:'t',"
+            "{bare:~,big:e5,blob:bAQID,byte:e-1,f:f0.100000,flags:[true,false,],items:[],kept:'t',"
             "object:['deep',],routed:'fine',sign:'fine',small:e-2,u16:u65535,}")
       << "enums sign-extend from their size, and of eight bytes keep the low 32; a callback and "
-         "an optional member go through their converter";
+         "an optional member go through their converter; records without one stay empty";
   EXPECT_EQ(result.member("f").asFloat(), static_cast<double>(0.1f)) << "widened, not 0.1";
   EXPECT_EQ(result.member("small").asEnum().type, TypeIdOf<Small>());
   EXPECT_EQ(Describe(NativeToValue(registry, std::vector<Small>{Small::Minus})), "[e-2,]");
