@@ -99,7 +99,9 @@ class TextSink {
   void Finish() { out_.resize(size()); }
 
  private:
-  static constexpr std::size_t kFirstBytes = 256;
+  // Each growth is a new block, a copy and a fill, so the first is a page: a survey's text grows
+  // from it two or three times, a small one not at all. The string keeps the room it grew to.
+  static constexpr std::size_t kFirstBytes = 4096;
 
   void Grow(std::size_t count) {
     const std::size_t used = size();

@@ -56,7 +56,7 @@ TEST(JsonWriter, PrettyFormWritesEveryLineBreakAsTheNewlineTextAndBoundsHold) {
             "{\n    \"a\": [\n        1,\n        2\n    ],\n    \"e\": [],\n    \"o\": {},\n"
             "    \"s\": \"x\\ny\"\n}");
   // Enough lines for the text to outgrow its buffer many times.
-  for (std::size_t i = 0; i < 300; ++i) value.memberAt("list").elementAt(i).setString("x\ny");
+  for (std::size_t i = 0; i < 3000; ++i) value.memberAt("list").elementAt(i).setString("x\ny");
   const std::string plain = ToJson(value, nullptr, "\n");
   for (const std::string newline : {"", "\n", "\r\n", "\r", "<br/>", "--a longer newline--"}) {
     std::string expected;
