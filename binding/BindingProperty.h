@@ -356,6 +356,9 @@ class BindingProperty {
   static MemberEntry NewMemberNamed(BindingArena& arena, uint64_t prefix, const Name& name);
   static void DiscardMember(const MemberEntry& member) noexcept;
   void adoptMembers(MemberEntry* first, std::size_t count, bool ordered);
+  // The same for members of distinct names whose name order is known: order[j] is the index of
+  // the j-th in name order.
+  void adoptMembersInOrder(const MemberEntry* first, std::size_t count, const uint8_t* order);
   void growMembers();
   void growMembersTo(std::size_t capacity);
   void orderMembers() const noexcept;

@@ -20,6 +20,51 @@ void MemberCollector::ForgetNames() noexcept {
     }
     namesHeld_[word] = 0;
   }
+  for (uint32_t held = ordersHeld_; held != 0; held &= held - 1) {
+    const KnownOrder& known = orders_[std::countr_zero(held)];
+    for (std::size_t i = 0; i < known.count; ++i) namesArena_->Release(known.names[i]);
+  }
+  ordersHeld_ = 0;
+}
+
+namespace {
+
+std::size_t OrderIndex(const InternedString* firstName, std::size_t count, unsigned bits) noexcept {
+  const auto key = reinterpret_cast<uintptr_t>(firstName) ^ count;
+  return static_cast<std::size_t>((uint64_t{key} * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
+}  // namespace
+
+MemberCollector::KnownOrder* MemberCollector::FindOrder(const MemberEntry* first,
+                                                        std::size_t count) noexcept {
+  const std::size_t index = OrderIndex(first->key.name, count, kKnownOrderBits);
+  KnownOrder& known = orders_[index];
+  if ((ordersHeld_ >> index & 1) == 0 || known.count != count) return nullptr;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (known.names[i] != first[i].key.name) return nullptr;
+  }
+  return &known;
+}
+
+void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t count,
+                                 const MemberEntry* ordered) noexcept {
+  const std::size_t index = OrderIndex(given[0], count, kKnownOrderBits);
+  KnownOrder& known = orders_[index];
+  if ((ordersHeld_ >> index & 1) != 0) {
+    for (std::size_t i = 0; i < known.count; ++i) namesArena_->Release(known.names[i]);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    namesArena_->AddRef(given[i]);
+    known.names[i] = given[i];
+  }
+  // The names are distinct, so each one's place in the order given is found by its record.
+  for (std::size_t j = 0; j < count; ++j) {
+    known.order[j] =
+        static_cast<uint8_t>(std::find(given, given + count, ordered[j].key.name) - given);
+  }
+  known.count = count;
+  ordersHeld_ |= uint32_t{1} << index;
 }
 
 inline const InternedString* MemberCollector::InternName(BindingArena& arena,
@@ -89,8 +134,17 @@ void MemberCollector::Close() {
   const OpenStructure structure = open_.Top();
   open_.Pop();
   const std::size_t count = memberCount_ - structure.first;
-  if (count != 0) {
-    structure.node->adoptMembers(members_ + structure.first, count, structure.ordered);
+  MemberEntry* first = members_ + structure.first;
+  if (structure.ordered || count > kMaxKnownOrderCount ||
+      membersAdded_ <= kMembersBeforeKnownNames || structure.node->arena() != namesArena_) {
+    if (count != 0) structure.node->adoptMembers(first, count, structure.ordered);
+  } else if (const KnownOrder* known = FindOrder(first, count)) {
+    structure.node->adoptMembersInOrder(first, count, known->order);
+  } else {
+    const InternedString* given[kMaxKnownOrderCount];
+    for (std::size_t i = 0; i < count; ++i) given[i] = first[i].key.name;
+    structure.node->adoptMembers(first, count, false);
+    if (structure.node->size() == count) LearnOrder(given, count, first);
   }
   memberCount_ = structure.first;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -62,8 +63,27 @@ class MemberCollector {
   const InternedString* InternName(BindingArena& arena, const MemberProbe& probe);
   // The same for a name not at hand, which then takes entry `index`.
   const InternedString* LearnName(BindingArena& arena, const MemberProbe& probe, std::size_t index);
-  // Lets go of the known names.
+  // Lets go of the known names and orders.
   void ForgetNames() noexcept;
+
+  // Records of one kind name their members alike, and seldom in name order (a writer's own order
+  // is that of its fields). The order found for a list of names, as interned records in the order
+  // given, is kept, so that the next structure naming the same members in the same order is put
+  // in order without a comparison. Only lists without a repeated name are kept. Like the known
+  // names, the orders are kept once a document is large enough to repeat its kinds, and each
+  // kept name holds a reference of its own, so that its record cannot change under the list.
+  struct KnownOrder {
+    std::size_t count;  // meaningful while the entry's bit in ordersHeld_ is set
+    const InternedString* names[16];
+    uint8_t order[16];  // order[j]: the index, in the order given, of the j-th name in name order
+  };
+  static constexpr std::size_t kKnownOrderBits = 5;
+  static constexpr std::size_t kMaxKnownOrderCount = std::size(KnownOrder{}.names);
+  // The entry for members given in this order, if it is known, else null.
+  KnownOrder* FindOrder(const MemberEntry* first, std::size_t count) noexcept;
+  // Keeps the order in which the structure now holds the names of `given`.
+  void LearnOrder(const InternedString* const* given, std::size_t count,
+                  const MemberEntry* ordered) noexcept;
 
   WalkStack<OpenStructure> open_;
   MemberEntry* members_ = inlineMembers_;
@@ -76,6 +96,8 @@ class MemberCollector {
   // A bit for each entry of `names_` in use, so that none needs clearing.
   uint64_t namesHeld_[kKnownNames / 64] = {};
   KnownName names_[kKnownNames];
+  uint32_t ordersHeld_ = 0;  // a bit for each entry of `orders_` in use
+  KnownOrder orders_[std::size_t{1} << kKnownOrderBits];
 };
 
 }  // namespace vyn::binding

@@ -222,6 +222,16 @@ void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool o
   structure.size = structure.ordered = static_cast<uint32_t>(size);
 }
 
+void BindingProperty::adoptMembersInOrder(const MemberEntry* first, std::size_t count,
+                                          const uint8_t* order) {
+  StructureRecord& structure = *payload_.structure;
+  assert(structure.size == 0);
+  structure.entries = AllocateEntries(*arena_, count);
+  structure.capacity = static_cast<uint32_t>(count);
+  for (std::size_t j = 0; j < count; ++j) structure.entries[j] = first[order[j]];
+  structure.size = structure.ordered = static_cast<uint32_t>(count);
+}
+
 // Merges the unordered members in. Their nodes stay where they are.
 void BindingProperty::orderMembers() const noexcept {
   StructureRecord& structure = *payload_.structure;

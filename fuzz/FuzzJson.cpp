@@ -43,6 +43,24 @@ bool ReadBackAlike(const BindingProperty& x, const BindingProperty& y) {
          y.kind() == BindingPropertyKind::Unsigned && y.asUnsigned() == 0;
 }
 
+// A copy made member by member, each structure's members added last first. The reader nests no
+// deeper than its limit, so the recursion is bounded.
+void CopyLastFirst(const BindingProperty& from, BindingProperty& to) {
+  if (from.kind() == BindingPropertyKind::Structure) {
+    to.makeStructure();
+    const auto members = from.members();
+    for (auto it = members.end(); it != members.begin();) {
+      --it;
+      CopyLastFirst((*it).value, to.memberAt((*it).name));
+    }
+  } else if (from.kind() == BindingPropertyKind::Collection) {
+    to.makeCollection();
+    for (uint32_t i = 0; i < from.size(); ++i) CopyLastFirst(from.elements()[i], to.elementAt(i));
+  } else {
+    to.copyFrom(from);
+  }
+}
+
 // The trees read from the same bytes through two entry points must be identical.
 bool SameRead(const BindingResult& a, const BindingResult& b) {
   return a.ok() == b.ok() && a.ErrorText() == b.ErrorText() &&
@@ -77,18 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Violated("the written text reads back as another value");
   }
 
-  // Members named in any order must make the same structure: the root's again, last first.
-  if (result.kind() == BindingPropertyKind::Structure) {
-    BindingProperty reversed;
-    reversed.makeStructure();
-    const auto members = result.members();
-    for (auto it = members.end(); it != members.begin();) {
-      --it;
-      reversed.memberAt((*it).name).copyFrom((*it).value);
-    }
-    if (vyn::formats::ToJson(reversed, nullptr, nullptr) != compact) {
-      Violated("members added last first write differently");
-    }
+  // Members named in any order must make the same structure as the reader's, which orders
+  // records of names it has seen before by the order it found for them.
+  BindingProperty reversed;
+  CopyLastFirst(result, reversed);
+  if (vyn::formats::ToJson(reversed, nullptr, nullptr) != compact) {
+    Violated("members added last first write differently");
   }
 
   // Pretty text grows with the square of the depth: only inputs too short to nest deeply.

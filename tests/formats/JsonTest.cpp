@@ -116,12 +116,15 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
   EXPECT_EQ(Read(many), Shown(expected));
   // Past a document's first members, names seen before come from the reader's own table: names
   // alike in their first eight bytes and their length stay apart, and the table lets go of its
-  // names, also of those whose members went.
+  // names, also of those whose members went. So do the orders of records given out of name
+  // order: an order kept serves only the same names given in the same order, never repeated.
   std::string again = "[", shown = "[";
   for (int i = 0; i < 9; ++i) {
-    again += R"({"question_a":1,"question_b":2},)";
-    shown += "{question_a:u1,question_b:u2},";
+    again += R"({"question_a":1,"question_b":2},{"c":1,"a":2,"b":3},)";
+    shown += "{question_a:u1,question_b:u2},{a:u2,b:u3,c:u1},";
   }
+  again += R"({"c":1,"a":2,"d":3},{"c":1,"b":2,"a":3},{"c":1,"c":2,"a":3},{"c":4,"c":5,"a":6},)";
+  shown += "{a:u2,c:u1,d:u3},{a:u3,b:u2,c:u1},{a:u3,c:u2},{a:u6,c:u5},";
   EXPECT_EQ(Read(again + R"({"question_b":3,"question_a":4,"question_a":5}])"),
             shown + "{question_a:u5,question_b:u3}]");
   EXPECT_EQ(ParseJson(R"({"o":)" + many + R"(,"o":1})").arena()->InternedCount(), 1u);
