@@ -20,40 +20,39 @@ void MemberCollector::ForgetNames() noexcept {
     }
     namesHeld_[word] = 0;
   }
-  for (uint32_t held = ordersHeld_; held != 0; held &= held - 1) {
-    const KnownOrder& known = orders_[std::countr_zero(held)];
-    for (std::size_t i = 0; i < known.count; ++i) namesArena_->Release(known.names[i]);
+  for (std::size_t k = 0; k < ordersHeld_; ++k) {
+    for (std::size_t i = 0; i < orders_[k].count; ++i) namesArena_->Release(orders_[k].names[i]);
   }
-  ordersHeld_ = 0;
+  ordersHeld_ = lastOrder_ = oldestOrder_ = 0;
 }
 
-namespace {
-
-std::size_t OrderIndex(const InternedString* firstName, std::size_t count, unsigned bits) noexcept {
-  const auto key = reinterpret_cast<uintptr_t>(firstName) ^ count;
-  return static_cast<std::size_t>((uint64_t{key} * 0x9E3779B97F4A7C15ull) >> (64 - bits));
-}
-
-}  // namespace
-
-MemberCollector::KnownOrder* MemberCollector::FindOrder(const MemberEntry* first,
-                                                        std::size_t count) noexcept {
-  const std::size_t index = OrderIndex(first->key.name, count, kKnownOrderBits);
-  KnownOrder& known = orders_[index];
-  if ((ordersHeld_ >> index & 1) == 0 || known.count != count) return nullptr;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (known.names[i] != first[i].key.name) return nullptr;
+const MemberCollector::KnownOrder* MemberCollector::FindOrder(const MemberEntry* first,
+                                                              std::size_t count) noexcept {
+  std::size_t k = lastOrder_;
+  for (std::size_t tried = 0; tried < ordersHeld_; ++tried, k = k + 1 == ordersHeld_ ? 0 : k + 1) {
+    const KnownOrder& known = orders_[k];
+    if (known.count != count || known.names[0] != first[0].key.name) continue;
+    std::size_t i = 1;
+    while (i < count && known.names[i] == first[i].key.name) ++i;
+    if (i == count) {
+      lastOrder_ = k;
+      return &known;
+    }
   }
-  return &known;
+  return nullptr;
 }
 
 void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t count,
                                  const MemberEntry* ordered) noexcept {
-  const std::size_t index = OrderIndex(given[0], count, kKnownOrderBits);
-  KnownOrder& known = orders_[index];
-  if ((ordersHeld_ >> index & 1) != 0) {
-    for (std::size_t i = 0; i < known.count; ++i) namesArena_->Release(known.names[i]);
+  std::size_t k = ordersHeld_;
+  if (k < kKnownOrders) {
+    ++ordersHeld_;
+  } else {
+    k = oldestOrder_;
+    oldestOrder_ = (k + 1) % kKnownOrders;
+    for (std::size_t i = 0; i < orders_[k].count; ++i) namesArena_->Release(orders_[k].names[i]);
   }
+  KnownOrder& known = orders_[k];
   for (std::size_t i = 0; i < count; ++i) {
     namesArena_->AddRef(given[i]);
     known.names[i] = given[i];
@@ -64,7 +63,7 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
         static_cast<uint8_t>(std::find(given, given + count, ordered[j].key.name) - given);
   }
   known.count = count;
-  ordersHeld_ |= uint32_t{1} << index;
+  lastOrder_ = k;
 }
 
 inline const InternedString* MemberCollector::InternName(BindingArena& arena,

@@ -73,14 +73,16 @@ class MemberCollector {
   // names, the orders are kept once a document is large enough to repeat its kinds, and each
   // kept name holds a reference of its own, so that its record cannot change under the list.
   struct KnownOrder {
-    std::size_t count;  // meaningful while the entry's bit in ordersHeld_ is set
+    std::size_t count;
     const InternedString* names[16];
     uint8_t order[16];  // order[j]: the index, in the order given, of the j-th name in name order
   };
-  static constexpr std::size_t kKnownOrderBits = 5;
   static constexpr std::size_t kMaxKnownOrderCount = std::size(KnownOrder{}.names);
-  // The entry for members given in this order, if it is known, else null.
-  KnownOrder* FindOrder(const MemberEntry* first, std::size_t count) noexcept;
+  // Nested records close in turn (a question, its options, the question again), so the search
+  // starts at the order used last and goes round; when all are taken, the oldest is replaced.
+  static constexpr std::size_t kKnownOrders = 16;
+  // The order for members given in this order, if it is known, else null.
+  const KnownOrder* FindOrder(const MemberEntry* first, std::size_t count) noexcept;
   // Keeps the order in which the structure now holds the names of `given`.
   void LearnOrder(const InternedString* const* given, std::size_t count,
                   const MemberEntry* ordered) noexcept;
@@ -96,8 +98,10 @@ class MemberCollector {
   // A bit for each entry of `names_` in use, so that none needs clearing.
   uint64_t namesHeld_[kKnownNames / 64] = {};
   KnownName names_[kKnownNames];
-  uint32_t ordersHeld_ = 0;  // a bit for each entry of `orders_` in use
-  KnownOrder orders_[std::size_t{1} << kKnownOrderBits];
+  std::size_t ordersHeld_ = 0;  // orders_[0, ordersHeld_) are in use
+  std::size_t lastOrder_ = 0;   // the order found or learnt last
+  std::size_t oldestOrder_ = 0;
+  KnownOrder orders_[kKnownOrders];
 };
 
 }  // namespace vyn::binding
