@@ -81,31 +81,40 @@ class ToHostWalk {
     Convert(root, converted);
     while (!stack_.Empty()) {
       ToHostFrame& frame = stack_.Top();
-      if (frame.index == frame.count) {
-        stack_.Pop();
-        continue;
-      }
-      // Everything needed from the frame is taken before Convert may push (and move) frames.
-      const uint32_t i = frame.index++;
-      if (!frame.structure) {
-        HostValue* slot = static_cast<HostValue*>(frame.array) + i;
-        const BindingProperty& element = frame.node->elements()[i];
-        Convert(element, *slot);
-      } else {
-        HostMember* slot = static_cast<HostMember*>(frame.array) + i;
-        const MemberView member = *frame.member;
-        ++frame.member;
-        storage_.Name(*slot, member.name);
-        Convert(member.value, slot->value);
-      }
+      if (!(frame.structure ? ConvertMembers(frame) : ConvertElements(frame))) stack_.Pop();
     }
     return converted;
   }
 
  private:
+  // Convert the frame's children left, in one loop over locals, until one of them pushes a frame
+  // (true: the walk goes on with that one). The frame's place is kept up before each conversion,
+  // since a push may move the frame.
+  bool ConvertElements(ToHostFrame& frame) {
+    auto* slots = static_cast<HostValue*>(frame.array);
+    const BindingProperty* elements = frame.node->elements().data();
+    for (uint32_t i = frame.index, count = frame.count; i < count; ++i) {
+      frame.index = i + 1;
+      if (Convert(elements[i], slots[i])) return true;
+    }
+    return false;
+  }
+  bool ConvertMembers(ToHostFrame& frame) {
+    auto* slots = static_cast<HostMember*>(frame.array);
+    MemberRange::iterator member = frame.member;
+    for (uint32_t i = frame.index, count = frame.count; i < count; ++i) {
+      const MemberView view = *member;
+      frame.index = i + 1;
+      frame.member = ++member;
+      storage_.Name(slots[i], view.name);
+      if (Convert(view.value, slots[i].value)) return true;
+    }
+    return false;
+  }
+
   // Converts one node into `out`, in place. A container gets its array, and a frame is pushed for
-  // its children when it has any; Run fills the array as the frame is worked off.
-  void Convert(const BindingProperty& met, HostValue& out) {
+  // its children when it has any (true); Run fills the array as the frame is worked off.
+  bool Convert(const BindingProperty& met, HostValue& out) {
     const BindingProperty& node = storage_.Shown(met);
     SetRef(out, kHostValueEmpty, nullptr, 0);
     switch (node.kind()) {
@@ -148,8 +157,9 @@ class ToHostWalk {
         void* array = storage_.Array(std::size_t{count} * sizeof(HostValue));
         if (array == nullptr) break;
         SetRef(out, kHostValueCollection, array, count);
-        if (count != 0) stack_.Push({&node, array, count, 0, {}, false});
-        break;
+        if (count == 0) break;
+        stack_.Push({&node, array, count, 0, {}, false});
+        return true;
       }
       case BindingPropertyKind::Structure: {
         const MemberRange members = node.members();
@@ -157,12 +167,14 @@ class ToHostWalk {
         void* array = storage_.Array(std::size_t{count} * sizeof(HostMember));
         if (array == nullptr) break;
         SetRef(out, kHostValueStructure, array, count);
-        if (count != 0) stack_.Push({&node, array, count, 0, members.begin(), true});
-        break;
+        if (count == 0) break;
+        stack_.Push({&node, array, count, 0, members.begin(), true});
+        return true;
       }
       default:
         break;
     }
+    return false;
   }
 
   const BindingRegistry* registry_;
