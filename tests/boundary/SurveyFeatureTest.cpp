@@ -73,6 +73,8 @@ TEST_F(SurveyFeature, SurveysAreRequestedCompletedPublishedAndReturned) {
   EXPECT_EQ(request.body.substr(0, head.size()), head);
   EXPECT_EQ(request.body.substr(request.body.size() - tail.size()), tail);
   EXPECT_EQ(Body().member("stats").size(), 58u) << "every member of the statistics record";
+  const std::string stats = formats::ToJson(Body().member("stats"), nullptr, nullptr);
+  EXPECT_EQ(stats.find_first_of("123456789"), stats.find(":true")) << "all zero: " << stats;
   // Returned and published with the questions rebuilt, the rest as the service sent it.
   const std::string survey =
       R"({"caption":"C","data":{"questions":[{"data":{"questionId":7u,"questionPosition":0u,)"
