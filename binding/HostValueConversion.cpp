@@ -87,7 +87,7 @@ class ToHostWalk {
   }
 
  private:
-  // Convert the frame's children left, in one loop over locals, until one of them pushes a frame
+  // Converts the frame's children left, in one loop over locals, until one of them pushes a frame
   // (true: the walk goes on with that one). The frame's place is kept up before each conversion,
   // since a push may move the frame.
   bool ConvertElements(ToHostFrame& frame) {
