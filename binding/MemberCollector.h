@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -72,12 +71,13 @@ class MemberCollector {
   // in order without a comparison. Only lists without a repeated name are kept. Like the known
   // names, the orders are kept once a document is large enough to repeat its kinds, and each
   // kept name holds a reference of its own, so that its record cannot change under the list.
+  static constexpr std::size_t kMaxKnownOrderCount = 16;
   struct KnownOrder {
     std::size_t count;
-    const InternedString* names[16];
-    uint8_t order[16];  // order[j]: the index, in the order given, of the j-th name in name order
+    const InternedString* names[kMaxKnownOrderCount];
+    // order[j]: the index, in the order given, of the j-th name in name order
+    uint8_t order[kMaxKnownOrderCount];
   };
-  static constexpr std::size_t kMaxKnownOrderCount = std::size(KnownOrder{}.names);
   // Nested records close in turn (a question, its options, the question again), so the search
   // starts at the order used last and goes round; when all are taken, the oldest is replaced.
   static constexpr std::size_t kKnownOrders = 16;
