@@ -434,6 +434,13 @@ class MemberRange {
   std::size_t size_ = 0;
 };
 
+inline MemberRange::MemberRange(const BindingProperty& node) noexcept {
+  if (node.kind_ != BindingProperty::kStructure) return;
+  node.closeMembers();
+  first_ = node.payload_.structure->entries;
+  size_ = node.payload_.structure->size;
+}
+
 inline MemberRange BindingProperty::members() const noexcept { return MemberRange(*this); }
 
 // A value plus an ok flag. Fresh: empty and ok. SetError resets the value, clears ok and makes the

@@ -246,11 +246,4 @@ void BindingProperty::orderMembers() const noexcept {
   structure.ordered = structure.size;
 }
 
-MemberRange::MemberRange(const BindingProperty& node) noexcept {
-  if (node.kind_ != BindingProperty::kStructure) return;
-  node.closeMembers();
-  first_ = node.payload_.structure->entries;
-  size_ = node.payload_.structure->size;
-}
-
 }  // namespace vyn::binding

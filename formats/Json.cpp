@@ -9,7 +9,6 @@
 #include <limits>
 #include <new>
 #include <string>
-#include <vector>
 
 // RapidJSON's internal stack computes "null + size" before its first allocation (only to compare
 // it, never to dereference it), which clang's undefined-behaviour sanitizer reports on the first
@@ -192,7 +191,7 @@ struct WalkFrame {
 // node, so a writer that has passed its bound writes at most one more value.
 template <class Visitor>
 void Walk(const BindingProperty& root, Visitor& visitor) {
-  std::vector<WalkFrame> stack;
+  binding::WalkStack<WalkFrame> stack;
   const BindingProperty* node = &root;
   for (;;) {
     if constexpr (requires { visitor.Stopped(); }) {
@@ -231,7 +230,7 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
           visitor.EndCollection();
           break;
         }
-        stack.push_back({elements.data(), 0, count, {}, {}, false});
+        stack.Push({elements.data(), 0, count, {}, {}, false});
         visitor.BeginElement(0);
         node = elements.data();
         continue;
@@ -244,7 +243,7 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
           break;
         }
         const MemberView first = *members.begin();
-        stack.push_back({nullptr, 0, 0, members.begin(), members.end(), true});
+        stack.Push({nullptr, 0, 0, members.begin(), members.end(), true});
         visitor.BeginMember(first.name);
         node = &first.value;
         continue;
@@ -254,8 +253,8 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
     }
     // The node is done: close containers until one has a next child, or the walk ends.
     for (;;) {
-      if (stack.empty()) return;
-      WalkFrame& frame = stack.back();
+      if (stack.Empty()) return;
+      WalkFrame& frame = stack.Top();
       if (!frame.structure) {
         visitor.EndElement(frame.index);
         if (++frame.index < frame.count) {
@@ -274,7 +273,7 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
         }
         visitor.EndStructure();
       }
-      stack.pop_back();
+      stack.Pop();
     }
   }
 }
