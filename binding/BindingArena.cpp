@@ -148,6 +148,8 @@ BindingArena::~BindingArena() {
 
 BindingArena* BindingArena::Create() {
   // One heap block for the arena and its first nursery: a small tree costs a single allocation.
+  static_assert(sizeof(void*) != 8 || (sizeof(BindingArena) + kNurseryBytes[0]) % 16 == 8,
+                "the arena and its first nursery fill a block of the heap");
   void* block = ::operator new(sizeof(BindingArena) + kNurseryBytes[0]);
   return ::new (block) BindingArena(static_cast<unsigned char*>(block) + sizeof(BindingArena));
 }

@@ -131,20 +131,25 @@ inline bool TextEqual(const char* a, const char* b, std::size_t length) noexcept
 // identity.
 class BindingArena {
  public:
-  // Slots of up to 72 bytes in steps of 4 for records, then blocks of 128, 256, 512 and 1024
-  // bytes for arrays (AllocateBlock).
+  // Slots of up to 72 bytes in steps of 4 for records, then blocks for arrays (AllocateBlock)
+  // from 80 to 1024 bytes, four to each doubling: 80, 96, 112, 128, 160, ... 896, 1024. Arrays
+  // take the sizes their structures have (a record of 7 or 11 fields: 168 or 264 bytes of
+  // members), and steps of a quarter leave a block at most a quarter larger than asked, where
+  // doubling left up to twice the bytes unused.
   static constexpr std::size_t kSlotClassCount = 18;
   static constexpr std::size_t kSizeStep = 4;
   static constexpr std::size_t kMaxSlotSize = kSlotClassCount * kSizeStep;  // 72
-  static constexpr std::size_t kMinBlockSize = 128;
+  static constexpr std::size_t kBlockClassesPerDoubling = 4;
+  static constexpr std::size_t kBlockDoublings = 4;  // 65..128, 129..256, 257..512, 513..1024
   static constexpr std::size_t kMaxBlockSize = 1024;
-  static constexpr std::size_t kClassCount = kSlotClassCount + 4;
+  static constexpr std::size_t kClassCount =
+      kSlotClassCount + kBlockDoublings * kBlockClassesPerDoubling;
   static constexpr std::size_t kPageSize = 4096;
   // Nursery sizes in the order they are taken. The first holds a structure of two members with
-  // their names; each later one is three times the one before. Sizes of 8 modulo 16 (for the
-  // first, with the arena's own bytes) fill a block of the heap without rounding.
+  // their names; each later one is about three times the one before. Sizes of 8 modulo 16 (for
+  // the first, with the arena's own bytes) fill a block of the heap without rounding.
   static constexpr std::size_t kNurseryCount = 3;
-  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {280, 840, 2520};
+  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {272, 840, 2520};
 
   // Page header: next and previous page, then three 16-bit fields (page size, slots in use,
   // first free slot): 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the
@@ -215,9 +220,9 @@ class BindingArena {
     if (size > kMaxSlotSize) return nullptr;
     return AllocateOfClass(ClassIndex(size));
   }
-  // A block of at least `size` bytes, at most kMaxBlockSize, from the pools: the next power of two
-  // from 128 on (smaller sizes take a slot), 8-aligned, carved from the current nursery when it
-  // has room and from pages otherwise. Null when the size is too large or no memory can be had.
+  // A block of at least `size` bytes, at most kMaxBlockSize, from the pools: the next block size
+  // (smaller sizes take a slot), 8-aligned, carved from the current nursery when it has room and
+  // from pages otherwise. Null when the size is too large or no memory can be had.
   // Cheaper than AllocateHeap for arrays that grow by doubling, and it stays off the heap.
   void* AllocateBlock(std::size_t size) noexcept {
     if (size > kMaxBlockSize) return nullptr;
@@ -275,14 +280,18 @@ class BindingArena {
   static std::size_t ClassIndex(std::size_t size) noexcept {
     return size == 0 ? 0 : (size - 1) / kSizeStep;
   }
+  // A block size lies in a doubling (2^(w-1), 2^w] with w = bit_width(size - 1), 7 to 10; the two
+  // bits of size - 1 below its top one tell the quarter, and the class ends at that quarter's top.
   static std::size_t BlockClassIndex(std::size_t size) noexcept {
     if (size <= kMaxSlotSize) return ClassIndex(size);
-    // 73..128 bytes: the first block class; each later one doubles.
-    return kSlotClassCount + static_cast<std::size_t>(std::bit_width(size - 1)) - 7;
+    const auto width = static_cast<std::size_t>(std::bit_width(size - 1));
+    const std::size_t quarter = ((size - 1) >> (width - 3)) & 3;
+    return kSlotClassCount + (width - 7) * kBlockClassesPerDoubling + quarter;
   }
   static std::size_t SlotSize(std::size_t index) noexcept {
-    return index < kSlotClassCount ? (index + 1) * kSizeStep
-                                   : kMinBlockSize << (index - kSlotClassCount);
+    if (index < kSlotClassCount) return (index + 1) * kSizeStep;
+    const std::size_t block = index - kSlotClassCount;
+    return (5 + block % kBlockClassesPerDoubling) << (4 + block / kBlockClassesPerDoubling);
   }
   static uint16_t LoadIndex(const unsigned char* slot) noexcept {
     uint16_t index;
