@@ -66,17 +66,24 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
   lastOrder_ = k;
 }
 
+inline bool MemberCollector::Knows(std::size_t index, const MemberProbe& probe) const noexcept {
+  const KnownName& known = names_[index];
+  const std::size_t length = probe.name.size();
+  return (namesHeld_[index / 64] >> index % 64 & 1) != 0 && known.prefix == probe.prefix &&
+         known.length == length &&
+         (length <= 8 || TextEqual(known.record->Text() + 8, probe.name.data() + 8, length - 8));
+}
+
 inline const InternedString* MemberCollector::InternName(BindingArena& arena,
                                                          const MemberProbe& probe) {
-  const std::size_t length = probe.name.size();
-  const auto index = static_cast<std::size_t>(((probe.prefix ^ length) * 0x9E3779B97F4A7C15ull) >>
-                                              (64 - kKnownNameBits));
-  const KnownName& known = names_[index];
-  if (&arena == namesArena_ && (namesHeld_[index / 64] >> index % 64 & 1) != 0 &&
-      known.prefix == probe.prefix && known.length == length &&
-      (length <= 8 || TextEqual(known.record->Text() + 8, probe.name.data() + 8, length - 8))) {
-    arena.AddRef(known.record);
-    return known.record;
+  const auto index = static_cast<std::size_t>(
+      ((probe.prefix ^ probe.name.size()) * 0x9E3779B97F4A7C15ull) >> (64 - kKnownNameBits));
+  if (&arena == namesArena_) {
+    std::size_t way = index;
+    if (Knows(way, probe) || Knows(way ^= 1, probe)) {
+      arena.AddRef(names_[way].record);
+      return names_[way].record;
+    }
   }
   return LearnName(arena, probe, index);
 }
@@ -89,8 +96,15 @@ const InternedString* MemberCollector::LearnName(BindingArena& arena, const Memb
   }
   const InternedString* record = arena.Intern(probe.name);
   arena.AddRef(record);  // the table's own
+  // The name learnt last takes its own entry, and the one it displaces the pair's other, whose
+  // name goes: of three names that meet there, the two used last stay.
+  const std::size_t other = index ^ 1;
   const uint64_t bit = uint64_t{1} << index % 64;
-  if ((namesHeld_[index / 64] & bit) != 0) arena.Release(names_[index].record);
+  const uint64_t otherBit = uint64_t{1} << other % 64;
+  if ((namesHeld_[other / 64] & otherBit) != 0) arena.Release(names_[other].record);
+  names_[other] = names_[index];
+  namesHeld_[other / 64] =
+      (namesHeld_[other / 64] & ~otherBit) | ((namesHeld_[index / 64] & bit) != 0 ? otherBit : 0);
   names_[index] = {probe.prefix, probe.name.size(), record};
   namesHeld_[index / 64] |= bit;
   return record;

@@ -58,7 +58,10 @@ class MemberCollector {
   static constexpr std::size_t kKnownNameBits = 8;
   static constexpr std::size_t kKnownNames = std::size_t{1} << kKnownNameBits;
   static constexpr std::size_t kMembersBeforeKnownNames = 16;
+  // Whether entry `index` holds `probe`'s name.
+  bool Knows(std::size_t index, const MemberProbe& probe) const noexcept;
   // The record of `probe`'s name in `arena`, with one more reference, for a member to take over.
+  // A name is looked for at its entry and at the other of the pair the entry belongs to.
   const InternedString* InternName(BindingArena& arena, const MemberProbe& probe);
   // The same for a name not at hand, which then takes entry `index`.
   const InternedString* LearnName(BindingArena& arena, const MemberProbe& probe, std::size_t index);
