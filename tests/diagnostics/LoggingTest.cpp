@@ -123,6 +123,8 @@ TEST(LogCategories, NamesListSetBitsAndNewNamesTakeFreeSlotsUntilFull) {
   std::string names(64, '@');
   EXPECT_EQ(CategoriesToText(names.data(), names.size(), 0x1ff), 35u);
   EXPECT_STREQ(names.c_str(), "DBG;GEN;XTR;PRF;MEM;DSK;NET;TST;LOC");
+  EXPECT_EQ(CategoriesToText(names.data(), 6, 0x3), 5u) << "cut to the buffer, terminator kept";
+  EXPECT_STREQ(names.c_str(), "DBG;G");
   const uint64_t loc = uint64_t{1} << 8;  // registered when the library was loaded
   EXPECT_EQ(RegisterCategory("LOCAL"), loc) << "only three characters count";
   EXPECT_EQ(RegisterCategory("GEN") | RegisterCategory(nullptr) | RegisterCategory(""), 2u);

@@ -31,6 +31,7 @@ TEST(SystemInfo, NamesWindowsVersionsByTheirFacts) {
       {{2, 5, 2, kWs, 0, 0, "", 0, {}}, "Windows|Server 2003||, x86"},
       {{2, 5, 1, kWs, 0x200, 9, "", 0, 1}, "Windows|XP||Home, x64"},
       {{2, 5, 0, kWs, 0x80, 9, "", 0, {}}, "Windows|2000||Professional, x64"},
+      {{2, 5, 0, kServer, 0x2, 0, "", 0, {}}, "Windows|2000||Advanced Server, x86"},
       // The service pack is kept to 127 bytes, without splitting a character.
       {{2, 6, 0, kWs, 0, 9, a126 + "\xC3\xA9-", 0, {}}, "Windows|Vista|" + a126 + "|, x64"},
       {{2, 6, 0, kWs, 0, 9, "a" + a126 + "\xC3\xA9", 0, {}}, "Windows|Vista|a" + a126 + "|, x64"},

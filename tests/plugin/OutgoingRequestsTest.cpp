@@ -145,10 +145,14 @@ TEST_F(Requests, AnswersConvertIntoTheResultTypeAndEveryRecordIsCleanedUpOnce) {
   EXPECT_TRUE(Outcome(wrong).starts_with("- Error converting response for GET /pm: "))
       << Outcome(wrong);
   EXPECT_EQ(cleanups, 302);
-  // A value of a kind no reader knows.
+  // A value of a kind no reader knows; the conversion's message goes with the call.
   host.onRequest = [](ResponseRecord* r, const RequestRecord*) { r->error.value = {42, {}}; };
-  const auto unreadable = LocalGet<BindingProperty>(plugin, HttpMethod::Get, "/pm");
-  EXPECT_TRUE(Outcome(unreadable).starts_with("- Error converting response for GET /pm: "));
+  const uint64_t held = GetAllocationStats().blocksAllocated - GetAllocationStats().blocksFreed;
+  {
+    const auto unreadable = LocalGet<BindingProperty>(plugin, HttpMethod::Get, "/pm");
+    EXPECT_TRUE(Outcome(unreadable).starts_with("- Error converting response for GET /pm: "));
+  }
+  EXPECT_EQ(GetAllocationStats().blocksAllocated - GetAllocationStats().blocksFreed, held);
 }
 
 TEST_F(Requests, StreamsAreReadToTheEndWaitingAfterShortReadsAndAlwaysClosed) {
