@@ -97,7 +97,7 @@ const InternedString* MemberCollector::LearnName(BindingArena& arena, const Memb
   const InternedString* record = arena.Intern(probe.name);
   arena.AddRef(record);  // the table's own
   // The name learnt last takes its own entry, and the one it displaces the pair's other, whose
-  // name goes: of three names that meet there, the two used last stay.
+  // name goes: of three names that meet there, the two learnt last stay.
   const std::size_t other = index ^ 1;
   const uint64_t bit = uint64_t{1} << index % 64;
   const uint64_t otherBit = uint64_t{1} << other % 64;
