@@ -14,6 +14,7 @@ namespace vyn::plugin {
 namespace {
 
 using base::GetAllocationStats;
+using base::LiveBlocks;
 using binding::BindingProperty;
 using routing::HttpMethod;
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -130,14 +131,14 @@ TEST_F(Requests, AnswersConvertIntoTheResultTypeAndEveryRecordIsCleanedUpOnce) {
   EXPECT_EQ(typed.value.state, PluginManagerState::PluginsInitialized);
   // Repeated calls of every kind leave no block behind (the test host's own records aside).
   host.requests.reserve(400);
-  const uint64_t before = GetAllocationStats().blocksAllocated - GetAllocationStats().blocksFreed;
+  const uint64_t before = LiveBlocks(GetAllocationStats());
   for (int i = 0; i < 100; ++i) {
     (void)LocalGet<PluginManagerResource>(plugin, HttpMethod::Get, "/pm");
     (void)LocalRequest(plugin, HttpMethod::Get, "/pm");
     (void)LocalRequestTyped(plugin, HttpMethod::Get, "/pm", {{"name", "a value long enough"}});
   }
   host.requests.clear();
-  EXPECT_EQ(GetAllocationStats().blocksAllocated - GetAllocationStats().blocksFreed, before);
+  EXPECT_EQ(LiveBlocks(GetAllocationStats()), before);
   EXPECT_EQ(cleanups, 301);
 
   AnswerWith(R"({"state": "Sleeping"})");
@@ -147,12 +148,12 @@ TEST_F(Requests, AnswersConvertIntoTheResultTypeAndEveryRecordIsCleanedUpOnce) {
   EXPECT_EQ(cleanups, 302);
   // A value of a kind no reader knows; the conversion's message goes with the call.
   host.onRequest = [](ResponseRecord* r, const RequestRecord*) { r->error.value = {42, {}}; };
-  const uint64_t held = GetAllocationStats().blocksAllocated - GetAllocationStats().blocksFreed;
+  const uint64_t held = LiveBlocks(GetAllocationStats());
   {
     const auto unreadable = LocalGet<BindingProperty>(plugin, HttpMethod::Get, "/pm");
     EXPECT_TRUE(Outcome(unreadable).starts_with("- Error converting response for GET /pm: "));
   }
-  EXPECT_EQ(GetAllocationStats().blocksAllocated - GetAllocationStats().blocksFreed, held);
+  EXPECT_EQ(LiveBlocks(GetAllocationStats()), held);
 }
 
 TEST_F(Requests, StreamsAreReadToTheEndWaitingAfterShortReadsAndAlwaysClosed) {
