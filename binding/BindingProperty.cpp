@@ -418,6 +418,13 @@ void BindingProperty::growCollection(std::size_t capacity) {
   collection->capacity = static_cast<uint32_t>(capacity);
 }
 
+BindingProperty* BindingProperty::takeElements(std::size_t count) {
+  assert(kind_ == kCollection && payload_.collection->size == 0);
+  growCollection(count);
+  payload_.collection->size = static_cast<uint32_t>(count);
+  return payload_.collection->data;
+}
+
 BindingProperty& BindingProperty::elementAtSlow(std::size_t index) {
   if (index >= kMaxElements) {
     // Length error: nothing to hand out from the collection, so writes go to a scratch node.

@@ -274,6 +274,7 @@ class BindingProperty {
  private:
   friend class MemberRange;
   friend class MemberCollector;
+  friend class ElementCollector;
 
   static constexpr uint8_t kEmpty = 0, kBool = 1, kSigned = 2, kUnsigned = 3, kFloat = 4,
                            kString = 5, kBlob = 6, kEnum = 7, kCollection = 8, kStructure = 9;
@@ -326,6 +327,9 @@ class BindingProperty {
   void leaveArena() noexcept;
   BindingProperty& elementAtSlow(std::size_t index);
   void growCollection(std::size_t capacity);
+  // For ElementCollector: room for `count` elements in this empty collection, which then holds
+  // them; the caller moves initialised nodes into it at once.
+  BindingProperty* takeElements(std::size_t count);
   void releasePayload() noexcept;
   void releaseLeaf() noexcept;
   void freeContainer() noexcept;

@@ -28,6 +28,7 @@
 #include "base/Base64.h"
 #include "base/PluginAllocator.h"
 #include "binding/BindingRegistry.h"
+#include "binding/ElementCollector.h"
 #include "binding/MemberCollector.h"
 #include "binding/WalkStack.h"
 #include "diagnostics/FormatText.h"
@@ -40,6 +41,7 @@ using binding::BindingProperty;
 using binding::BindingPropertyKind;
 using binding::BindingRegistry;
 using binding::BindingResult;
+using binding::ElementCollector;
 using binding::MemberCollector;
 using binding::MemberRange;
 using binding::MemberView;
@@ -399,12 +401,12 @@ class JsonValueBuilder {
   bool StartArray() {
     if (open_.Size() >= kMaxJsonDepth) return false;
     BindingProperty& slot = Slot();
-    slot.reset();
-    slot.makeCollection();
+    elements_.Open(slot);
     open_.Push(&slot);
     return true;
   }
   bool EndArray(rapidjson::SizeType /*count*/) {
+    elements_.Close();
     open_.Pop();
     return true;
   }
@@ -424,18 +426,18 @@ class JsonValueBuilder {
     return invalidText_ == std::string_view::npos;
   }
 
-  // An open collection does not grow while a child of it is open, so the pointers on the stack
-  // stay valid; members collected never move.
+  // Elements and members collected stay put while their containers are open, so the pointers on
+  // the stack stay valid.
   BindingProperty& Slot() {
     if (open_.Empty()) return root_;
-    BindingProperty* top = open_.Top();
-    if (top->kind() == BindingPropertyKind::Collection) return top->appendElement();
+    if (open_.Top()->kind() == BindingPropertyKind::Collection) return elements_.Add();
     return *member_;
   }
 
   BindingProperty& root_;
   binding::WalkStack<BindingProperty*> open_;  // a small document's depth takes no heap block
   MemberCollector members_;
+  ElementCollector elements_;
   BindingProperty* member_ = nullptr;
   std::size_t invalidText_ = std::string_view::npos;
 };

@@ -132,6 +132,15 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
   std::string kinds = R"({"o":[)";  // more kinds out of order than the reader keeps orders of
   for (int i = 10; i < 40; ++i) kinds += R"({"b)" + std::to_string(i) + R"(":1,"a":2},)";
   EXPECT_EQ(ParseJson(kinds + R"(1],"o":1})").arena()->InternedCount(), 1u);
+  // Arrays longer than the reader sets aside at a time, one open within another while the inner
+  // one's elements, objects holding arrays, run on past it.
+  std::string nested = "[", read = "[";
+  for (int i = 0; i < 400; ++i) {
+    const std::string n = std::to_string(i);
+    nested += (i < 100 ? n + "," : R"({"a":[)" + n + "]},") + (i == 99 ? "[" : "");
+    read += (i < 100 ? "u" + n + "," : "{a:[u" + n + "]},") + (i == 99 ? "[" : "");
+  }
+  EXPECT_EQ(Read(nested + "[]],true]"), read + "[]],true]");
   for (const std::string_view blank : {""sv, " \t\r\n "sv, "null"sv, " \0"sv}) {
     EXPECT_EQ(Read(blank), "~") << blank;
   }
@@ -173,8 +182,8 @@ TEST(JsonReader, ReportsRapidJsonsTextAndTheOffset) {
       {R"({"a":1,"\uDC00":2})", pair + "8."},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(Read(text), value) << text;
-  // The members of objects an error left open go back to the value's arena.
-  const BindingResult failed = ParseJson(R"({"k":{"b":"x","a":{"c":[1,{"d":)");
+  // Members of objects and elements of arrays an error left open go back to the value's arena.
+  const BindingResult failed = ParseJson(R"({"k":{"b":"x","a":{"c":[1,"y",{"d":)");
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.arena()->InternedCount(), 2u) << "only the error's name and text stay";
 }
