@@ -73,7 +73,8 @@ const InternedString* BindingArena::SharedText(std::string_view text) {
     return reinterpret_cast<const InternedString*>(found->second.get());
   }
   auto bytes = std::make_unique<unsigned char[]>(sizeof(InternedString) + text.size() + 1);
-  auto* record = ::new (bytes.get()) InternedString{nullptr, HashText(text), 0, text.size()};
+  auto* record = ::new (bytes.get())
+      InternedString{TextPrefix(text), nullptr, 0, static_cast<uint32_t>(text.size())};
   char* textBytes = reinterpret_cast<char*>(record + 1);
   std::memcpy(textBytes, text.data(), text.size());
   textBytes[text.size()] = '\0';
@@ -161,14 +162,15 @@ void BindingArena::DropRoot(BindingArena* arena) noexcept {
 }
 
 const InternedString* BindingArena::InternNew(std::string_view text, uint32_t hash) {
+  if (text.size() > UINT32_MAX) throw std::bad_alloc();
   const std::size_t bytes = RecordBytes(text.size());
   void* memory = IsPooled(bytes) ? AllocateOrThrow(bytes) : AllocateHeap(bytes);
   auto* record = static_cast<InternedString*>(memory);
   InternedString** bucket = &buckets_[hash & bucketMask_];
+  record->prefix = TextPrefix(text);
   record->next = *bucket;
-  record->hash = hash;
   record->refCount = 1;
-  record->length = text.size();
+  record->length = static_cast<uint32_t>(text.size());
   char* textBytes = reinterpret_cast<char*>(record + 1);
   std::memcpy(textBytes, text.data(), text.size());
   textBytes[text.size()] = '\0';
@@ -180,7 +182,7 @@ const InternedString* BindingArena::InternNew(std::string_view text, uint32_t ha
 }
 
 void BindingArena::Remove(InternedString* owned) noexcept {
-  InternedString** link = &buckets_[owned->hash & bucketMask_];
+  InternedString** link = &buckets_[HashText(owned->View()) & bucketMask_];
   while (*link != owned) link = &(*link)->next;
   *link = owned->next;
   --internCount_;
@@ -205,7 +207,7 @@ void BindingArena::GrowTable() {
     InternedString* record = buckets_[b];
     while (record != nullptr) {
       InternedString* next = record->next;
-      InternedString** bucket = &grown[record->hash & mask];
+      InternedString** bucket = &grown[HashText(record->View()) & mask];
       record->next = *bucket;
       *bucket = record;
       record = next;

@@ -47,23 +47,25 @@ inline void UnpoisonUsed(const void* address, std::size_t size) noexcept {
 // every arena shares (the empty text, BindingArena::SharedText) have a count of 0 and may stand
 // beside it.
 struct InternedString {
-  InternedString* next;  // chain of the intern-table bucket
-  uint32_t hash;         // HashText of the text, computed once
+  // The first eight bytes of the text as TextPrefix gives them: member names of one structure
+  // mostly differ there, so most comparisons of names end on it.
+  uint64_t prefix;
+  InternedString* next;  // chain of the intern-table bucket (by HashText, computed when needed)
   uint32_t refCount;
-  std::size_t length;
+  uint32_t length;  // the arena holds no text of 4 GiB or more
 
   const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
   std::string_view View() const noexcept { return {Text(), length}; }
 };
-static_assert(sizeof(InternedString) == 2 * sizeof(void*) + 8,
-              "the text must start right after the record");
+static_assert(sizeof(void*) != 8 || sizeof(InternedString) == 24,
+              "a record is prefix, chain link, count and length: 24 bytes on 64-bit");
 
 // The one record of the empty text, shared by every arena, with its terminator right behind it.
 struct EmptyTextRecord {
   InternedString record;
   char terminator;
 };
-inline constexpr EmptyTextRecord kEmptyTextRecord{{nullptr, 0, 0, 0}, '\0'};
+inline constexpr EmptyTextRecord kEmptyTextRecord{{0, nullptr, 0, 0}, '\0'};
 
 // The interning hash of a text: a word at a time, for the arena's table only (never stored or
 // shown outside it, so it may change).
@@ -83,6 +85,35 @@ inline uint64_t BigEndianWord(const char* bytes) noexcept {
   return word;
 }
 }  // namespace text_order
+
+// A text's first eight bytes, zero-padded, as a big-endian number: of two texts whose numbers
+// differ, the smaller number's text comes first in byte order; equal numbers leave it to the rest.
+inline uint64_t TextPrefix(std::string_view text) noexcept {
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  if (n >= 8) return text_order::BigEndianWord(p);
+  // Short texts (most member names) are assembled from loads within the text: copying them into a
+  // padded word first stalls the load that reads the word back.
+  if (n >= 4) {
+    // Two overlapping four-byte loads; the bytes they share land on the same bits.
+    uint32_t head;
+    uint32_t tail;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + n - 4, sizeof tail);
+    if constexpr (std::endian::native == std::endian::little) {
+      head = __builtin_bswap32(head);
+      tail = __builtin_bswap32(tail);
+    }
+    return (uint64_t{head} << 32) | (uint64_t{tail} << (8 * (8 - n)));
+  }
+  if (n == 0) return 0;
+  // One to three bytes: the first, the middle and the last cover them all.
+  auto byte = [p](std::size_t i) {
+    return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
+  };
+  return (byte(0) << 56) | (byte(n / 2) << (56 - 8 * (n / 2))) |
+         (byte(n - 1) << (56 - 8 * (n - 1)));
+}
 
 // Unsigned byte order over the full lengths; a proper prefix sorts first.
 inline bool TextLess(std::string_view a, std::string_view b) noexcept {
@@ -133,9 +164,9 @@ class BindingArena {
  public:
   // Slots of up to 72 bytes in steps of 4 for records, then blocks for arrays (AllocateBlock)
   // from 80 to 1024 bytes, four to each doubling: 80, 96, 112, 128, 160, ... 896, 1024. Arrays
-  // take the sizes their structures have (a record of 7 or 11 fields: 168 or 264 bytes of
-  // members), and steps of a quarter leave a block at most a quarter larger than asked, where
-  // doubling left up to twice the bytes unused.
+  // take the sizes their structures have (a record of 7 or 11 fields: 112 or 176 bytes of
+  // members on 64-bit), and steps of a quarter leave a block at most a quarter larger than asked,
+  // where doubling left up to twice the bytes unused.
   static constexpr std::size_t kSlotClassCount = 18;
   static constexpr std::size_t kSizeStep = 4;
   static constexpr std::size_t kMaxSlotSize = kSlotClassCount * kSizeStep;  // 72
@@ -195,11 +226,10 @@ class BindingArena {
 
   // Returns the record of `text` with its count incremented; the shared empty record for "".
   const InternedString* Intern(std::string_view text) { return Intern(text, HashText(text)); }
-  // The same for a record of another arena, whose hash is already known; a shared record is its
-  // own.
+  // The same for a record of another arena; a shared record is its own.
   const InternedString* Intern(const InternedString& other) {
     if (other.refCount == 0) return &other;
-    return Intern(other.View(), other.hash);
+    return Intern(other.View());
   }
   // One more reference to a record of this arena. Shared records (a count of 0, which no record
   // of an arena has while it is used) are not counted.
@@ -392,8 +422,7 @@ class BindingArena {
     if (text.empty()) return EmptyString();
     for (InternedString* record = buckets_[hash & bucketMask_]; record != nullptr;
          record = record->next) {
-      if (record->hash == hash && record->length == text.size() &&
-          TextEqual(record->Text(), text.data(), text.size())) {
+      if (record->length == text.size() && TextEqual(record->Text(), text.data(), text.size())) {
         ++record->refCount;
         return record;
       }

@@ -48,44 +48,14 @@ class BindingProperty;
 class MemberRange;
 class MemberCollector;
 
-// A member name with its first eight bytes (zero-padded) as a big-endian number: keys of one
-// structure mostly differ there, so most comparisons end without touching the name's record.
+// A member name: an interned record, which carries the prefix its comparisons mostly end on.
 struct MemberKey {
-  uint64_t prefix;
   const InternedString* name;
 };
 
-inline uint64_t MemberNamePrefix(std::string_view name) noexcept {
-  const char* p = name.data();
-  const std::size_t n = name.size();
-  if (n >= 8) return text_order::BigEndianWord(p);
-  // Short names, the most common ones, are assembled from loads within the name: copying them
-  // into a padded word first stalls the load that reads the word back.
-  if (n >= 4) {
-    // Two overlapping four-byte loads; the bytes they share land on the same bits.
-    uint32_t head;
-    uint32_t tail;
-    std::memcpy(&head, p, sizeof head);
-    std::memcpy(&tail, p + n - 4, sizeof tail);
-    if constexpr (std::endian::native == std::endian::little) {
-      head = __builtin_bswap32(head);
-      tail = __builtin_bswap32(tail);
-    }
-    return (uint64_t{head} << 32) | (uint64_t{tail} << (8 * (8 - n)));
-  }
-  if (n == 0) return 0;
-  // One to three bytes: the first, the middle and the last cover them all.
-  auto byte = [p](std::size_t i) {
-    return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
-  };
-  return (byte(0) << 56) | (byte(n / 2) << (56 - 8 * (n / 2))) |
-         (byte(n - 1) << (56 - 8 * (n - 1)));
-}
-
 // A name looked up in a structure, with its prefix computed once per lookup.
 struct MemberProbe {
-  explicit MemberProbe(std::string_view text) noexcept
-      : prefix(MemberNamePrefix(text)), name(text) {}
+  explicit MemberProbe(std::string_view text) noexcept : prefix(TextPrefix(text)), name(text) {}
   MemberProbe(uint64_t textPrefix, std::string_view text) noexcept
       : prefix(textPrefix), name(text) {}
   uint64_t prefix;
@@ -93,7 +63,8 @@ struct MemberProbe {
 };
 
 // One member of a structure. The node lives in a slot of the tree's arena, so that it stays put
-// while the structure's array of members grows or is put in order.
+// while the structure's array of members grows or is put in order; the entry itself is two
+// pointers, so that a structure's array is small and a walk over it touches few cache lines.
 struct MemberEntry {
   MemberKey key;
   BindingProperty* node;
@@ -102,15 +73,20 @@ struct MemberEntry {
 // Orders member names by unsigned bytes over their full length; a proper prefix sorts first.
 // Equal prefixes (the zero padding included) leave the decision to the full names.
 inline bool MemberKeyLess(const MemberKey& a, const MemberKey& b) noexcept {
-  if (a.prefix != b.prefix) return a.prefix < b.prefix;
-  return a.name != b.name && TextLess(a.name->View(), b.name->View());
+  if (a.name == b.name) return false;
+  const uint64_t x = a.name->prefix;
+  const uint64_t y = b.name->prefix;
+  if (x != y) return x < y;
+  return TextLess(a.name->View(), b.name->View());
 }
 inline bool MemberKeyLess(const MemberKey& a, const MemberProbe& b) noexcept {
-  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  const uint64_t x = a.name->prefix;
+  if (x != b.prefix) return x < b.prefix;
   return TextLess(a.name->View(), b.name);
 }
 inline bool MemberKeyLess(const MemberProbe& a, const MemberKey& b) noexcept {
-  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  const uint64_t y = b.name->prefix;
+  if (a.prefix != y) return a.prefix < y;
   return TextLess(a.name, b.name->View());
 }
 
@@ -236,8 +212,8 @@ class BindingProperty {
   void makeStructure(std::size_t members);
   // Makes the node a structure and returns the member `name`, inserting an empty one if missing.
   BindingProperty& memberAt(std::string_view name);
-  // The same for a name given as a shared record (BindingArena::SharedText) and its prefix: a
-  // member it inserts is named by that record, so the tree interns nothing.
+  // The same for a name given as a shared record (BindingArena::SharedText): a member it inserts
+  // is named by that record, so the tree interns nothing.
   BindingProperty& memberAt(const MemberKey& shared);
   // Puts the members of a structure in order now rather than at its first iteration (see
   // members()): the readers close each structure they complete, so that reading their trees never
@@ -346,7 +322,7 @@ class BindingProperty {
   static MemberEntry NewMember(BindingArena& arena, const MemberKey& other);  // re-interned
   // Named by `name`, a record of `arena` whose reference the member takes over (released when no
   // slot can be had). Inline: the reader's loop builds the entry in place.
-  static MemberEntry NewMember(BindingArena& arena, uint64_t prefix, const InternedString* name) {
+  static MemberEntry NewMember(BindingArena& arena, const InternedString* name) {
     void* slot = arena.Allocate(sizeof(BindingProperty));
     if (slot == nullptr) {
       arena.Release(name);
@@ -354,10 +330,10 @@ class BindingProperty {
     }
     auto* node = new (slot) BindingProperty();
     node->initChild(&arena);
-    return {{prefix, name}, node};
+    return {{name}, node};
   }
   template <class Name>
-  static MemberEntry NewMemberNamed(BindingArena& arena, uint64_t prefix, const Name& name);
+  static MemberEntry NewMemberNamed(BindingArena& arena, const Name& name);
   static void DiscardMember(const MemberEntry& member) noexcept;
   void adoptMembers(MemberEntry* first, std::size_t count, bool ordered);
   // The same for members of distinct names whose name order is known: order[j] is the index of

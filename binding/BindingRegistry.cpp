@@ -64,7 +64,7 @@ TypeBuilder& TypeBuilder::AddField(std::string_view name, std::string_view descr
   BindingField field;
   field.name.assign(name);
   field.nameHash = Fnv1a32(name);
-  field.key = {MemberNamePrefix(name), BindingArena::SharedText(name)};
+  field.key = {BindingArena::SharedText(name)};
   field.description.assign(description);
   field.identity = identity;
   field.offset = offset;

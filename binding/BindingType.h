@@ -98,7 +98,7 @@ struct BindingField {
   std::string name;
   uint32_t nameHash = 0;  // FNV-1a of the name
   // The name as every value written from a record names the member (BindingArena::SharedText).
-  MemberKey key{0, nullptr};
+  MemberKey key{nullptr};
   std::string description;
   const BindingTypeId* identity = nullptr;  // of the member's native type
   uint32_t offset = 0;                      // bytes from the start of the record

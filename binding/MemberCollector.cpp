@@ -112,7 +112,7 @@ const InternedString* MemberCollector::LearnName(BindingArena& arena, const Memb
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
-  open_.Push({&node, memberCount_, true});
+  open_.Push({&node, memberCount_, 0, true});
 }
 
 void MemberCollector::Grow() {
@@ -133,12 +133,15 @@ BindingProperty& MemberCollector::Add(std::string_view name) {
   const InternedString* record = ++membersAdded_ > kMembersBeforeKnownNames
                                      ? InternName(arena, probe)
                                      : arena.Intern(probe.name);
-  members_[memberCount_] = BindingProperty::NewMember(arena, probe.prefix, record);
+  members_[memberCount_] = BindingProperty::NewMember(arena, record);
   const MemberEntry& added = members_[memberCount_++];
   if (structure.ordered && memberCount_ - structure.first > 1 &&
-      !MemberKeyLess(members_[memberCount_ - 2].key, added.key)) {
+      (probe.prefix < structure.lastPrefix ||
+       (probe.prefix == structure.lastPrefix &&
+        !MemberKeyLess(members_[memberCount_ - 2].key, added.key)))) {
     structure.ordered = false;
   }
+  structure.lastPrefix = probe.prefix;
   return *added.node;
 }
 

@@ -39,8 +39,9 @@ class MemberCollector {
 
   struct OpenStructure {
     BindingProperty* node;
-    std::size_t first;  // its first member in the member array
-    bool ordered;       // names so far ascending, each once
+    std::size_t first;    // its first member in the member array
+    uint64_t lastPrefix;  // of the name added last, so that the common case reads no record
+    bool ordered;         // names so far ascending, each once
   };
   // Moves the full member array to the heap at twice its size.
   void Grow();

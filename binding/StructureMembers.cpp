@@ -52,7 +52,7 @@ const MemberEntry* LowerBound(const MemberEntry* first, std::size_t size,
 const MemberEntry* FindUnordered(const MemberEntry* first, const MemberEntry* last,
                                  const MemberProbe& probe) noexcept {
   for (; first != last; ++first) {
-    if (first->key.prefix == probe.prefix && first->key.name->length == probe.name.size() &&
+    if (first->key.name->prefix == probe.prefix && first->key.name->length == probe.name.size() &&
         TextEqual(first->key.name->Text(), probe.name.data(), probe.name.size())) {
       return first;
     }
@@ -74,9 +74,8 @@ const BindingProperty& BindingProperty::member(std::string_view name) const noex
 }
 
 template <class Name>
-MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, uint64_t prefix,
-                                            const Name& name) {
-  return NewMember(arena, prefix, arena.Intern(name));
+MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, const Name& name) {
+  return NewMember(arena, arena.Intern(name));
 }
 
 void BindingProperty::makeStructure() {
@@ -98,7 +97,7 @@ BindingProperty& BindingProperty::memberAt(std::string_view name) {
 }
 
 BindingProperty& BindingProperty::memberAt(const MemberKey& shared) {
-  return memberNamed(MemberProbe(shared.prefix, shared.name->View()), shared.name);
+  return memberNamed(MemberProbe(shared.name->prefix, shared.name->View()), shared.name);
 }
 
 BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
@@ -140,8 +139,8 @@ BindingProperty& BindingProperty::addMember(std::size_t position, const MemberPr
                                             const InternedString* shared) {
   StructureRecord& structure = *payload_.structure;
   if (structure.size == structure.capacity) growMembers();
-  const MemberEntry member = shared != nullptr ? NewMemberNamed(*arena_, probe.prefix, *shared)
-                                               : NewMember(*arena_, probe);
+  const MemberEntry member =
+      shared != nullptr ? NewMemberNamed(*arena_, *shared) : NewMember(*arena_, probe);
   MemberEntry* at = structure.entries + position;
   std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
   *at = member;
@@ -169,11 +168,11 @@ void BindingProperty::growMembersTo(std::size_t grown) {
 }
 
 MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberProbe& probe) {
-  return NewMemberNamed(arena, probe.prefix, probe.name);
+  return NewMemberNamed(arena, probe.name);
 }
 
 MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberKey& other) {
-  return NewMemberNamed(arena, other.prefix, *other.name);
+  return NewMemberNamed(arena, *other.name);
 }
 
 void BindingProperty::DiscardMember(const MemberEntry& member) noexcept {
