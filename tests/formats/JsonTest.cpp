@@ -124,8 +124,10 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
     shown += "{question_a:u1,question_b:u2},{a:u2,b:u3,c:u1},";
   }
   again += R"({"c":1,"a":2,"d":3},{"ab":1,"a":2,"b":3},{"c":1,"b":2,"a":3},{"c":1,"c":2,"a":3},)"
-           R"({"c":4,"c":5,"a":6},)";
-  shown += "{a:u2,c:u1,d:u3},{a:u2,ab:u1,b:u3},{a:u3,b:u2,c:u1},{a:u3,c:u2},{a:u6,c:u5},";
+           R"({"c":4,"c":5,"a":6},{"a":1,"a":2,"b":3},)";
+  shown +=
+      "{a:u2,c:u1,d:u3},{a:u2,ab:u1,b:u3},{a:u3,b:u2,c:u1},{a:u3,c:u2},{a:u6,c:u5},"
+      "{a:u2,b:u3},";
   EXPECT_EQ(Read(again + R"({"question_b":3,"question_a":4,"question_a":5}])"),
             shown + "{question_a:u5,question_b:u3}]");
   EXPECT_EQ(ParseJson(R"({"o":)" + many + R"(,"o":1})").arena()->InternedCount(), 1u);
