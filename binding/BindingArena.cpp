@@ -149,16 +149,25 @@ BindingArena::~BindingArena() {
 
 BindingArena* BindingArena::Create() {
   // One heap block for the arena and its first nursery: a small tree costs a single allocation.
-  static_assert(sizeof(void*) != 8 || (sizeof(BindingArena) + kNurseryBytes[0]) % 16 == 8,
+  // The heap promises 8-byte alignment only, so the block has room to move the arena up to the
+  // next multiple of kAlignment.
+  constexpr std::size_t kSlack = kAlignment - 8;
+  constexpr std::size_t kBytes = kSlack + sizeof(BindingArena) + kNurseryBytes[0];
+  static_assert(sizeof(void*) != 8 || kBytes % 16 == 8,
                 "the arena and its first nursery fill a block of the heap");
-  void* block = ::operator new(sizeof(BindingArena) + kNurseryBytes[0]);
-  return ::new (block) BindingArena(static_cast<unsigned char*>(block) + sizeof(BindingArena));
+  auto* block = static_cast<unsigned char*>(::operator new(kBytes));
+  const auto start = reinterpret_cast<uintptr_t>(block);
+  const std::size_t offset = ((start + kAlignment - 1) & ~uintptr_t{kAlignment - 1}) - start;
+  auto* arena = ::new (block + offset) BindingArena(block + offset + sizeof(BindingArena));
+  arena->blockOffset_ = static_cast<uint8_t>(offset);
+  return arena;
 }
 
 void BindingArena::DropRoot(BindingArena* arena) noexcept {
   if (--arena->roots_ != 0) return;
+  unsigned char* block = reinterpret_cast<unsigned char*>(arena) - arena->blockOffset_;
   arena->~BindingArena();
-  ::operator delete(arena);
+  ::operator delete(block);
 }
 
 const InternedString* BindingArena::InternNew(std::string_view text, uint32_t hash) {

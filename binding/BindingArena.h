@@ -176,11 +176,15 @@ class BindingArena {
   static constexpr std::size_t kClassCount =
       kSlotClassCount + kBlockDoublings * kBlockClassesPerDoubling;
   static constexpr std::size_t kPageSize = 4096;
+  // Arenas from Create start at a multiple of this: a node of a value tree keeps its kind and
+  // root flag in the low bits of its arena's address.
+  static constexpr std::size_t kAlignment = 32;
   // Nursery sizes in the order they are taken. The first holds a structure of two members with
   // their names; each later one is about three times the one before. Sizes of 8 modulo 16 (for
-  // the first, with the arena's own bytes) fill a block of the heap without rounding.
+  // the first, with the arena's own bytes and its alignment slack) fill a block of the heap
+  // without rounding.
   static constexpr std::size_t kNurseryCount = 3;
-  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {272, 840, 2520};
+  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {264, 840, 2520};
 
   // Page header: next and previous page, then three 16-bit fields (page size, slots in use,
   // first free slot): 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the
@@ -202,7 +206,7 @@ class BindingArena {
   BindingArena& operator=(const BindingArena&) = delete;
 
   // A heap-allocated arena for value trees, held by one root, with its first nursery in the same
-  // heap block. Throws std::bad_alloc like operator new.
+  // heap block; aligned to kAlignment. Throws std::bad_alloc like operator new.
   static BindingArena* Create();
   // One more root holds the arena (a sibling tree joins it).
   void AddRoot() noexcept { ++roots_; }
@@ -463,6 +467,7 @@ class BindingArena {
   uint16_t nurseryTop_ = 0;                 // bytes carved from the newest nursery
   uint8_t nurseryCount_ = 0;
   uint8_t firstNurseryInBlock_ = 0;  // the first nursery came with the arena's block
+  uint8_t blockOffset_ = 0;          // from the start of Create's heap block to the arena
 };
 
 }  // namespace vyn::binding

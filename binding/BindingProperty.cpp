@@ -89,7 +89,7 @@ struct BindingProperty::Walk {
   // The next child of the frame's container, or null when all have been visited. A structure
   // still being appended to yields its duplicates too, which a release needs.
   static BindingProperty* Next(Frame& frame) noexcept {
-    if (frame.node->kind_ == kCollection) {
+    if (frame.node->kindCode() == kCollection) {
       CollectionRecord* collection = frame.node->payload_.collection;
       return frame.index < collection->size ? &collection->data[frame.index++] : nullptr;
     }
@@ -116,7 +116,7 @@ struct BindingProperty::Walk {
     void* slot = arena.AllocateOrThrow(sizeof(StructureRecord));
     auto* to = new (slot) StructureRecord{nullptr, 0, 0, from.ordered};
     target.payload_.structure = to;
-    target.kind_ = kStructure;
+    target.setKindCode(kStructure);
     if (from.size == 0) return;
     to->entries = static_cast<MemberEntry*>(AllocateArray(arena, from.size * sizeof(MemberEntry)));
     to->capacity = from.size;
@@ -125,7 +125,7 @@ struct BindingProperty::Walk {
       const MemberEntry copy = BindingProperty::NewMember(arena, member.key);
       to->entries[i] = copy;
       to->size = i + 1;
-      if (IsContainer(member.node->kind_)) {
+      if (IsContainer(member.node->kindCode())) {
         stack.Push({member.node, copy.node, 0, false});
       } else {
         copy.node->copyLeaf(*member.node);
@@ -141,13 +141,13 @@ const char* BindingPropertyKindName(uint8_t kind) noexcept {
 const BindingProperty& BindingProperty::EmptyNode() noexcept { return kEmptyNode; }
 
 BindingProperty::~BindingProperty() {
-  if (owns_ == 0 || arena_ == nullptr) return;
+  if (!ownsArena() || arena() == nullptr) return;
   // A sole owner leaves every slot, string and heap block of the tree to the arena, which frees
   // them all at once: no walk over the nodes. A root sharing its arena gives its own records back
   // so that its siblings' storage can reuse them, unless the siblings are taken parts of one
   // temporary, which all go soon.
-  if (arena_->RootCount() > 1 && !arena_->keepsRecordsOfLeavingRoots()) reset();
-  BindingArena::DropRoot(arena_);
+  if (arena()->RootCount() > 1 && !arena()->keepsRecordsOfLeavingRoots()) reset();
+  BindingArena::DropRoot(arena());
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
@@ -169,12 +169,12 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
 }
 
 std::span<const uint8_t> BindingProperty::asBlob(std::span<const uint8_t> def) const noexcept {
-  if (kind_ != kBlob) return def;
+  if (kindCode() != kBlob) return def;
   return {payload_.blob->data, payload_.blob->size};
 }
 
 uint32_t BindingProperty::size() const noexcept {
-  switch (kind_) {
+  switch (kindCode()) {
     case kEmpty:
       return 0;
     case kString:
@@ -191,7 +191,7 @@ uint32_t BindingProperty::size() const noexcept {
 }
 
 std::string BindingProperty::toText() const {
-  switch (kind_) {
+  switch (kindCode()) {
     case kBool:
       return payload_.boolean ? "true" : "false";
     case kSigned:
@@ -212,7 +212,7 @@ std::string BindingProperty::toText() const {
 }
 
 uint64_t BindingProperty::toUnsigned(uint64_t def) const noexcept {
-  switch (kind_) {
+  switch (kindCode()) {
     case kBool:
       return payload_.boolean ? 1 : 0;
     case kSigned:
@@ -231,7 +231,7 @@ uint64_t BindingProperty::toUnsigned(uint64_t def) const noexcept {
 }
 
 void BindingProperty::releasePayload() noexcept {
-  if (!IsContainer(kind_)) {
+  if (!IsContainer(kindCode())) {
     releaseLeaf();
     return;
   }
@@ -242,7 +242,7 @@ void BindingProperty::releasePayload() noexcept {
     if (child == nullptr) {
       stack.Top().node->freeContainer();
       stack.Pop();
-    } else if (IsContainer(child->kind_)) {
+    } else if (IsContainer(child->kindCode())) {
       stack.Push(Walk::Start(child));
     } else {
       child->releaseLeaf();
@@ -251,16 +251,16 @@ void BindingProperty::releasePayload() noexcept {
 }
 
 void BindingProperty::releaseLeaf() noexcept {
-  switch (kind_) {
+  switch (kindCode()) {
     case kString:
-      arena_->Release(payload_.string);
+      arena()->Release(payload_.string);
       break;
     case kBlob:
-      arena_->FreeHeap(payload_.blob->data);
-      arena_->Free(sizeof(BlobRecord), payload_.blob);
+      arena()->FreeHeap(payload_.blob->data);
+      arena()->Free(sizeof(BlobRecord), payload_.blob);
       break;
     case kEnum:
-      arena_->Free(sizeof(BindingEnum), payload_.enumRecord);
+      arena()->Free(sizeof(BindingEnum), payload_.enumRecord);
       break;
     default:
       break;
@@ -269,76 +269,76 @@ void BindingProperty::releaseLeaf() noexcept {
 
 // Frees the records of a container whose children have been released already.
 void BindingProperty::freeContainer() noexcept {
-  if (kind_ == kCollection) {
+  if (kindCode() == kCollection) {
     const CollectionRecord* collection = payload_.collection;
     if (collection->capacity != 0) {
-      FreeArray(*arena_, collection->data, collection->capacity * sizeof(BindingProperty));
+      FreeArray(*arena(), collection->data, collection->capacity * sizeof(BindingProperty));
     }
-    arena_->Free(sizeof(CollectionRecord), payload_.collection);
+    arena()->Free(sizeof(CollectionRecord), payload_.collection);
     return;
   }
   StructureRecord* structure = payload_.structure;
   for (uint32_t i = 0; i < structure->size; ++i) {
-    arena_->Release(structure->entries[i].key.name);
-    arena_->Free(sizeof(BindingProperty), structure->entries[i].node);
+    arena()->Release(structure->entries[i].key.name);
+    arena()->Free(sizeof(BindingProperty), structure->entries[i].node);
   }
   if (structure->capacity != 0) {
-    FreeArray(*arena_, structure->entries, structure->capacity * sizeof(MemberEntry));
+    FreeArray(*arena(), structure->entries, structure->capacity * sizeof(MemberEntry));
   }
-  arena_->Free(sizeof(StructureRecord), structure);
+  arena()->Free(sizeof(StructureRecord), structure);
 }
 
 void BindingProperty::shareArenaWith(BindingProperty& other) {
-  assert(owns_ != 0);  // a child lives in its root's arena
-  if (owns_ == 0 || &other == this) return;
-  if (arena_ != nullptr && arena_ == other.arena_) return;
+  assert(ownsArena());  // a child lives in its root's arena
+  if (!ownsArena() || &other == this) return;
+  if (arena() != nullptr && arena() == other.arena()) return;
   BindingArena& shared = other.ensureArena();
   // The value moves aside (a swap between roots), so that it can be copied into the joined arena
   // and the old arena goes with the aside root.
   BindingProperty aside;
   aside.moveFrom(*this);
   shared.AddRoot();
-  arena_ = &shared;
-  if (aside.kind_ != kEmpty) copyInto(aside);
+  setArena(&shared);
+  if (aside.kindCode() != kEmpty) copyInto(aside);
 }
 
 // Lets go of this empty root's arena.
 void BindingProperty::leaveArena() noexcept {
-  assert(owns_ != 0 && kind_ == kEmpty);
-  BindingArena::DropRoot(arena_);
-  arena_ = nullptr;
+  assert(ownsArena() && kindCode() == kEmpty);
+  BindingArena::DropRoot(arena());
+  setArena(nullptr);
 }
 
 BindingArena& BindingProperty::ensureArena() {
-  if (arena_ == nullptr) {
-    assert(owns_ != 0);  // children always carry their tree's arena
-    arena_ = BindingArena::Create();
+  if (arena() == nullptr) {
+    assert(ownsArena());  // children always carry their tree's arena
+    setArena(BindingArena::Create());
   }
-  return *arena_;
+  return *arena();
 }
 
 void BindingProperty::setBool(bool v) {
   reset();
   payload_.boolean = v;
-  kind_ = kBool;
+  setKindCode(kBool);
 }
 
 void BindingProperty::setSigned(int64_t v) {
   reset();
   payload_.signedNumber = v;
-  kind_ = kSigned;
+  setKindCode(kSigned);
 }
 
 void BindingProperty::setUnsigned(uint64_t v) {
   reset();
   payload_.unsignedNumber = v;
-  kind_ = kUnsigned;
+  setKindCode(kUnsigned);
 }
 
 void BindingProperty::setFloat(double v) {
   reset();
   payload_.floatNumber = v;
-  kind_ = kFloat;
+  setKindCode(kFloat);
 }
 
 void BindingProperty::setString(std::string_view text) {
@@ -346,7 +346,7 @@ void BindingProperty::setString(std::string_view text) {
   const InternedString* record = ensureArena().Intern(text);
   reset();
   payload_.string = record;
-  kind_ = kString;
+  setKindCode(kString);
 }
 
 void BindingProperty::setString(const char* text) {
@@ -362,7 +362,7 @@ void BindingProperty::setBlob(std::span<const uint8_t> bytes) {
   // Should this throw, the bytes stay with the arena until the tree goes.
   void* slot = arena.AllocateOrThrow(sizeof(BlobRecord));
   payload_.blob = new (slot) BlobRecord{data, bytes.size()};
-  kind_ = kBlob;
+  setKindCode(kBlob);
 }
 
 void BindingProperty::setBlob(std::vector<uint8_t>&& bytes) {
@@ -381,26 +381,26 @@ void BindingProperty::installBlob(std::span<const uint8_t> bytes) {
     std::memcpy(data, bytes.data(), bytes.size());
   }
   payload_.blob = new (slot) BlobRecord{data, bytes.size()};
-  kind_ = kBlob;
+  setKindCode(kBlob);
 }
 
 void BindingProperty::setEnum(BindingEnum v) {
   reset();
   void* slot = ensureArena().AllocateOrThrow(sizeof(BindingEnum));
   payload_.enumRecord = new (slot) BindingEnum(v);
-  kind_ = kEnum;
+  setKindCode(kEnum);
 }
 
 void BindingProperty::makeCollection() {
-  if (kind_ == kCollection) return;
+  if (kindCode() == kCollection) return;
   reset();
   void* slot = ensureArena().AllocateOrThrow(sizeof(CollectionRecord));
   payload_.collection = new (slot) CollectionRecord{nullptr, 0, 0};
-  kind_ = kCollection;
+  setKindCode(kCollection);
 }
 
 bool BindingProperty::tryReserve(std::size_t count) {
-  if (kind_ != kCollection || count > kMaxElements) return false;
+  if (kindCode() != kCollection || count > kMaxElements) return false;
   if (count > payload_.collection->capacity) growCollection(count);
   return true;
 }
@@ -409,17 +409,17 @@ void BindingProperty::growCollection(std::size_t capacity) {
   CollectionRecord* collection = payload_.collection;
   capacity = std::min(UsableCount(capacity, sizeof(BindingProperty)), kMaxElements);
   auto* grown =
-      static_cast<BindingProperty*>(AllocateArray(*arena_, capacity * sizeof(BindingProperty)));
+      static_cast<BindingProperty*>(AllocateArray(*arena(), capacity * sizeof(BindingProperty)));
   RelocateNodes(grown, collection->data, collection->size);
   if (collection->capacity != 0) {
-    FreeArray(*arena_, collection->data, collection->capacity * sizeof(BindingProperty));
+    FreeArray(*arena(), collection->data, collection->capacity * sizeof(BindingProperty));
   }
   collection->data = grown;
   collection->capacity = static_cast<uint32_t>(capacity);
 }
 
 BindingProperty* BindingProperty::takeElements(std::size_t count) {
-  assert(kind_ == kCollection && payload_.collection->size == 0);
+  assert(kindCode() == kCollection && payload_.collection->size == 0);
   growCollection(count);
   payload_.collection->size = static_cast<uint32_t>(count);
   return payload_.collection->data;
@@ -440,33 +440,33 @@ BindingProperty& BindingProperty::elementAtSlow(std::size_t index) {
     const std::size_t doubled = std::size_t{collection->capacity} * 2;
     growCollection(std::min(std::max({needed, doubled, std::size_t{4}}), kMaxElements));
   }
-  for (std::size_t i = collection->size; i < needed; ++i) collection->data[i].initChild(arena_);
+  for (std::size_t i = collection->size; i < needed; ++i) collection->data[i].initChild(arena());
   collection->size = static_cast<uint32_t>(needed);
   return collection->data[index];
 }
 
 void BindingProperty::copyFrom(const BindingProperty& other) {
   if (&other == this) return;
-  switch (other.kind_) {
+  switch (other.kindCode()) {
     case kEmpty:
     case kBool:
     case kSigned:
     case kUnsigned:
     case kFloat: {
       const Payload payload = other.payload_;
-      const uint8_t kind = other.kind_;
+      const uint8_t kind = other.kindCode();
       reset();
       payload_ = payload;
-      kind_ = kind;
+      setKindCode(kind);
       return;
     }
     case kString:
-      if (arena_ != nullptr && arena_ == other.arena_) {
+      if (arena() != nullptr && arena() == other.arena()) {
         const InternedString* record = other.payload_.string;
-        arena_->AddRef(record);
+        arena()->AddRef(record);
         reset();
         payload_.string = record;
-        kind_ = kString;
+        setKindCode(kString);
       } else {
         setString(other.payload_.string->View());
       }
@@ -480,14 +480,14 @@ void BindingProperty::copyFrom(const BindingProperty& other) {
     default:
       break;
   }
-  if (arena_ != nullptr && arena_ == other.arena_) {
+  if (arena() != nullptr && arena() == other.arena()) {
     // Same tree: the source may lie below this node (resetting would free it) or above it
     // (copying would read what is being written), so go through a tree of its own. A root's
     // detour shares the root's arena, which the swap below then keeps.
     BindingProperty copy;
-    if (owns_ != 0) copy.shareArenaWith(*this);
+    if (ownsArena()) copy.shareArenaWith(*this);
     copy.copyInto(other);
-    if (owns_ != 0) {
+    if (ownsArena()) {
       moveFrom(copy);
     } else {
       reset();
@@ -501,8 +501,8 @@ void BindingProperty::copyFrom(const BindingProperty& other) {
 
 // Deep copy of `source`, from another tree, into this empty node.
 void BindingProperty::copyInto(const BindingProperty& source) {
-  assert(kind_ == kEmpty);
-  if (!IsContainer(source.kind_)) {
+  assert(kindCode() == kEmpty);
+  if (!IsContainer(source.kindCode())) {
     copyLeaf(source);
     return;
   }
@@ -510,7 +510,7 @@ void BindingProperty::copyInto(const BindingProperty& source) {
   stack.Push({&source, this, 0, false});
   while (!stack.Empty()) {
     Walk::CopyFrame& frame = stack.Top();
-    if (frame.source->kind_ == kStructure) {
+    if (frame.source->kindCode() == kStructure) {
       const BindingProperty* from = frame.source;
       BindingProperty* to = frame.target;
       stack.Pop();
@@ -529,10 +529,10 @@ void BindingProperty::copyInto(const BindingProperty& source) {
     }
     CollectionRecord& copies = *frame.target->payload_.collection;
     BindingProperty& to = copies.data[frame.index];
-    to.initChild(frame.target->arena_);
+    to.initChild(frame.target->arena());
     copies.size = static_cast<uint32_t>(frame.index + 1);
     const BindingProperty& from = elements.data[frame.index++];
-    if (IsContainer(from.kind_)) {
+    if (IsContainer(from.kindCode())) {
       stack.Push({&from, &to, 0, false});  // `frame` may move here
     } else {
       to.copyLeaf(from);
@@ -541,10 +541,10 @@ void BindingProperty::copyInto(const BindingProperty& source) {
 }
 
 void BindingProperty::copyLeaf(const BindingProperty& source) {
-  switch (source.kind_) {
+  switch (source.kindCode()) {
     case kString:
       payload_.string = ensureArena().Intern(*source.payload_.string);
-      kind_ = kString;
+      setKindCode(kString);
       return;
     case kBlob:
       installBlob({source.payload_.blob->data, source.payload_.blob->size});
@@ -552,29 +552,28 @@ void BindingProperty::copyLeaf(const BindingProperty& source) {
     case kEnum: {
       void* slot = ensureArena().AllocateOrThrow(sizeof(BindingEnum));
       payload_.enumRecord = new (slot) BindingEnum(*source.payload_.enumRecord);
-      kind_ = kEnum;
+      setKindCode(kEnum);
       return;
     }
     default:
       payload_ = source.payload_;
-      kind_ = source.kind_;
+      setKindCode(source.kindCode());
       return;
   }
 }
 
 void BindingProperty::moveFrom(BindingProperty& other) {
   if (&other == this) return;
-  if (owns_ != 0 && other.owns_ != 0) {
+  if (ownsArena() && other.ownsArena()) {
     std::swap(payload_, other.payload_);
-    std::swap(arena_, other.arena_);
-    std::swap(kind_, other.kind_);
+    std::swap(word_, other.word_);  // both roots: the owns flag stays where it was
     other.reset();
     // The source keeps an arena of its own for reuse, but never a hold on a shared one: an empty
     // root must not keep its former siblings' storage alive.
-    if (other.arena_ != nullptr && other.arena_->RootCount() > 1) other.leaveArena();
+    if (other.arena() != nullptr && other.arena()->RootCount() > 1) other.leaveArena();
     return;
   }
-  if (arena_ != nullptr && arena_ == other.arena_ && contains(other)) {
+  if (arena() != nullptr && arena() == other.arena() && contains(other)) {
     // The source lies below this node: the copy's reset of this node already released it.
     copyFrom(other);
     return;
@@ -586,23 +585,24 @@ void BindingProperty::moveFrom(BindingProperty& other) {
 void BindingProperty::takeFrom(BindingProperty& other) {
   // A node of this root's own tree, or of a sibling sharing its arena, may lie below this node:
   // moveFrom tells those apart.
-  if (owns_ == 0 || other.owns_ != 0 || !IsContainer(other.kind_) || arena_ == other.arena_) {
+  if (!ownsArena() || other.ownsArena() || !IsContainer(other.kindCode()) ||
+      arena() == other.arena()) {
     moveFrom(other);
     return;
   }
   reset();
   shareArenaWith(other);
-  arena_->KeepRecordsOfLeavingRoots();
+  arena()->KeepRecordsOfLeavingRoots();
   payload_ = other.payload_;
-  kind_ = other.kind_;
+  setKindCode(other.kindCode());
   // The records now belong to this tree: emptied without a reset, which would free them.
   other.payload_ = Payload{0};
-  other.kind_ = kEmpty;
+  other.setKindCode(kEmpty);
 }
 
 bool BindingProperty::contains(const BindingProperty& node) const noexcept {
   if (&node == this) return true;
-  if (!IsContainer(kind_)) return false;
+  if (!IsContainer(kindCode())) return false;
   WalkStack<Walk::Frame> stack;
   stack.Push(Walk::Start(const_cast<BindingProperty*>(this)));
   while (!stack.Empty()) {
@@ -610,7 +610,7 @@ bool BindingProperty::contains(const BindingProperty& node) const noexcept {
     if (child == &node) return true;
     if (child == nullptr) {
       stack.Pop();
-    } else if (IsContainer(child->kind_)) {
+    } else if (IsContainer(child->kindCode())) {
       stack.Push(Walk::Start(child));
     }
   }

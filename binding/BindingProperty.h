@@ -1,5 +1,5 @@
-// The generic value tree: one 24-byte node per value; strings, small records and structure
-// members live in the tree's BindingArena.
+// The generic value tree: one node per value (16 bytes on 64-bit); strings, small records and
+// structure members live in the tree's BindingArena.
 #pragma once
 
 #include <bit>
@@ -106,7 +106,7 @@ class BindingProperty {
   // Collections hold at most this many elements; asking for more is a length error (see reserve).
   static constexpr std::size_t kMaxElements = 268435455;
 
-  constexpr BindingProperty() noexcept : payload_{0}, arena_(nullptr), kind_(0), owns_(1) {}
+  constexpr BindingProperty() noexcept : payload_{0}, word_(kOwnsBit) {}
   ~BindingProperty();
   BindingProperty(const BindingProperty& other);
   BindingProperty& operator=(const BindingProperty& other);
@@ -114,29 +114,31 @@ class BindingProperty {
   BindingProperty& operator=(BindingProperty&& other) noexcept;
 
   // Reading: never changes the node, never fails.
-  BindingPropertyKind kind() const noexcept { return static_cast<BindingPropertyKind>(kind_); }
-  bool asBool(bool def = false) const noexcept { return kind_ == kBool ? payload_.boolean : def; }
+  BindingPropertyKind kind() const noexcept { return static_cast<BindingPropertyKind>(kindCode()); }
+  bool asBool(bool def = false) const noexcept {
+    return kindCode() == kBool ? payload_.boolean : def;
+  }
   int64_t asSigned(int64_t def = 0) const noexcept {
-    return kind_ == kSigned ? payload_.signedNumber : def;
+    return kindCode() == kSigned ? payload_.signedNumber : def;
   }
   uint64_t asUnsigned(uint64_t def = 0) const noexcept {
-    return kind_ == kUnsigned ? payload_.unsignedNumber : def;
+    return kindCode() == kUnsigned ? payload_.unsignedNumber : def;
   }
   double asFloat(double def = 0.0) const noexcept {
-    return kind_ == kFloat ? payload_.floatNumber : def;
+    return kindCode() == kFloat ? payload_.floatNumber : def;
   }
   // data() of the result is NUL-terminated when the node is a string.
   std::string_view asString(std::string_view def = {}) const noexcept {
-    return kind_ == kString ? payload_.string->View() : def;
+    return kindCode() == kString ? payload_.string->View() : def;
   }
   std::span<const uint8_t> asBlob(std::span<const uint8_t> def = {}) const noexcept;
   BindingEnum asEnum(BindingEnum def = {}) const noexcept {
-    return kind_ == kEnum ? *payload_.enumRecord : def;
+    return kindCode() == kEnum ? *payload_.enumRecord : def;
   }
   uint32_t size() const noexcept;
   // The shared empty node when this is not a collection or the index is past the end.
   const BindingProperty& element(std::size_t index) const noexcept {
-    if (kind_ == kCollection && index < payload_.collection->size) {
+    if (kindCode() == kCollection && index < payload_.collection->size) {
       return payload_.collection->data[index];
     }
     return EmptyNode();
@@ -145,7 +147,7 @@ class BindingProperty {
   const BindingProperty& member(std::string_view name) const noexcept;
   // Empty unless this is a collection.
   std::span<const BindingProperty> elements() const noexcept {
-    if (kind_ != kCollection) return {};
+    if (kindCode() != kCollection) return {};
     return {payload_.collection->data, payload_.collection->size};
   }
   // Members in ascending byte order of their names; empty unless this is a structure. The one
@@ -166,9 +168,9 @@ class BindingProperty {
   // Writing: each first resets the node (releasing what it held) unless stated otherwise.
   void reset() noexcept {
     // Scalars hold nothing to release; parsers reset every slot they fill.
-    if (kind_ > kFloat) releasePayload();
+    if (kindCode() > kFloat) releasePayload();
     payload_.bits = 0;
-    kind_ = kEmpty;
+    setKindCode(kEmpty);
   }
   void setBool(bool v);
   void setSigned(int64_t v);
@@ -189,18 +191,18 @@ class BindingProperty {
   // past kMaxElements is a length error: the collection is left as it is and the returned node is
   // a per-thread scratch node that is cleared on each such call, so writes through it are lost.
   BindingProperty& elementAt(std::size_t index) {
-    if (kind_ == kCollection && index < payload_.collection->size) {
+    if (kindCode() == kCollection && index < payload_.collection->size) {
       return payload_.collection->data[index];
     }
     return elementAtSlow(index);
   }
   // elementAt(size()) on a collection; any other node becomes a collection of one element.
   BindingProperty& appendElement() {
-    if (kind_ == kCollection) {
+    if (kindCode() == kCollection) {
       CollectionRecord* c = payload_.collection;
       if (c->size < c->capacity) {
         BindingProperty* node = c->data + c->size++;
-        node->initChild(arena_);
+        node->initChild(arena());
         return *node;
       }
       return elementAtSlow(c->size);
@@ -219,7 +221,7 @@ class BindingProperty {
   // members()): the readers close each structure they complete, so that reading their trees never
   // writes. Const: the members and their nodes stay as they are; only the array's order changes.
   void closeMembers() const noexcept {
-    if (kind_ == kStructure && payload_.structure->ordered != payload_.structure->size) {
+    if (kindCode() == kStructure && payload_.structure->ordered != payload_.structure->size) {
       orderMembers();
     }
   }
@@ -242,10 +244,12 @@ class BindingProperty {
   void shareArenaWith(BindingProperty& other);
 
   // The arena of this node's tree, or null before the tree needed one.
-  BindingArena* arena() const noexcept { return arena_; }
+  BindingArena* arena() const noexcept {
+    return reinterpret_cast<BindingArena*>(word_ & kArenaBits);
+  }
   // Whether this node is a root, which holds (alone or with the roots sharing it) or will create
   // its tree's arena.
-  bool ownsArena() const noexcept { return owns_ != 0; }
+  bool ownsArena() const noexcept { return (word_ & kOwnsBit) != 0; }
 
  private:
   friend class MemberRange;
@@ -254,6 +258,18 @@ class BindingProperty {
 
   static constexpr uint8_t kEmpty = 0, kBool = 1, kSigned = 2, kUnsigned = 3, kFloat = 4,
                            kString = 5, kBlob = 6, kEnum = 7, kCollection = 8, kStructure = 9;
+  // The arena, the kind and whether the node is a root share one word: arenas are aligned to
+  // BindingArena::kAlignment, which leaves the pointer's five low bits free, so that a node is 16
+  // bytes on 64-bit and the tree of a large body is a quarter smaller.
+  static constexpr uintptr_t kKindBits = 0x0F, kOwnsBit = 0x10,
+                             kArenaBits = ~(kKindBits | kOwnsBit);
+  static_assert(kStructure <= kKindBits && (kKindBits | kOwnsBit) < BindingArena::kAlignment);
+
+  uint8_t kindCode() const noexcept { return static_cast<uint8_t>(word_ & kKindBits); }
+  void setKindCode(uint8_t kind) noexcept { word_ = (word_ & ~kKindBits) | kind; }
+  void setArena(BindingArena* arena) noexcept {
+    word_ = (word_ & ~kArenaBits) | reinterpret_cast<uintptr_t>(arena);
+  }
 
   struct CollectionRecord {
     BindingProperty* data;
@@ -291,9 +307,7 @@ class BindingProperty {
 
   void initChild(BindingArena* arena) noexcept {
     payload_.bits = 0;
-    arena_ = arena;
-    kind_ = kEmpty;
-    owns_ = 0;
+    word_ = reinterpret_cast<uintptr_t>(arena);  // empty, and not a root
   }
   // Walks over nested containers keep their own stack (see the source), so that trees nested as
   // deeply as any input can make them are released, copied and searched without recursion.
@@ -344,13 +358,11 @@ class BindingProperty {
   void orderMembers() const noexcept;
 
   Payload payload_;
-  BindingArena* arena_;
-  uint8_t kind_;
-  uint8_t owns_;
+  uintptr_t word_;
 };
 
-static_assert(sizeof(void*) != 8 || sizeof(BindingProperty) == 24,
-              "a node is payload, arena, kind and owns flag: 24 bytes on 64-bit");
+static_assert(sizeof(void*) != 8 || sizeof(BindingProperty) == 16,
+              "a node is its payload and its tagged arena: 16 bytes on 64-bit");
 static_assert(sizeof(BindingProperty) <= BindingArena::kMaxSlotSize,
               "a member's node must fit a pool slot");
 
@@ -415,7 +427,7 @@ class MemberRange {
 };
 
 inline MemberRange::MemberRange(const BindingProperty& node) noexcept {
-  if (node.kind_ != BindingProperty::kStructure) return;
+  if (node.kindCode() != BindingProperty::kStructure) return;
   node.closeMembers();
   first_ = node.payload_.structure->entries;
   size_ = node.payload_.structure->size;

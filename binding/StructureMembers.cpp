@@ -63,7 +63,7 @@ const MemberEntry* FindUnordered(const MemberEntry* first, const MemberEntry* la
 }  // namespace
 
 const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {
-  if (kind_ != kStructure) return EmptyNode();
+  if (kindCode() != kStructure) return EmptyNode();
   const StructureRecord& structure = *payload_.structure;
   const MemberProbe probe(name);
   const MemberEntry* ordered = structure.entries + structure.ordered;
@@ -79,11 +79,11 @@ MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, const Name& nam
 }
 
 void BindingProperty::makeStructure() {
-  if (kind_ == kStructure) return;
+  if (kindCode() == kStructure) return;
   reset();
   void* slot = ensureArena().AllocateOrThrow(sizeof(StructureRecord));
   payload_.structure = new (slot) StructureRecord{nullptr, 0, 0, 0};
-  kind_ = kStructure;
+  setKindCode(kStructure);
 }
 
 void BindingProperty::makeStructure(std::size_t members) {
@@ -102,7 +102,7 @@ BindingProperty& BindingProperty::memberAt(const MemberKey& shared) {
 
 BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
                                               const InternedString* shared) {
-  if (kind_ != kStructure) makeStructure();
+  if (kindCode() != kStructure) makeStructure();
   StructureRecord& structure = *payload_.structure;
   const MemberEntry* ordered = structure.entries + structure.ordered;
   const bool allOrdered = structure.ordered == structure.size;
@@ -140,7 +140,7 @@ BindingProperty& BindingProperty::addMember(std::size_t position, const MemberPr
   StructureRecord& structure = *payload_.structure;
   if (structure.size == structure.capacity) growMembers();
   const MemberEntry member =
-      shared != nullptr ? NewMemberNamed(*arena_, *shared) : NewMember(*arena_, probe);
+      shared != nullptr ? NewMemberNamed(*arena(), *shared) : NewMember(*arena(), probe);
   MemberEntry* at = structure.entries + position;
   std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
   *at = member;
@@ -157,12 +157,12 @@ void BindingProperty::growMembers() {
 void BindingProperty::growMembersTo(std::size_t grown) {
   StructureRecord& structure = *payload_.structure;
   const std::size_t capacity = structure.capacity;
-  auto* entries = (AllocateEntries(*arena_, grown));
+  auto* entries = (AllocateEntries(*arena(), grown));
   if (structure.size != 0) {
     std::memcpy(static_cast<void*>(entries), structure.entries,
                 structure.size * sizeof(MemberEntry));
   }
-  if (capacity != 0) FreeEntries(*arena_, structure.entries, capacity);
+  if (capacity != 0) FreeEntries(*arena(), structure.entries, capacity);
   structure.entries = entries;
   structure.capacity = static_cast<uint32_t>(grown);
 }
@@ -176,7 +176,7 @@ MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberKey& oth
 }
 
 void BindingProperty::DiscardMember(const MemberEntry& member) noexcept {
-  BindingArena* arena = member.node->arena_;
+  BindingArena* arena = member.node->arena();
   member.node->reset();
   arena->Free(sizeof(BindingProperty), member.node);
   arena->Release(member.key.name);
@@ -187,7 +187,7 @@ void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool o
   assert(structure.size == 0);
   // Allocated before anything is released, so that on an exception the members stay with the
   // caller as they were.
-  structure.entries = (AllocateEntries(*arena_, count));
+  structure.entries = (AllocateEntries(*arena(), count));
   structure.capacity = static_cast<uint32_t>(count);
   MemberEntry* last = first + count;
   if (!ordered) {
@@ -225,7 +225,7 @@ void BindingProperty::adoptMembersInOrder(const MemberEntry* first, std::size_t 
                                           const uint8_t* order) {
   StructureRecord& structure = *payload_.structure;
   assert(structure.size == 0);
-  structure.entries = AllocateEntries(*arena_, count);
+  structure.entries = AllocateEntries(*arena(), count);
   structure.capacity = static_cast<uint32_t>(count);
   for (std::size_t j = 0; j < count; ++j) structure.entries[j] = first[order[j]];
   structure.size = structure.ordered = static_cast<uint32_t>(count);
