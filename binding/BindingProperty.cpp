@@ -94,7 +94,7 @@ struct BindingProperty::Walk {
       return frame.index < collection->size ? &collection->data[frame.index++] : nullptr;
     }
     StructureRecord* structure = frame.node->payload_.structure;
-    return frame.index < structure->size ? structure->entries[frame.index++].node : nullptr;
+    return frame.index < structure->size ? structure->entries()[frame.index++].node : nullptr;
   }
 
   // A container to copy: the source, its (empty) target and, once the target is a collection,
@@ -113,17 +113,15 @@ struct BindingProperty::Walk {
                           CopyStack& stack) {
     const StructureRecord& from = *source.payload_.structure;
     BindingArena& arena = target.ensureArena();
-    void* slot = arena.AllocateOrThrow(sizeof(StructureRecord));
-    auto* to = new (slot) StructureRecord{nullptr, 0, 0, from.ordered};
+    StructureRecord* to = AllocateStructure(arena, from.size);
     target.payload_.structure = to;
     target.setKindCode(kStructure);
     if (from.size == 0) return;
-    to->entries = static_cast<MemberEntry*>(AllocateArray(arena, from.size * sizeof(MemberEntry)));
-    to->capacity = from.size;
+    to->ordered = from.ordered;
     for (uint32_t i = 0; i < from.size; ++i) {
-      const MemberEntry& member = from.entries[i];
+      const MemberEntry& member = from.entries()[i];
       const MemberEntry copy = BindingProperty::NewMember(arena, member.key);
-      to->entries[i] = copy;
+      to->entries()[i] = copy;
       to->size = i + 1;
       if (IsContainer(member.node->kindCode())) {
         stack.Push({member.node, copy.node, 0, false});
@@ -278,14 +276,12 @@ void BindingProperty::freeContainer() noexcept {
     return;
   }
   StructureRecord* structure = payload_.structure;
+  const MemberEntry* entries = structure->entries();
   for (uint32_t i = 0; i < structure->size; ++i) {
-    arena()->Release(structure->entries[i].key.name);
-    arena()->Free(sizeof(BindingProperty), structure->entries[i].node);
+    arena()->Release(entries[i].key.name);
+    arena()->Free(sizeof(BindingProperty), entries[i].node);
   }
-  if (structure->capacity != 0) {
-    FreeArray(*arena(), structure->entries, structure->capacity * sizeof(MemberEntry));
-  }
-  arena()->Free(sizeof(StructureRecord), structure);
+  FreeStructure(*arena(), structure);
 }
 
 void BindingProperty::shareArenaWith(BindingProperty& other) {

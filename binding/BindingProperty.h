@@ -276,16 +276,26 @@ class BindingProperty {
     uint32_t size;
     uint32_t capacity;
   };
-  // The members, each name once. The first `ordered` are in ascending order of their names; the
-  // rest, added out of order to a large structure, wait unordered (at most about the square root
-  // of the size) until an iteration or closeMembers merges them in. The array lives as
-  // binding/ValueArrays.h places arrays: a slot, a pooled block, or a heap block of the arena.
-  struct StructureRecord {
-    MemberEntry* entries;
+  // The members, each name once, follow this header in one array, so that a structure costs a
+  // single record of its arena, placed as binding/ValueArrays.h places arrays: a slot, a pooled
+  // block, or a heap block. The first `ordered` are in ascending order of their names; the rest,
+  // added out of order to a large structure, wait unordered (at most about the square root of the
+  // size) until an iteration or closeMembers merges them in. Structures without room share one
+  // header that is never written (capacity 0).
+  struct alignas(MemberEntry) StructureRecord {
     uint32_t size;
     uint32_t capacity;
     uint32_t ordered;
+
+    MemberEntry* entries() noexcept { return reinterpret_cast<MemberEntry*>(this + 1); }
+    const MemberEntry* entries() const noexcept {
+      return reinterpret_cast<const MemberEntry*>(this + 1);
+    }
   };
+  static StructureRecord noMembers_;
+  // A header with room for at least `capacity` members (the shared one for 0), and its release.
+  static StructureRecord* AllocateStructure(BindingArena& arena, std::size_t capacity);
+  static void FreeStructure(BindingArena& arena, StructureRecord* record) noexcept;
   // The bytes are a heap block of the tree's arena (none when the blob is empty).
   struct BlobRecord {
     uint8_t* data;
@@ -429,7 +439,7 @@ class MemberRange {
 inline MemberRange::MemberRange(const BindingProperty& node) noexcept {
   if (node.kindCode() != BindingProperty::kStructure) return;
   node.closeMembers();
-  first_ = node.payload_.structure->entries;
+  first_ = node.payload_.structure->entries();
   size_ = node.payload_.structure->size;
 }
 

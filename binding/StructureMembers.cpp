@@ -11,21 +11,12 @@
 namespace vyn::binding {
 namespace {
 
-constexpr std::size_t kSlotEntries = BindingArena::kMaxSlotSize / sizeof(MemberEntry);
-
-MemberEntry* AllocateEntries(BindingArena& arena, std::size_t capacity) {
-  return static_cast<MemberEntry*>(AllocateArray(arena, capacity * sizeof(MemberEntry)));
-}
-
-void FreeEntries(BindingArena& arena, MemberEntry* entries, std::size_t capacity) noexcept {
-  FreeArray(arena, entries, capacity * sizeof(MemberEntry));
-}
-
 // The capacity to grow a member array to: one, a slot's worth, then doubling.
-std::size_t GrownEntries(std::size_t capacity) noexcept {
+std::size_t GrownEntries(std::size_t capacity, std::size_t header) noexcept {
+  const std::size_t slotEntries = (BindingArena::kMaxSlotSize - header) / sizeof(MemberEntry);
   if (capacity == 0) return 1;
-  if (capacity < kSlotEntries) return kSlotEntries;
-  return UsableCount(capacity * 2, sizeof(MemberEntry));
+  if (capacity < slotEntries) return slotEntries;
+  return capacity * 2;
 }
 
 // Up to this size a structure takes a name out of order by moving the later members up; past it,
@@ -62,14 +53,32 @@ const MemberEntry* FindUnordered(const MemberEntry* first, const MemberEntry* la
 
 }  // namespace
 
+BindingProperty::StructureRecord BindingProperty::noMembers_{0, 0, 0};
+
+BindingProperty::StructureRecord* BindingProperty::AllocateStructure(BindingArena& arena,
+                                                                     std::size_t capacity) {
+  if (capacity == 0) return &noMembers_;
+  constexpr std::size_t kHeader = sizeof(StructureRecord);
+  void* block = AllocateArray(arena, kHeader + capacity * sizeof(MemberEntry));
+  const std::size_t usable =
+      std::min(UsableCount(capacity, sizeof(MemberEntry), kHeader), kMaxElements);
+  return new (block) StructureRecord{0, static_cast<uint32_t>(usable), 0};
+}
+
+void BindingProperty::FreeStructure(BindingArena& arena, StructureRecord* record) noexcept {
+  if (record->capacity == 0) return;  // the shared header
+  FreeArray(arena, record, sizeof(StructureRecord) + record->capacity * sizeof(MemberEntry));
+}
+
 const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {
   if (kindCode() != kStructure) return EmptyNode();
   const StructureRecord& structure = *payload_.structure;
   const MemberProbe probe(name);
-  const MemberEntry* ordered = structure.entries + structure.ordered;
-  const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
+  const MemberEntry* entries = structure.entries();
+  const MemberEntry* ordered = entries + structure.ordered;
+  const MemberEntry* at = LowerBound(entries, structure.ordered, probe);
   if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
-  at = FindUnordered(ordered, structure.entries + structure.size, probe);
+  at = FindUnordered(ordered, entries + structure.size, probe);
   return at != nullptr ? *at->node : EmptyNode();
 }
 
@@ -81,8 +90,8 @@ MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, const Name& nam
 void BindingProperty::makeStructure() {
   if (kindCode() == kStructure) return;
   reset();
-  void* slot = ensureArena().AllocateOrThrow(sizeof(StructureRecord));
-  payload_.structure = new (slot) StructureRecord{nullptr, 0, 0, 0};
+  (void)ensureArena();  // for the members to come
+  payload_.structure = &noMembers_;
   setKindCode(kStructure);
 }
 
@@ -103,31 +112,32 @@ BindingProperty& BindingProperty::memberAt(const MemberKey& shared) {
 BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
                                               const InternedString* shared) {
   if (kindCode() != kStructure) makeStructure();
-  StructureRecord& structure = *payload_.structure;
-  const MemberEntry* ordered = structure.entries + structure.ordered;
+  // addMember may move the header: each branch that adds reads it afresh.
+  const StructureRecord& structure = *payload_.structure;
+  const MemberEntry* entries = structure.entries();
+  const MemberEntry* ordered = entries + structure.ordered;
   const bool allOrdered = structure.ordered == structure.size;
   // Names often arrive in ascending order (documents this system wrote list them so): a name
   // after the last one needs no search.
   if (allOrdered && (structure.size == 0 || MemberKeyLess(ordered[-1].key, probe))) {
     BindingProperty& member = addMember(structure.size, probe, shared);
-    ++structure.ordered;
+    ++payload_.structure->ordered;
     return member;
   }
-  const MemberEntry* at = LowerBound(structure.entries, structure.ordered, probe);
+  const MemberEntry* at = LowerBound(entries, structure.ordered, probe);
   if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
   if (allOrdered && structure.size < kInsertInPlaceLimit) {
-    BindingProperty& member =
-        addMember(static_cast<std::size_t>(at - structure.entries), probe, shared);
-    ++structure.ordered;
+    BindingProperty& member = addMember(static_cast<std::size_t>(at - entries), probe, shared);
+    ++payload_.structure->ordered;
     return member;
   }
-  if (const MemberEntry* found =
-          FindUnordered(ordered, structure.entries + structure.size, probe)) {
+  if (const MemberEntry* found = FindUnordered(ordered, entries + structure.size, probe)) {
     return *found->node;
   }
   BindingProperty& member = addMember(structure.size, probe, shared);
-  const uint32_t unordered = structure.size - structure.ordered;
-  if (unordered > kMinUnordered && uint64_t{unordered} * unordered > structure.size) {
+  const StructureRecord& grown = *payload_.structure;
+  const uint32_t unordered = grown.size - grown.ordered;
+  if (unordered > kMinUnordered && uint64_t{unordered} * unordered > grown.size) {
     orderMembers();
   }
   return member;
@@ -137,11 +147,11 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
 // changed.
 BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe,
                                             const InternedString* shared) {
+  if (payload_.structure->size == payload_.structure->capacity) growMembers();
   StructureRecord& structure = *payload_.structure;
-  if (structure.size == structure.capacity) growMembers();
   const MemberEntry member =
       shared != nullptr ? NewMemberNamed(*arena(), *shared) : NewMember(*arena(), probe);
-  MemberEntry* at = structure.entries + position;
+  MemberEntry* at = structure.entries() + position;
   std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
   *at = member;
   ++structure.size;
@@ -151,20 +161,20 @@ BindingProperty& BindingProperty::addMember(std::size_t position, const MemberPr
 void BindingProperty::growMembers() {
   const std::size_t capacity = payload_.structure->capacity;
   if (capacity >= kMaxElements) throw std::bad_alloc();
-  growMembersTo(GrownEntries(capacity));
+  growMembersTo(std::min(GrownEntries(capacity, sizeof(StructureRecord)), kMaxElements));
 }
 
-void BindingProperty::growMembersTo(std::size_t grown) {
-  StructureRecord& structure = *payload_.structure;
-  const std::size_t capacity = structure.capacity;
-  auto* entries = (AllocateEntries(*arena(), grown));
-  if (structure.size != 0) {
-    std::memcpy(static_cast<void*>(entries), structure.entries,
-                structure.size * sizeof(MemberEntry));
+void BindingProperty::growMembersTo(std::size_t capacity) {
+  StructureRecord* old = payload_.structure;
+  StructureRecord* grown = AllocateStructure(*arena(), capacity);
+  grown->size = old->size;
+  grown->ordered = old->ordered;
+  if (old->size != 0) {
+    std::memcpy(static_cast<void*>(grown->entries()), old->entries(),
+                old->size * sizeof(MemberEntry));
   }
-  if (capacity != 0) FreeEntries(*arena(), structure.entries, capacity);
-  structure.entries = entries;
-  structure.capacity = static_cast<uint32_t>(grown);
+  FreeStructure(*arena(), old);
+  payload_.structure = grown;
 }
 
 MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberProbe& probe) {
@@ -183,12 +193,11 @@ void BindingProperty::DiscardMember(const MemberEntry& member) noexcept {
 }
 
 void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool ordered) {
-  StructureRecord& structure = *payload_.structure;
-  assert(structure.size == 0);
+  assert(payload_.structure->size == 0);
+  if (count == 0) return;
   // Allocated before anything is released, so that on an exception the members stay with the
   // caller as they were.
-  structure.entries = (AllocateEntries(*arena(), count));
-  structure.capacity = static_cast<uint32_t>(count);
+  StructureRecord* structure = AllocateStructure(*arena(), count);
   MemberEntry* last = first + count;
   if (!ordered) {
     const auto less = [](const MemberEntry& a, const MemberEntry& b) {
@@ -217,24 +226,28 @@ void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool o
     last = kept;
   }
   const auto size = static_cast<std::size_t>(last - first);
-  std::memcpy(static_cast<void*>(structure.entries), first, size * sizeof(MemberEntry));
-  structure.size = structure.ordered = static_cast<uint32_t>(size);
+  std::memcpy(static_cast<void*>(structure->entries()), first, size * sizeof(MemberEntry));
+  structure->size = structure->ordered = static_cast<uint32_t>(size);
+  FreeStructure(*arena(), payload_.structure);
+  payload_.structure = structure;
 }
 
 void BindingProperty::adoptMembersInOrder(const MemberEntry* first, std::size_t count,
                                           const uint8_t* order) {
-  StructureRecord& structure = *payload_.structure;
-  assert(structure.size == 0);
-  structure.entries = AllocateEntries(*arena(), count);
-  structure.capacity = static_cast<uint32_t>(count);
-  for (std::size_t j = 0; j < count; ++j) structure.entries[j] = first[order[j]];
-  structure.size = structure.ordered = static_cast<uint32_t>(count);
+  assert(payload_.structure->size == 0);
+  if (count == 0) return;
+  StructureRecord* structure = AllocateStructure(*arena(), count);
+  MemberEntry* entries = structure->entries();
+  for (std::size_t j = 0; j < count; ++j) entries[j] = first[order[j]];
+  structure->size = structure->ordered = static_cast<uint32_t>(count);
+  FreeStructure(*arena(), payload_.structure);
+  payload_.structure = structure;
 }
 
 // Merges the unordered members in. Their nodes stay where they are.
 void BindingProperty::orderMembers() const noexcept {
   StructureRecord& structure = *payload_.structure;
-  MemberEntry* first = structure.entries;
+  MemberEntry* first = structure.entries();
   MemberEntry* middle = first + structure.ordered;
   MemberEntry* last = first + structure.size;
   const auto less = [](const MemberEntry& a, const MemberEntry& b) {

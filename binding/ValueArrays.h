@@ -27,11 +27,13 @@ inline void FreeArray(BindingArena& arena, void* array, std::size_t bytes) noexc
   }
 }
 
-// The items an array for at least `count` of `size` bytes holds: all of its block.
-inline std::size_t UsableCount(std::size_t count, std::size_t size) noexcept {
-  const std::size_t bytes = count * size;
+// The items an array for at least `count` of `size` bytes, behind a header of `header` bytes,
+// holds: all of its block.
+inline std::size_t UsableCount(std::size_t count, std::size_t size,
+                               std::size_t header = 0) noexcept {
+  const std::size_t bytes = header + count * size;
   if (bytes <= BindingArena::kMaxSlotSize || bytes > BindingArena::kMaxBlockSize) return count;
-  return BindingArena::BlockSize(bytes) / size;
+  return (BindingArena::BlockSize(bytes) - header) / size;
 }
 
 }  // namespace vyn::binding
