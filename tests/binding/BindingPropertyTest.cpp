@@ -141,6 +141,7 @@ TEST(BindingPropertyWriting, NamesInAnyOrderAreFoundOnceStayPutAndIterateInOrder
 TEST(BindingPropertyWriting, EqualStringsShareARecordAndResetsFreeTheSubtreeOrTheLength) {
   BindingProperty p = Struct({{"x", Text("same")}, {"y", Text("same")}});
   EXPECT_EQ(p.arena()->InternedCount(), 3u) << "x, y and one record for the text";
+  p.memberAt("x").copyFrom(p.member("y"));  // one tree: shares the record, releasing its own
   p.memberAt("x").reset();
   p.memberAt("y").setString(p.member("y").asString());  // its own text, released by the reset
   EXPECT_EQ(Describe(p), "{x:~,y:'same',}");
