@@ -158,6 +158,8 @@ TEST_F(SurveyFeature, TheRequestNeedsASignedInPlayerAndItsSiblings) {
   EXPECT_EQ(Get(), "404 No survey available, user not logged in.");
   SignIn("p-1", "tok", "SUCCEEDED", 0, 99);  // no account: not signed in
   EXPECT_EQ(Get(), "404 No survey available, user not logged in.");
+  SignIn("p-1", "tok", "SUCCEEDED", 42, 0);  // no summoner: not signed in
+  EXPECT_EQ(Get(), "404 No survey available, user not logged in.");
   // The first sign-in stands: its identity and token, also after a sign-out by an update, which
   // only uploads need.
   SignIn("p-1", "first");
