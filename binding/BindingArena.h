@@ -165,8 +165,8 @@ class BindingArena {
   // Slots of up to 72 bytes in steps of 4 for records, then blocks for arrays (AllocateBlock)
   // from 80 to 1024 bytes, four to each doubling: 80, 96, 112, 128, 160, ... 896, 1024. Arrays
   // take the sizes their structures have (a record of 7 or 11 fields: its counts and members
-  // take 128 or 192 bytes on 64-bit), and steps of a quarter leave a block at most a quarter
-  // larger than asked, where doubling left up to twice the bytes unused.
+  // take 184 or 280 bytes on 64-bit, blocks of 192 and 320), and steps of a quarter leave a block
+  // at most a quarter larger than asked, where doubling left up to twice the bytes unused.
   static constexpr std::size_t kSlotClassCount = 18;
   static constexpr std::size_t kSizeStep = 4;
   static constexpr std::size_t kMaxSlotSize = kSlotClassCount * kSizeStep;  // 72

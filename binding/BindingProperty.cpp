@@ -94,7 +94,7 @@ struct BindingProperty::Walk {
       return frame.index < collection->size ? &collection->data[frame.index++] : nullptr;
     }
     StructureRecord* structure = frame.node->payload_.structure;
-    return frame.index < structure->size ? structure->entries()[frame.index++].node : nullptr;
+    return frame.index < structure->size ? &structure->entries()[frame.index++].node() : nullptr;
   }
 
   // A container to copy: the source, its (empty) target and, once the target is a collection,
@@ -120,13 +120,14 @@ struct BindingProperty::Walk {
     to->ordered = from.ordered;
     for (uint32_t i = 0; i < from.size; ++i) {
       const MemberEntry& member = from.entries()[i];
-      const MemberEntry copy = BindingProperty::NewMember(arena, member.key);
-      to->entries()[i] = copy;
+      MemberEntry& copy = to->entries()[i];
+      InitMember(copy, arena, arena.Intern(*member.key.name));
       to->size = i + 1;
-      if (IsContainer(member.node->kindCode())) {
-        stack.Push({member.node, copy.node, 0, false});
+      // The target's array has its final size: the nodes pushed stay put.
+      if (IsContainer(member.node().kindCode())) {
+        stack.Push({&member.node(), &copy.node(), 0, false});
       } else {
-        copy.node->copyLeaf(*member.node);
+        copy.node().copyLeaf(member.node());
       }
     }
   }
@@ -277,10 +278,7 @@ void BindingProperty::freeContainer() noexcept {
   }
   StructureRecord* structure = payload_.structure;
   const MemberEntry* entries = structure->entries();
-  for (uint32_t i = 0; i < structure->size; ++i) {
-    arena()->Release(entries[i].key.name);
-    arena()->Free(sizeof(BindingProperty), entries[i].node);
-  }
+  for (uint32_t i = 0; i < structure->size; ++i) arena()->Release(entries[i].key.name);
   FreeStructure(*arena(), structure);
 }
 

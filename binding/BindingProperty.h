@@ -62,13 +62,7 @@ struct MemberProbe {
   std::string_view name;
 };
 
-// One member of a structure. The node lives in a slot of the tree's arena, so that it stays put
-// while the structure's array of members grows or is put in order; the entry itself is two
-// pointers, so that a structure's array is small and a walk over it touches few cache lines.
-struct MemberEntry {
-  MemberKey key;
-  BindingProperty* node;
-};
+struct MemberEntry;
 
 // Orders member names by unsigned bytes over their full length; a proper prefix sorts first.
 // Equal prefixes (the zero padding included) leave the decision to the full names.
@@ -98,9 +92,9 @@ inline bool MemberKeyLess(const MemberProbe& a, const MemberKey& b) noexcept {
 // storage: each root holds a reference, a root gives its own records back when it is reset or
 // destroyed, and the last one destroys the arena (without a walk over its tree).
 // References returned by elementAt/memberAt/element/member stay valid until the containing
-// collection grows or the node holding them is reset; structure members stay put while other
-// members are added or put in order. One thread uses a tree at a time; roots sharing an arena are
-// used by one thread at a time, together.
+// collection or structure gains an element or member, a reading of the structure puts its
+// members in order (members, closeMembers), or the node holding them is reset. One thread uses a
+// tree at a time; roots sharing an arena are used by one thread at a time, together.
 class BindingProperty {
  public:
   // Collections hold at most this many elements; asking for more is a length error (see reserve).
@@ -271,6 +265,22 @@ class BindingProperty {
     word_ = (word_ & ~kArenaBits) | reinterpret_cast<uintptr_t>(arena);
   }
 
+  struct CollectionRecord;
+  struct StructureRecord;
+  struct BlobRecord;
+  union Payload {
+    uint64_t bits;  // first, so that initialising the union clears all eight bytes
+    bool boolean;
+    int64_t signedNumber;
+    uint64_t unsignedNumber;
+    double floatNumber;
+    const InternedString* string;
+    BlobRecord* blob;
+    BindingEnum* enumRecord;
+    CollectionRecord* collection;
+    StructureRecord* structure;
+  };
+
   struct CollectionRecord {
     BindingProperty* data;
     uint32_t size;
@@ -282,7 +292,7 @@ class BindingProperty {
   // added out of order to a large structure, wait unordered (at most about the square root of the
   // size) until an iteration or closeMembers merges them in. Structures without room share one
   // header that is never written (capacity 0).
-  struct alignas(MemberEntry) StructureRecord {
+  struct alignas(Payload) StructureRecord {
     uint32_t size;
     uint32_t capacity;
     uint32_t ordered;
@@ -300,19 +310,6 @@ class BindingProperty {
   struct BlobRecord {
     uint8_t* data;
     std::size_t size;
-  };
-
-  union Payload {
-    uint64_t bits;  // first, so that initialising the union clears all eight bytes
-    bool boolean;
-    int64_t signedNumber;
-    uint64_t unsignedNumber;
-    double floatNumber;
-    const InternedString* string;
-    BlobRecord* blob;
-    BindingEnum* enumRecord;
-    CollectionRecord* collection;
-    StructureRecord* structure;
   };
 
   void initChild(BindingArena* arena) noexcept {
@@ -340,29 +337,16 @@ class BindingProperty {
   BindingProperty& memberNamed(const MemberProbe& probe, const InternedString* shared);
   BindingProperty& addMember(std::size_t position, const MemberProbe& probe,
                              const InternedString* shared);
-  // For MemberCollector: a member node of `arena` not yet in any structure, its release, and the
-  // making of this empty structure from members in any order (taken over or released).
-  static MemberEntry NewMember(BindingArena& arena, const MemberProbe& probe);
-  static MemberEntry NewMember(BindingArena& arena, const MemberKey& other);  // re-interned
-  // Named by `name`, a record of `arena` whose reference the member takes over (released when no
-  // slot can be had). Inline: the reader's loop builds the entry in place.
-  static MemberEntry NewMember(BindingArena& arena, const InternedString* name) {
-    void* slot = arena.Allocate(sizeof(BindingProperty));
-    if (slot == nullptr) {
-      arena.Release(name);
-      throw std::bad_alloc();
-    }
-    auto* node = new (slot) BindingProperty();
-    node->initChild(&arena);
-    return {{name}, node};
-  }
-  template <class Name>
-  static MemberEntry NewMemberNamed(BindingArena& arena, const Name& name);
-  static void DiscardMember(const MemberEntry& member) noexcept;
-  void adoptMembers(MemberEntry* first, std::size_t count, bool ordered);
-  // The same for members of distinct names whose name order is known: order[j] is the index of
-  // the j-th in name order.
-  void adoptMembersInOrder(const MemberEntry* first, std::size_t count, const uint8_t* order);
+  // A new empty member of `arena` at `at`, named by `name`, a record of `arena` whose reference
+  // the member takes over.
+  static void InitMember(MemberEntry& at, BindingArena& arena, const InternedString* name) noexcept;
+  // For MemberCollector: the release of a member not yet in any structure, and the making of this
+  // empty structure from members in any order: takeMembers gives room for `count` members, which
+  // the caller moves into it at once (taken over), then settleMembers puts them in order unless
+  // they are, keeping of equal names the last one given and releasing the others.
+  static void DiscardMember(MemberEntry& member) noexcept;
+  MemberEntry* takeMembers(std::size_t count);
+  void settleMembers(bool ordered) noexcept;
   void growMembers();
   void growMembersTo(std::size_t capacity);
   void orderMembers() const noexcept;
@@ -373,8 +357,28 @@ class BindingProperty {
 
 static_assert(sizeof(void*) != 8 || sizeof(BindingProperty) == 16,
               "a node is its payload and its tagged arena: 16 bytes on 64-bit");
-static_assert(sizeof(BindingProperty) <= BindingArena::kMaxSlotSize,
-              "a member's node must fit a pool slot");
+
+// One member of a structure: its name and its node, in place, so that a member costs one entry
+// of its structure's array and a walk reaches the node without a hop. A node holds no pointer to
+// itself, so an entry moves as plain bytes when the array grows, takes a member in or is put in
+// order; members therefore move when others are added or ordered.
+struct MemberEntry {
+  MemberKey key;
+  alignas(BindingProperty) unsigned char nodeBytes[sizeof(BindingProperty)];
+
+  BindingProperty& node() noexcept {
+    return *std::launder(reinterpret_cast<BindingProperty*>(nodeBytes));
+  }
+  const BindingProperty& node() const noexcept {
+    return *std::launder(reinterpret_cast<const BindingProperty*>(nodeBytes));
+  }
+};
+
+inline void BindingProperty::InitMember(MemberEntry& at, BindingArena& arena,
+                                        const InternedString* name) noexcept {
+  at.key.name = name;
+  (new (at.nodeBytes) BindingProperty())->initChild(&arena);
+}
 
 // One member of a structure, as the member iteration yields it. `name.data()` is NUL-terminated.
 struct MemberView {
@@ -395,7 +399,7 @@ class MemberRange {
     using pointer = void;
 
     iterator() = default;
-    MemberView operator*() const noexcept { return {at_->key.name->View(), *at_->node}; }
+    MemberView operator*() const noexcept { return {at_->key.name->View(), at_->node()}; }
     iterator& operator++() noexcept {
       ++at_;
       return *this;

@@ -57,6 +57,8 @@ void ReleaseHostValue(HostValue& value);
 // node, is replaced wherever the walk meets it by `value` (converted in its stead, with its own
 // placeholders honoured in turn). A record that holds a free value is thus shown without copying
 // that value into the record's tree first. A graft whose placeholder is not empty is never used.
+// Placeholders are known by their address, which a member keeps only while its structure gains
+// no member and is not put in order: take them once their structures are complete and closed.
 struct HostValueGraft {
   const BindingProperty* placeholder;
   const BindingProperty* value;

@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 #include <iterator>
 
 namespace vyn::binding {
 
 MemberCollector::~MemberCollector() {
-  for (std::size_t i = 0; i < memberCount_; ++i) BindingProperty::DiscardMember(members_[i]);
+  for (std::size_t i = 0; i < memberCount_; ++i) BindingProperty::DiscardMember(At(i));
   ForgetNames();
 }
 
@@ -26,14 +27,14 @@ void MemberCollector::ForgetNames() noexcept {
   ordersHeld_ = lastOrder_ = oldestOrder_ = 0;
 }
 
-const MemberCollector::KnownOrder* MemberCollector::FindOrder(const MemberEntry* first,
+const MemberCollector::KnownOrder* MemberCollector::FindOrder(std::size_t first,
                                                               std::size_t count) noexcept {
   std::size_t k = lastOrder_;
   for (std::size_t tried = 0; tried < ordersHeld_; ++tried, k = k + 1 == ordersHeld_ ? 0 : k + 1) {
     const KnownOrder& known = orders_[k];
-    if (known.count != count || known.names[0] != first[0].key.name) continue;
+    if (known.count != count || known.names[0] != At(first).key.name) continue;
     std::size_t i = 1;
-    while (i < count && known.names[i] == first[i].key.name) ++i;
+    while (i < count && known.names[i] == At(first + i).key.name) ++i;
     if (i == count) {
       lastOrder_ = k;
       return &known;
@@ -116,53 +117,71 @@ void MemberCollector::Open(BindingProperty& node) {
 }
 
 void MemberCollector::Grow() {
-  const std::size_t capacity = memberCapacity_ * 2;
-  auto grown = std::make_unique<MemberEntry[]>(capacity);
-  std::copy(members_, members_ + memberCount_, grown.get());
-  spilled_ = std::move(grown);
-  members_ = spilled_.get();
-  memberCapacity_ = capacity;
+  spilled_.push_back(std::unique_ptr<Chunk>(new Chunk));  // left uninitialised
+  memberCapacity_ += kChunkMembers;
+}
+
+void MemberCollector::MoveOut(std::size_t first, std::size_t count, MemberEntry* to) noexcept {
+  while (count != 0) {
+    const std::size_t run = std::min(count, kChunkMembers - first % kChunkMembers);
+    std::memcpy(static_cast<void*>(to), &At(first), run * sizeof(MemberEntry));
+    to += run;
+    first += run;
+    count -= run;
+  }
 }
 
 BindingProperty& MemberCollector::Add(std::string_view name) {
   assert(!open_.Empty());
   OpenStructure& structure = open_.Top();
-  if (memberCount_ == memberCapacity_) Grow();  // room first, so that a member made is never lost
+  // Room first, so that a name interned is never lost. The chunks taken stay for reuse.
+  if (memberCount_ == memberCapacity_) Grow();
   BindingArena& arena = *structure.node->arena();
   const MemberProbe probe(name);
   const InternedString* record = ++membersAdded_ > kMembersBeforeKnownNames
                                      ? InternName(arena, probe)
                                      : arena.Intern(probe.name);
-  members_[memberCount_] = BindingProperty::NewMember(arena, record);
-  const MemberEntry& added = members_[memberCount_++];
+  MemberEntry& added = At(memberCount_++);
+  BindingProperty::InitMember(added, arena, record);
   if (structure.ordered && memberCount_ - structure.first > 1 &&
       (probe.prefix < structure.lastPrefix ||
        (probe.prefix == structure.lastPrefix &&
-        !MemberKeyLess(members_[memberCount_ - 2].key, added.key)))) {
+        !MemberKeyLess(At(memberCount_ - 2).key, added.key)))) {
     structure.ordered = false;
   }
   structure.lastPrefix = probe.prefix;
-  return *added.node;
+  return added.node();
 }
 
 void MemberCollector::Close() {
   assert(!open_.Empty());
   const OpenStructure structure = open_.Top();
   open_.Pop();
-  const std::size_t count = memberCount_ - structure.first;
-  MemberEntry* first = members_ + structure.first;
+  const std::size_t first = structure.first;
+  const std::size_t count = memberCount_ - first;
+  if (count == 0) return;
+  BindingProperty& node = *structure.node;
+  // Each branch takes the array before it moves a member: should that fail, the members are still
+  // the collector's to release.
   if (structure.ordered || count > kMaxKnownOrderCount ||
-      membersAdded_ <= kMembersBeforeKnownNames || structure.node->arena() != namesArena_) {
-    if (count != 0) structure.node->adoptMembers(first, count, structure.ordered);
+      membersAdded_ <= kMembersBeforeKnownNames || node.arena() != namesArena_) {
+    MoveOut(first, count, node.takeMembers(count));
+    memberCount_ = first;
+    node.settleMembers(structure.ordered);
   } else if (const KnownOrder* known = FindOrder(first, count)) {
-    structure.node->adoptMembersInOrder(first, count, known->order);
+    MemberEntry* to = node.takeMembers(count);
+    for (std::size_t j = 0; j < count; ++j) to[j] = At(first + known->order[j]);
+    memberCount_ = first;
+    node.settleMembers(true);
   } else {
     const InternedString* given[kMaxKnownOrderCount];
-    for (std::size_t i = 0; i < count; ++i) given[i] = first[i].key.name;
-    structure.node->adoptMembers(first, count, false);
-    if (structure.node->size() == count) LearnOrder(given, count, first);
+    for (std::size_t i = 0; i < count; ++i) given[i] = At(first + i).key.name;
+    MemberEntry* to = node.takeMembers(count);
+    MoveOut(first, count, to);
+    memberCount_ = first;
+    node.settleMembers(false);
+    if (node.size() == count) LearnOrder(given, count, to);
   }
-  memberCount_ = structure.first;
 }
 
 }  // namespace vyn::binding

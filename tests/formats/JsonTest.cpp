@@ -143,6 +143,15 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
     read += (i < 100 ? "u" + n + "," : "{a:[u" + n + "]},") + (i == 99 ? "[" : "");
   }
   EXPECT_EQ(Read(nested + "[]],true]"), read + "[]],true]");
+  // The same for objects: an inner one's members, given in reverse and each a record of one kind
+  // out of name order, run on past what is set aside at a time while its outer member is open.
+  std::string wide = R"({"p":0,"o":{)", wideRead;
+  for (int i = 0; i < 150; ++i) {
+    const std::string n = std::to_string(i), key = std::to_string(1149 - i);
+    wide += R"(")" + key + R"(":{"b":)" + n + R"(,"a":[)" + n + "]},";
+    wideRead = "," + key + ":{a:[u" + n + "],b:u" + n + "}" + wideRead;
+  }
+  EXPECT_EQ(Read(wide + R"("":1},"q":2})"), "{o:{:u1" + wideRead + "},p:u0,q:u2}");
   for (const std::string_view blank : {""sv, " \t\r\n "sv, "null"sv, " \0"sv}) {
     EXPECT_EQ(Read(blank), "~") << blank;
   }

@@ -161,10 +161,11 @@ TEST_F(EventSide, ResourceEventsGoOutUnderTheirOwnNameThenTheBaseName) {
   event.uri = "/";
   event.data.memberAt("id").reset();
   const BindingProperty nine = Json("9");
+  const char* const names[] = {"id", "a", "b", "c", "d", "e", "f", "g", "h"};
+  for (const char* name : names) (void)event.data.memberAt(name);
+  event.data.closeMembers();
   std::vector<binding::HostValueGraft> grafts;
-  for (const char* name : {"id", "a", "b", "c", "d", "e", "f", "g", "h"}) {
-    grafts.push_back({&event.data.memberAt(name), &nine});
-  }
+  for (const char* name : names) grafts.push_back({&event.data.memberAt(name), &nine});
   ASSERT_TRUE(plugin.SendResourceEvent("OnJsonApiEvent", event, 3, grafts).ok());
   Texts seen;  // "<name> <word>: <uri> <event type> <data id>"
   for (const auto& e : host.sentEvents) {
