@@ -163,14 +163,15 @@ inline bool TextEqual(const char* a, const char* b, std::size_t length) noexcept
 class BindingArena {
  public:
   // Slots of up to 72 bytes in steps of 4 for records, then blocks for arrays (AllocateBlock)
-  // from 80 to 1024 bytes, four to each doubling: 80, 96, 112, 128, 160, ... 896, 1024. Arrays
-  // take the sizes their structures have (a record of 7 or 11 fields: its counts and members
-  // take 184 or 280 bytes on 64-bit, blocks of 192 and 320), and steps of a quarter leave a block
-  // at most a quarter larger than asked, where doubling left up to twice the bytes unused.
+  // from 80 to 1024 bytes, eight to each doubling: 80, 88, ... 128, 144, 160, ... 960, 1024.
+  // Arrays take the sizes their structures have (a record of 5, 7 or 11 fields: its counts and
+  // members take 136, 184 or 280 bytes on 64-bit, blocks of 144, 192 and 288), and steps of an
+  // eighth leave a block at most an eighth larger than asked, where doubling left up to twice the
+  // bytes unused.
   static constexpr std::size_t kSlotClassCount = 18;
   static constexpr std::size_t kSizeStep = 4;
   static constexpr std::size_t kMaxSlotSize = kSlotClassCount * kSizeStep;  // 72
-  static constexpr std::size_t kBlockClassesPerDoubling = 4;
+  static constexpr std::size_t kBlockClassesPerDoubling = 8;
   static constexpr std::size_t kBlockDoublings = 4;  // 65..128, 129..256, 257..512, 513..1024
   static constexpr std::size_t kMaxBlockSize = 1024;
   static constexpr std::size_t kClassCount =
@@ -314,18 +315,19 @@ class BindingArena {
   static std::size_t ClassIndex(std::size_t size) noexcept {
     return size == 0 ? 0 : (size - 1) / kSizeStep;
   }
-  // A block size lies in a doubling (2^(w-1), 2^w] with w = bit_width(size - 1), 7 to 10; the two
-  // bits of size - 1 below its top one tell the quarter, and the class ends at that quarter's top.
+  // A block size lies in a doubling (2^(w-1), 2^w] with w = bit_width(size - 1), 7 to 10; the
+  // three bits of size - 1 below its top one tell the eighth, and the class ends at that eighth's
+  // top.
   static std::size_t BlockClassIndex(std::size_t size) noexcept {
     if (size <= kMaxSlotSize) return ClassIndex(size);
     const auto width = static_cast<std::size_t>(std::bit_width(size - 1));
-    const std::size_t quarter = ((size - 1) >> (width - 3)) & 3;
-    return kSlotClassCount + (width - 7) * kBlockClassesPerDoubling + quarter;
+    const std::size_t eighth = ((size - 1) >> (width - 4)) & 7;
+    return kSlotClassCount + (width - 7) * kBlockClassesPerDoubling + eighth;
   }
   static std::size_t SlotSize(std::size_t index) noexcept {
     if (index < kSlotClassCount) return (index + 1) * kSizeStep;
     const std::size_t block = index - kSlotClassCount;
-    return (5 + block % kBlockClassesPerDoubling) << (4 + block / kBlockClassesPerDoubling);
+    return (9 + block % kBlockClassesPerDoubling) << (3 + block / kBlockClassesPerDoubling);
   }
   static uint16_t LoadIndex(const unsigned char* slot) noexcept {
     uint16_t index;
