@@ -165,7 +165,7 @@ class BindingArena {
   // Slots of up to 72 bytes in steps of 4 for records, then blocks for arrays (AllocateBlock)
   // from 80 to 1024 bytes, eight to each doubling: 80, 88, ... 128, 144, 160, ... 960, 1024.
   // Arrays take the sizes their structures have (a record of 5, 7 or 11 fields: its counts and
-  // members take 136, 184 or 280 bytes on 64-bit, blocks of 144, 192 and 288), and steps of an
+  // members take 128, 176 or 272 bytes on 64-bit, blocks of 128, 176 and 288), and steps of an
   // eighth leave a block at most an eighth larger than asked, where doubling left up to twice the
   // bytes unused.
   static constexpr std::size_t kSlotClassCount = 18;

@@ -94,7 +94,7 @@ struct BindingProperty::Walk {
       return frame.index < collection->size ? &collection->data[frame.index++] : nullptr;
     }
     StructureRecord* structure = frame.node->payload_.structure;
-    return frame.index < structure->size ? &structure->entries()[frame.index++].node() : nullptr;
+    return frame.index < structure->size() ? &structure->entries()[frame.index++].node() : nullptr;
   }
 
   // A container to copy: the source, its (empty) target and, once the target is a collection,
@@ -113,16 +113,16 @@ struct BindingProperty::Walk {
                           CopyStack& stack) {
     const StructureRecord& from = *source.payload_.structure;
     BindingArena& arena = target.ensureArena();
-    StructureRecord* to = AllocateStructure(arena, from.size);
+    StructureRecord* to = AllocateStructure(arena, from.size());
     target.payload_.structure = to;
     target.setKindCode(kStructure);
-    if (from.size == 0) return;
-    to->ordered = from.ordered;
-    for (uint32_t i = 0; i < from.size; ++i) {
+    if (from.size() == 0) return;
+    to->setOrdered(from.ordered());
+    for (uint32_t i = 0; i < from.size(); ++i) {
       const MemberEntry& member = from.entries()[i];
       MemberEntry& copy = to->entries()[i];
       InitMember(copy, arena, arena.Intern(*member.key.name));
-      to->size = i + 1;
+      to->setSize(i + 1);
       // The target's array has its final size: the nodes pushed stay put.
       if (IsContainer(member.node().kindCode())) {
         stack.Push({&member.node(), &copy.node(), 0, false});
@@ -183,7 +183,7 @@ uint32_t BindingProperty::size() const noexcept {
     case kCollection:
       return payload_.collection->size;
     case kStructure:
-      return payload_.structure->size;
+      return payload_.structure->size();
     default:
       return 1;
   }
@@ -278,7 +278,7 @@ void BindingProperty::freeContainer() noexcept {
   }
   StructureRecord* structure = payload_.structure;
   const MemberEntry* entries = structure->entries();
-  for (uint32_t i = 0; i < structure->size; ++i) arena()->Release(entries[i].key.name);
+  for (uint32_t i = 0; i < structure->size(); ++i) arena()->Release(entries[i].key.name);
   FreeStructure(*arena(), structure);
 }
 

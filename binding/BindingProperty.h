@@ -215,7 +215,7 @@ class BindingProperty {
   // members()): the readers close each structure they complete, so that reading their trees never
   // writes. Const: the members and their nodes stay as they are; only the array's order changes.
   void closeMembers() const noexcept {
-    if (kindCode() == kStructure && payload_.structure->ordered != payload_.structure->size) {
+    if (kindCode() == kStructure && payload_.structure->ordered() != payload_.structure->size()) {
       orderMembers();
     }
   }
@@ -287,21 +287,35 @@ class BindingProperty {
     uint32_t capacity;
   };
   // The members, each name once, follow this header in one array, so that a structure costs a
-  // single record of its arena, placed as binding/ValueArrays.h places arrays: a slot, a pooled
-  // block, or a heap block. The first `ordered` are in ascending order of their names; the rest,
-  // added out of order to a large structure, wait unordered (at most about the square root of the
-  // size) until an iteration or closeMembers merges them in. Structures without room share one
-  // header that is never written (capacity 0).
+  // single record of its arena: a whole slot or block of the arena, or a heap block of the sizes
+  // binding/ValueArrays.h gives classes of. The first `ordered` are in ascending order of their
+  // names; the rest, added out of order to a large structure, wait unordered (at most about the
+  // square root of the size) until an iteration or closeMembers merges them in. The header is one
+  // word: the size and the ordered count in 28 bits each, and in the top eight the size class of
+  // the array, which tells its capacity. Structures without room share one header that is never
+  // written (class 0, capacity 0).
   struct alignas(Payload) StructureRecord {
-    uint32_t size;
-    uint32_t capacity;
-    uint32_t ordered;
+    static constexpr uint64_t kCountMask = kMaxElements;
+    static constexpr unsigned kOrderedShift = 28, kClassShift = 56;
 
+    uint64_t word;
+
+    uint32_t size() const noexcept { return static_cast<uint32_t>(word & kCountMask); }
+    uint32_t ordered() const noexcept {
+      return static_cast<uint32_t>(word >> kOrderedShift & kCountMask);
+    }
+    unsigned sizeClass() const noexcept { return static_cast<unsigned>(word >> kClassShift); }
+    std::size_t capacity() const noexcept;
+    void setSize(std::size_t size) noexcept { word = (word & ~kCountMask) | size; }
+    void setOrdered(std::size_t ordered) noexcept {
+      word = (word & ~(kCountMask << kOrderedShift)) | uint64_t{ordered} << kOrderedShift;
+    }
     MemberEntry* entries() noexcept { return reinterpret_cast<MemberEntry*>(this + 1); }
     const MemberEntry* entries() const noexcept {
       return reinterpret_cast<const MemberEntry*>(this + 1);
     }
   };
+  static_assert(kMaxElements == (uint64_t{1} << 28) - 1, "counts of 28 bits");
   static StructureRecord noMembers_;
   // A header with room for at least `capacity` members (the shared one for 0), and its release.
   static StructureRecord* AllocateStructure(BindingArena& arena, std::size_t capacity);
@@ -444,7 +458,7 @@ inline MemberRange::MemberRange(const BindingProperty& node) noexcept {
   if (node.kindCode() != BindingProperty::kStructure) return;
   node.closeMembers();
   first_ = node.payload_.structure->entries();
-  size_ = node.payload_.structure->size;
+  size_ = node.payload_.structure->size();
 }
 
 inline MemberRange BindingProperty::members() const noexcept { return MemberRange(*this); }

@@ -53,21 +53,29 @@ Entry* FindUnordered(Entry* first, Entry* last, const MemberProbe& probe) noexce
 
 }  // namespace
 
-BindingProperty::StructureRecord BindingProperty::noMembers_{0, 0, 0};
+BindingProperty::StructureRecord BindingProperty::noMembers_{0};
+
+std::size_t BindingProperty::StructureRecord::capacity() const noexcept {
+  if (sizeClass() == 0) return 0;  // the shared header
+  const uint64_t entries =
+      (ArrayClassBytes(sizeClass()) - sizeof(StructureRecord)) / sizeof(MemberEntry);
+  return static_cast<std::size_t>(std::min<uint64_t>(entries, kMaxElements));
+}
 
 BindingProperty::StructureRecord* BindingProperty::AllocateStructure(BindingArena& arena,
                                                                      std::size_t capacity) {
   if (capacity == 0) return &noMembers_;
-  constexpr std::size_t kHeader = sizeof(StructureRecord);
-  void* block = AllocateArray(arena, kHeader + capacity * sizeof(MemberEntry));
-  const std::size_t usable =
-      std::min(UsableCount(capacity, sizeof(MemberEntry), kHeader), kMaxElements);
-  return new (block) StructureRecord{0, static_cast<uint32_t>(usable), 0};
+  const unsigned sizeClass =
+      ArrayClass(sizeof(StructureRecord) + uint64_t{capacity} * sizeof(MemberEntry));
+  const uint64_t bytes = ArrayClassBytes(sizeClass);
+  if (bytes != static_cast<std::size_t>(bytes)) throw std::bad_alloc();  // 32-bit
+  void* block = AllocateArray(arena, static_cast<std::size_t>(bytes));
+  return new (block) StructureRecord{uint64_t{sizeClass} << StructureRecord::kClassShift};
 }
 
 void BindingProperty::FreeStructure(BindingArena& arena, StructureRecord* record) noexcept {
-  if (record->capacity == 0) return;  // the shared header
-  FreeArray(arena, record, sizeof(StructureRecord) + record->capacity * sizeof(MemberEntry));
+  if (record->sizeClass() == 0) return;  // the shared header
+  FreeArray(arena, record, static_cast<std::size_t>(ArrayClassBytes(record->sizeClass())));
 }
 
 const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {
@@ -75,10 +83,10 @@ const BindingProperty& BindingProperty::member(std::string_view name) const noex
   const StructureRecord& structure = *payload_.structure;
   const MemberProbe probe(name);
   const MemberEntry* entries = structure.entries();
-  const MemberEntry* ordered = entries + structure.ordered;
-  const MemberEntry* at = LowerBound(entries, structure.ordered, probe);
+  const MemberEntry* ordered = entries + structure.ordered();
+  const MemberEntry* at = LowerBound(entries, structure.ordered(), probe);
   if (at != ordered && !MemberKeyLess(probe, at->key)) return at->node();
-  at = FindUnordered(ordered, entries + structure.size, probe);
+  at = FindUnordered(ordered, entries + structure.size(), probe);
   return at != nullptr ? at->node() : EmptyNode();
 }
 
@@ -93,7 +101,7 @@ void BindingProperty::makeStructure() {
 void BindingProperty::makeStructure(std::size_t members) {
   makeStructure();
   const std::size_t capacity = std::min(members, kMaxElements);
-  if (capacity > payload_.structure->capacity) growMembersTo(capacity);
+  if (capacity > payload_.structure->capacity()) growMembersTo(capacity);
 }
 
 BindingProperty& BindingProperty::memberAt(std::string_view name) {
@@ -110,51 +118,51 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
   // addMember may move the header: each branch that adds reads it afresh.
   StructureRecord& structure = *payload_.structure;
   MemberEntry* entries = structure.entries();
-  MemberEntry* ordered = entries + structure.ordered;
-  const bool allOrdered = structure.ordered == structure.size;
+  MemberEntry* ordered = entries + structure.ordered();
+  const bool allOrdered = structure.ordered() == structure.size();
   // Names often arrive in ascending order (documents this system wrote list them so): a name
   // after the last one needs no search.
-  if (allOrdered && (structure.size == 0 || MemberKeyLess(ordered[-1].key, probe))) {
-    BindingProperty& member = addMember(structure.size, probe, shared);
-    ++payload_.structure->ordered;
+  if (allOrdered && (structure.size() == 0 || MemberKeyLess(ordered[-1].key, probe))) {
+    BindingProperty& member = addMember(structure.size(), probe, shared);
+    payload_.structure->setOrdered(payload_.structure->ordered() + 1);
     return member;
   }
-  MemberEntry* at = LowerBound(entries, structure.ordered, probe);
+  MemberEntry* at = LowerBound(entries, structure.ordered(), probe);
   if (at != ordered && !MemberKeyLess(probe, at->key)) return at->node();
-  if (allOrdered && structure.size < kInsertInPlaceLimit) {
+  if (allOrdered && structure.size() < kInsertInPlaceLimit) {
     BindingProperty& member = addMember(static_cast<std::size_t>(at - entries), probe, shared);
-    ++payload_.structure->ordered;
+    payload_.structure->setOrdered(payload_.structure->ordered() + 1);
     return member;
   }
-  if (MemberEntry* found = FindUnordered(ordered, entries + structure.size, probe)) {
+  if (MemberEntry* found = FindUnordered(ordered, entries + structure.size(), probe)) {
     return found->node();
   }
-  BindingProperty& member = addMember(structure.size, probe, shared);
+  BindingProperty& member = addMember(structure.size(), probe, shared);
   const StructureRecord& grown = *payload_.structure;
-  const uint32_t unordered = grown.size - grown.ordered;
-  if (unordered <= kMinUnordered || uint64_t{unordered} * unordered <= grown.size) return member;
+  const uint32_t unordered = grown.size() - grown.ordered();
+  if (unordered <= kMinUnordered || uint64_t{unordered} * unordered <= grown.size()) return member;
   // The merge moves the new member to its place among the others.
   orderMembers();
-  return LowerBound(payload_.structure->entries(), grown.size, probe)->node();
+  return LowerBound(payload_.structure->entries(), grown.size(), probe)->node();
 }
 
 // Inserts an empty member at `position`, moving the later ones up. On an exception nothing has
 // changed.
 BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe,
                                             const InternedString* shared) {
-  if (payload_.structure->size == payload_.structure->capacity) growMembers();
+  if (payload_.structure->size() == payload_.structure->capacity()) growMembers();
   StructureRecord& structure = *payload_.structure;
   BindingArena& arena = *this->arena();
   const InternedString* name = shared != nullptr ? arena.Intern(*shared) : arena.Intern(probe.name);
   MemberEntry* at = structure.entries() + position;
-  std::memmove(static_cast<void*>(at + 1), at, (structure.size - position) * sizeof(MemberEntry));
+  std::memmove(static_cast<void*>(at + 1), at, (structure.size() - position) * sizeof(MemberEntry));
   InitMember(*at, arena, name);
-  ++structure.size;
+  structure.setSize(structure.size() + 1);
   return at->node();
 }
 
 void BindingProperty::growMembers() {
-  const std::size_t capacity = payload_.structure->capacity;
+  const std::size_t capacity = payload_.structure->capacity();
   if (capacity >= kMaxElements) throw std::bad_alloc();
   growMembersTo(std::min(GrownEntries(capacity, sizeof(StructureRecord)), kMaxElements));
 }
@@ -162,11 +170,11 @@ void BindingProperty::growMembers() {
 void BindingProperty::growMembersTo(std::size_t capacity) {
   StructureRecord* old = payload_.structure;
   StructureRecord* grown = AllocateStructure(*arena(), capacity);
-  grown->size = old->size;
-  grown->ordered = old->ordered;
-  if (old->size != 0) {
+  grown->setSize(old->size());
+  grown->setOrdered(old->ordered());
+  if (old->size() != 0) {
     std::memcpy(static_cast<void*>(grown->entries()), old->entries(),
-                old->size * sizeof(MemberEntry));
+                old->size() * sizeof(MemberEntry));
   }
   FreeStructure(*arena(), old);
   payload_.structure = grown;
@@ -180,23 +188,23 @@ void BindingProperty::DiscardMember(MemberEntry& member) noexcept {
 }
 
 MemberEntry* BindingProperty::takeMembers(std::size_t count) {
-  assert(payload_.structure->size == 0 && count != 0);
+  assert(payload_.structure->size() == 0 && count != 0);
   StructureRecord* structure = AllocateStructure(*arena(), count);
   FreeStructure(*arena(), payload_.structure);
   payload_.structure = structure;
-  structure->size = static_cast<uint32_t>(count);
+  structure->setSize(count);
   return structure->entries();
 }
 
 void BindingProperty::settleMembers(bool ordered) noexcept {
   StructureRecord& structure = *payload_.structure;
   MemberEntry* first = structure.entries();
-  MemberEntry* last = first + structure.size;
+  MemberEntry* last = first + structure.size();
   if (!ordered) {
     const auto less = [](const MemberEntry& a, const MemberEntry& b) {
       return MemberKeyLess(a.key, b.key);
     };
-    if (structure.size <= kInsertionSortLimit) {
+    if (structure.size() <= kInsertionSortLimit) {
       // Stable, and without the buffer a merge sort takes from the heap.
       for (MemberEntry* member = first + 1; member != last; ++member) {
         const MemberEntry moving = *member;
@@ -216,23 +224,23 @@ void BindingProperty::settleMembers(bool ordered) noexcept {
         *kept++ = *member;
       }
     }
-    structure.size = static_cast<uint32_t>(kept - first);
+    structure.setSize(static_cast<std::size_t>(kept - first));
   }
-  structure.ordered = structure.size;
+  structure.setOrdered(structure.size());
 }
 
 // Merges the unordered members in.
 void BindingProperty::orderMembers() const noexcept {
   StructureRecord& structure = *payload_.structure;
   MemberEntry* first = structure.entries();
-  MemberEntry* middle = first + structure.ordered;
-  MemberEntry* last = first + structure.size;
+  MemberEntry* middle = first + structure.ordered();
+  MemberEntry* last = first + structure.size();
   const auto less = [](const MemberEntry& a, const MemberEntry& b) {
     return MemberKeyLess(a.key, b.key);
   };
   std::sort(middle, last, less);
   std::inplace_merge(first, middle, last, less);
-  structure.ordered = structure.size;
+  structure.setOrdered(structure.size());
 }
 
 }  // namespace vyn::binding

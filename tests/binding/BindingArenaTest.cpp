@@ -1,7 +1,5 @@
 // The value arena: size classes, nurseries and 4096-byte pages, and their return to the page
 // cache.
-#include "binding/BindingArena.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,8 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "binding/PageCache.h"
 #include "base/PluginAllocator.h"
+#include "binding/BindingArena.h"
+#include "binding/BindingProperty.h"
+#include "binding/PageCache.h"
+#include "binding/ValueArrays.h"
 
 namespace vyn::binding {
 namespace {
@@ -118,6 +119,29 @@ TEST(BindingArenaPools, BlocksOfEachSizeKeepTheirBytesAndGiveTheirPagesBack) {
     EXPECT_EQ(arena.PagesHeld(), 0u);
   }
   EXPECT_EQ(PagesInUse(), before);
+}
+
+TEST(BindingArenaPools, ArrayClassesAreTheArenasSizesThenEighthsOfEachDoubling) {
+  // A structure's array knows its capacity by its class alone, so a class must give back the very
+  // bytes the arena hands out for a size it serves, and past the arena's blocks the smallest of
+  // eight sizes to each doubling that fits, numbered in eight bits up to the largest structure.
+  for (uint64_t bytes = 1; bytes <= BindingArena::kMaxBlockSize; ++bytes) {
+    const uint64_t arenas =
+        bytes <= BindingArena::kMaxSlotSize ? (bytes + 3) / 4 * 4 : BindingArena::BlockSize(bytes);
+    ASSERT_EQ(ArrayClassBytes(ArrayClass(bytes)), arenas) << bytes;
+  }
+  unsigned previous = ArrayClass(BindingArena::kMaxBlockSize);
+  for (uint64_t bytes = BindingArena::kMaxBlockSize + 1; bytes < (uint64_t{1} << 36);
+       bytes += bytes / 7) {
+    const unsigned sizeClass = ArrayClass(bytes);
+    ASSERT_GE(ArrayClassBytes(sizeClass), bytes);
+    ASSERT_LE(8 * ArrayClassBytes(sizeClass), 9 * bytes) << bytes;
+    ASSERT_LT(ArrayClassBytes(sizeClass - 1), bytes) << bytes;
+    ASSERT_GE(sizeClass, previous);
+    previous = sizeClass;
+  }
+  const uint64_t largest = 8 + uint64_t{BindingProperty::kMaxElements} * sizeof(MemberEntry);
+  EXPECT_LE(ArrayClass(largest), 255u);
 }
 
 }  // namespace
