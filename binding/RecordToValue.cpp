@@ -71,6 +71,9 @@ bool WriteRecord(const BindingRegistry& registry, BindingProperty& out, BindingR
             : WriteMember(registry, out.memberAt(field.key), status, member, field);
     if (!written) return false;
   }
+  // Closed like the readers' structures: reading the tree then never moves its members, whose
+  // addresses callers may hold (a view's placeholders).
+  out.closeMembers();
   return true;
 }
 

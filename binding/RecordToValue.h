@@ -84,6 +84,7 @@ bool WriteNative(const BindingRegistry& registry, BindingProperty& out, BindingR
     for (const auto& [key, value] : in) {
       if (!WriteNative(registry, out.memberAt(key), status, value, described)) return false;
     }
+    out.closeMembers();  // see WriteRecord
   } else if constexpr (kind == BindingTypeKind::Enum) {
     return to_value_internal::WriteEnum(out, status, &in, described);
   } else {

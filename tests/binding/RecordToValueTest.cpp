@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "binding/AssignValue.h"
@@ -85,6 +87,18 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   failed.SetError("first");
   RecordToValue(registry, failed, &native, leaves.type());
   EXPECT_EQ(failed.ErrorText(), "first") << "a failed result is not overwritten";
+}
+
+TEST(RecordToValue, TreesComeOutClosedSoThatReadingThemMovesNoMember) {
+  // Callers hold members of a converted tree by address (a view's placeholders) while it is read.
+  BindingRegistry registry;
+  std::unordered_map<std::string, int32_t> map;
+  for (int32_t i = 0; i < 60; ++i) map.emplace("k" + std::to_string(i), i);
+  const BindingResult value = NativeToValue(registry, map);
+  std::map<std::string, const BindingProperty*> held;
+  for (const auto& entry : map) held[entry.first] = &value.member(entry.first);
+  EXPECT_EQ(value.members().size(), 60u);  // a reading: it puts members added out of order in place
+  for (const auto& [name, node] : held) EXPECT_EQ(&value.member(name), node) << name;
 }
 
 struct Pair {
