@@ -213,7 +213,7 @@ class BindingProperty {
   BindingProperty& memberAt(const MemberKey& shared);
   // Puts the members of a structure in order now rather than at its first iteration (see
   // members()): the readers close each structure they complete, so that reading their trees never
-  // writes. Const: the members and their nodes stay as they are; only the array's order changes.
+  // writes. Const: no member changes, only their order in the array, which moves them.
   void closeMembers() const noexcept {
     if (kindCode() == kStructure && payload_.structure->ordered() != payload_.structure->size()) {
       orderMembers();
