@@ -126,19 +126,14 @@ TEST(BindingArenaPools, ArrayClassesAreTheArenasSizesThenEighthsOfEachDoubling) 
   // bytes the arena hands out for a size it serves, and past the arena's blocks the smallest of
   // eight sizes to each doubling that fits, numbered in eight bits up to the largest structure.
   for (uint64_t bytes = 1; bytes <= BindingArena::kMaxBlockSize; ++bytes) {
-    const uint64_t arenas =
-        bytes <= BindingArena::kMaxSlotSize ? (bytes + 3) / 4 * 4 : BindingArena::BlockSize(bytes);
-    ASSERT_EQ(ArrayClassBytes(ArrayClass(bytes)), arenas) << bytes;
+    ASSERT_EQ(ArrayClassBytes(ArrayClass(bytes)), BindingArena::BlockSize(bytes)) << bytes;
   }
-  unsigned previous = ArrayClass(BindingArena::kMaxBlockSize);
   for (uint64_t bytes = BindingArena::kMaxBlockSize + 1; bytes < (uint64_t{1} << 36);
        bytes += bytes / 7) {
     const unsigned sizeClass = ArrayClass(bytes);
     ASSERT_GE(ArrayClassBytes(sizeClass), bytes);
     ASSERT_LE(8 * ArrayClassBytes(sizeClass), 9 * bytes) << bytes;
     ASSERT_LT(ArrayClassBytes(sizeClass - 1), bytes) << bytes;
-    ASSERT_GE(sizeClass, previous);
-    previous = sizeClass;
   }
   const uint64_t largest = 8 + uint64_t{BindingProperty::kMaxElements} * sizeof(MemberEntry);
   EXPECT_LE(ArrayClass(largest), 255u);
