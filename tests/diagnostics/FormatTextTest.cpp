@@ -28,10 +28,11 @@ TEST(FormatText, PlaceholdersStarsAndKinds) {
        "[   42|42   |  a|3.14|   2.2]"},
       {FormatText("[%1$*2$d]", 42, 6) + FormatText("[%*.*c]", 3, 5, 'x') + FormatText("%.-3d", 5),
        "[    42][  x]005"},
-      {FormatText("a%*db", "x", 5) + FormatText("b%*db", 2.0, 5) + FormatText("c%1$*3$db", 5, 6) +
+      {FormatText("a%*db", "x", 5) + FormatText("b%*db", 2.0, 5) +
+           FormatText("b%*db", std::string("x"), 5) + FormatText("c%1$*3$db", 5, 6) +
            FormatText("[%*d]", int64_t{0x100000003}, 1) + FormatText("[%*d]", uint8_t{3}, 7) +
            FormatText("[%*d]", 3ull, 7),
-       "abc[  1][  7][  7]"},
+       "abbc[  1][  7][  7]"},
       {FormatText("%1$hd|%1$hhd|%2$ld|%2$lld|%2$jd|%2$zd", 65537, 5), "65537|65537|5|5|5|5"},
       {FormatText("%1 %2 %3$x %4$X %5$x", UINT64_MAX, INT64_MIN, 0xABCDEF0123LL, uint16_t{0xBEEF},
                   -1),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <span>
 #include <thread>
 
 #include "binding/TypeBuilder.h"
@@ -157,7 +158,7 @@ TEST_F(EventSide, ResourceEventsGoOutUnderTheirOwnNameThenTheBaseName) {
   const binding::BindingResult sent = plugin.SendResourceEvent("OnJsonApiEvent", event, 0);
   ASSERT_TRUE(sent.ok()) << sent.ErrorText();
   // When the uri's own name is the base name, the event goes out once. Grafts show a tree in
-  // place of empty members of the data, here more of them than fit a short list.
+  // place of empty members of the data: with the data's own, 8 fill a short list and 10 spill.
   event.uri = "/";
   event.data.memberAt("id").reset();
   const BindingProperty nine = Json("9");
@@ -166,7 +167,10 @@ TEST_F(EventSide, ResourceEventsGoOutUnderTheirOwnNameThenTheBaseName) {
   event.data.closeMembers();
   std::vector<binding::HostValueGraft> grafts;
   for (const char* name : names) grafts.push_back({&event.data.memberAt(name), &nine});
-  ASSERT_TRUE(plugin.SendResourceEvent("OnJsonApiEvent", event, 3, grafts).ok());
+  for (const std::size_t count : {std::size_t{7}, grafts.size()}) {
+    const std::span<const binding::HostValueGraft> some = std::span(grafts).first(count);
+    ASSERT_TRUE(plugin.SendResourceEvent("OnJsonApiEvent", event, 3, some).ok());
+  }
   Texts seen;  // "<name> <word>: <uri> <event type> <data id>"
   for (const auto& e : host.sentEvents) {
     const test::CopiedValue& payload = e.payload;
@@ -176,7 +180,7 @@ TEST_F(EventSide, ResourceEventsGoOutUnderTheirOwnNameThenTheBaseName) {
   }
   EXPECT_EQ(seen, (Texts{"OnJsonApiEvent_vyn-pft_v2_survey 0: /vyn-pft/v2/survey Delete 9",
                          "OnJsonApiEvent 0: /vyn-pft/v2/survey Delete 9",
-                         "OnJsonApiEvent 3: / Delete 9"}));
+                         "OnJsonApiEvent 3: / Delete 9", "OnJsonApiEvent 3: / Delete 9"}));
 }
 
 // A registration whose event has no "data" member leaves the shell no place to show the data in:
