@@ -272,6 +272,27 @@ class BindingArena {
     return SlotSize(BlockClassIndex(size));
   }
 
+  // The size classes: slots in steps of kSizeStep up to kMaxSlotSize, then eight to each
+  // doubling. A size past kMaxBlockSize has a class too, which the pools never serve: arrays that
+  // know their capacity by their class alone take heap blocks of those sizes (ValueArrays.h). The
+  // pools compute in the native width; such arrays in 64 bits, whatever the build.
+  // A size lies in a doubling (2^(w-1), 2^w] with w = bit_width(size - 1); the three bits of
+  // size - 1 below its top one tell the eighth, and the class ends at that eighth's top.
+  template <class Size>
+  static constexpr Size SizeClass(Size size) noexcept {
+    if (size <= kMaxSlotSize) return size == 0 ? 0 : (size - 1) / kSizeStep;
+    const auto width = static_cast<Size>(std::bit_width(size - 1));
+    const Size eighth = ((size - 1) >> (width - 4)) & 7;
+    return kSlotClassCount + (width - 7) * kBlockClassesPerDoubling + eighth;
+  }
+  // The bytes of a class: the largest size it takes.
+  template <class Size>
+  static constexpr Size SizeClassBytes(Size index) noexcept {
+    if (index < kSlotClassCount) return (index + 1) * kSizeStep;
+    const Size block = index - kSlotClassCount;
+    return (9 + block % kBlockClassesPerDoubling) << (3 + block / kBlockClassesPerDoubling);
+  }
+
   // As Allocate, but throws std::bad_alloc like operator new when memory is exhausted.
   void* AllocateOrThrow(std::size_t size) {
     void* slot = Allocate(size);
@@ -315,20 +336,8 @@ class BindingArena {
   static std::size_t ClassIndex(std::size_t size) noexcept {
     return size == 0 ? 0 : (size - 1) / kSizeStep;
   }
-  // A block size lies in a doubling (2^(w-1), 2^w] with w = bit_width(size - 1), 7 to 10; the
-  // three bits of size - 1 below its top one tell the eighth, and the class ends at that eighth's
-  // top.
-  static std::size_t BlockClassIndex(std::size_t size) noexcept {
-    if (size <= kMaxSlotSize) return ClassIndex(size);
-    const auto width = static_cast<std::size_t>(std::bit_width(size - 1));
-    const std::size_t eighth = ((size - 1) >> (width - 4)) & 7;
-    return kSlotClassCount + (width - 7) * kBlockClassesPerDoubling + eighth;
-  }
-  static std::size_t SlotSize(std::size_t index) noexcept {
-    if (index < kSlotClassCount) return (index + 1) * kSizeStep;
-    const std::size_t block = index - kSlotClassCount;
-    return (9 + block % kBlockClassesPerDoubling) << (3 + block / kBlockClassesPerDoubling);
-  }
+  static std::size_t BlockClassIndex(std::size_t size) noexcept { return SizeClass(size); }
+  static std::size_t SlotSize(std::size_t index) noexcept { return SizeClassBytes(index); }
   static uint16_t LoadIndex(const unsigned char* slot) noexcept {
     uint16_t index;
     std::memcpy(&index, slot, sizeof index);

@@ -2,7 +2,6 @@
 // slot while they fit one, then in a block of the pools, then on the arena's heap.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -36,21 +35,14 @@ inline std::size_t UsableCount(std::size_t count, std::size_t size) noexcept {
   return BindingArena::BlockSize(bytes) / size;
 }
 
-// Size classes for arrays that know their size by their class alone (a structure's): up to
-// BindingArena::kMaxBlockSize the arena's own slots and blocks, then on the heap eight to each
-// doubling as well, so that a class number of eight bits tells the bytes of any array.
+// The size class of an array that knows its capacity by its class alone (a structure's), and
+// the bytes of such a class. Past BindingArena::kMaxBlockSize the classes go on, eight to each
+// doubling, on the heap, so that a class number of eight bits tells the bytes of any array.
 inline unsigned ArrayClass(uint64_t bytes) noexcept {
-  if (bytes <= BindingArena::kMaxSlotSize) {
-    return bytes == 0 ? 0 : static_cast<unsigned>((bytes - 1) / BindingArena::kSizeStep);
-  }
-  const auto width = static_cast<unsigned>(std::bit_width(bytes - 1));
-  const auto eighth = static_cast<unsigned>((bytes - 1) >> (width - 4)) & 7;
-  return static_cast<unsigned>(BindingArena::kSlotClassCount) + (width - 7) * 8 + eighth;
+  return static_cast<unsigned>(BindingArena::SizeClass(bytes));
 }
 inline uint64_t ArrayClassBytes(unsigned sizeClass) noexcept {
-  if (sizeClass < BindingArena::kSlotClassCount) return (sizeClass + 1) * BindingArena::kSizeStep;
-  const unsigned block = sizeClass - static_cast<unsigned>(BindingArena::kSlotClassCount);
-  return uint64_t{9 + block % 8} << (3 + block / 8);
+  return BindingArena::SizeClassBytes(uint64_t{sizeClass});
 }
 
 }  // namespace vyn::binding

@@ -121,19 +121,23 @@ TEST(BindingArenaPools, BlocksOfEachSizeKeepTheirBytesAndGiveTheirPagesBack) {
   EXPECT_EQ(PagesInUse(), before);
 }
 
-TEST(BindingArenaPools, ArrayClassesAreTheArenasSizesThenEighthsOfEachDoubling) {
-  // A structure's array knows its capacity by its class alone, so a class must give back the very
-  // bytes the arena hands out for a size it serves, and past the arena's blocks the smallest of
-  // eight sizes to each doubling that fits, numbered in eight bits up to the largest structure.
-  for (uint64_t bytes = 1; bytes <= BindingArena::kMaxBlockSize; ++bytes) {
-    ASSERT_EQ(ArrayClassBytes(ArrayClass(bytes)), BindingArena::BlockSize(bytes)) << bytes;
-  }
-  for (uint64_t bytes = BindingArena::kMaxBlockSize + 1; bytes < (uint64_t{1} << 36);
-       bytes += bytes / 7) {
+TEST(BindingArenaPools, SizeClassesAreStepsOfFourThenEighthsOfEachDoubling) {
+  // A structure's array knows its capacity by its class alone: the class must tell the bytes of
+  // the smallest size that fits, as the arena hands out for the sizes it serves, then eight sizes
+  // to each doubling, numbered in eight bits up to the largest structure.
+  for (uint64_t bytes = 1; bytes < (uint64_t{1} << 36); bytes += bytes < 4096 ? 1 : bytes / 7) {
     const unsigned sizeClass = ArrayClass(bytes);
-    ASSERT_GE(ArrayClassBytes(sizeClass), bytes);
-    ASSERT_LE(8 * ArrayClassBytes(sizeClass), 9 * bytes) << bytes;
-    ASSERT_LT(ArrayClassBytes(sizeClass - 1), bytes) << bytes;
+    const uint64_t classBytes = ArrayClassBytes(sizeClass);
+    ASSERT_GE(classBytes, bytes);
+    ASSERT_TRUE(sizeClass == 0 || ArrayClassBytes(sizeClass - 1) < bytes) << bytes;
+    if (bytes <= BindingArena::kMaxSlotSize) {
+      ASSERT_EQ(classBytes % BindingArena::kSizeStep, 0u) << bytes;
+    } else {
+      ASSERT_LE(8 * classBytes, 9 * bytes) << bytes;
+    }
+    if (bytes <= BindingArena::kMaxBlockSize) {
+      ASSERT_EQ(BindingArena::BlockSize(static_cast<std::size_t>(bytes)), classBytes) << bytes;
+    }
   }
   const uint64_t largest = 8 + uint64_t{BindingProperty::kMaxElements} * sizeof(MemberEntry);
   EXPECT_LE(ArrayClass(largest), 255u);
