@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <string_view>
 #include <system_error>
 
@@ -30,6 +31,21 @@ constexpr std::string_view kTrueWords[] = {"true", "True", "TRUE", "y",  "Y", "y
                                            "Yes",  "YES",  "on",   "On", "ON"};
 constexpr std::string_view kFalseWords[] = {"false", "False", "FALSE", "n",   "N",  "no",
                                             "No",    "NO",    "off",   "Off", "OFF"};
+
+constexpr std::size_t kLongestWord = 5;  // "false"
+constexpr bool FitLongestWord(std::span<const std::string_view> words) {
+  return std::ranges::all_of(words, [](std::string_view w) { return w.size() <= kLongestWord; });
+}
+static_assert(FitLongestWord(kNullWords) && FitLongestWord(kTrueWords) &&
+              FitLongestWord(kFalseWords));
+
+// Whether a text starting with `c` may read as a finite number: the number readers skip blanks
+// and take a sign, and a number then starts with a digit or a point ("inf" and "nan" are not
+// finite).
+bool MayStartNumber(char c) {
+  return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == ' ' ||
+         (c >= '\t' && c <= '\r');
+}
 
 template <std::size_t N>
 bool IsWord(std::string_view text, const std::string_view (&words)[N]) {
@@ -165,14 +181,17 @@ void ResolveYamlScalar(BindingResult& result, BindingProperty& slot, const char*
     slot.setString(value);
     return;
   }
-  if (IsWord(value, kNullWords)) {
+  // Most plain scalars are text: a scalar is looked up among the words only when it is as short
+  // as they are, and read as a number only when it starts as a finite number can.
+  const bool word = value.size() <= kLongestWord;
+  if (word && IsWord(value, kNullWords)) {
     slot.reset();
     return;
   }
-  if (ResolvePlainNumber(value, slot)) return;
-  if (IsWord(value, kTrueWords)) {
+  if (MayStartNumber(value[0]) && ResolvePlainNumber(value, slot)) return;
+  if (word && IsWord(value, kTrueWords)) {
     slot.setBool(true);
-  } else if (IsWord(value, kFalseWords)) {
+  } else if (word && IsWord(value, kFalseWords)) {
     slot.setBool(false);
   } else {
     slot.setString(value);

@@ -19,9 +19,9 @@ void ExpectAll(std::initializer_list<std::pair<std::string_view, std::string>> c
 TEST(YamlScalars, TypedByTheirTextOrTheirTag) {
   const std::string value = "error: Value ", format = " is in an incorrect format";
   ExpectAll({
-      {"[42, -42, 4.5, 1e3, 0x2000000000001B, 0x1p3, 010, 1.0, -0, +5, 9007199254740993]",
-       "[u42,s-42,f4.5,u1000,u9007199254741019,u8,u10,u1,u0,u5,u9007199254740993]"},
-      {"[yes, OFF, tRUE, ~, null, inf, nan, 1_000, '42', '', \"\", 1e400]",
+      {"[42, -42, .5, 1e3, 0x2000000000001B, 0x1p3, 010, 1.0, -0, +5, 9007199254740993]",
+       "[u42,s-42,f0.5,u1000,u9007199254741019,u8,u10,u1,u0,u5,u9007199254740993]"},
+      {"[yes, False, tRUE, ~, null, inf, nan, 1_000, '42', '', \"\", 1e400]",
        "[true,false,\"tRUE\",~,~,\"inf\",\"nan\",\"1_000\",\"42\",\"\",\"\",\"1e400\"]"},
       {"[18446744073709551615, -9223372036854775808, 18446744073709551616, -9223372036854775809]",
        "[u18446744073709551615,s-9223372036854775808,f1.8446744073709552e+19,"
