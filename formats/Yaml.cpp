@@ -121,6 +121,10 @@ class YamlWalker {
   void HandleStart(const yaml_event_t& event, Slot& slot, bool mapping);
   void HandleAlias(const yaml_event_t& event, Slot& slot);
   void HandleEnd();
+  // A mapping in a sequence likely names as many members as the one before it (the records of a
+  // list are of one kind), so it is made with room for that many at once, where its array would
+  // grow one doubling at a time. The room it leaves unused is bounded by the one before.
+  std::size_t SiblingMembers(const Slot& slot) const;
   std::size_t AddPath(Slot& slot);
   Anchor* RecordAnchor(const yaml_event_t& event, const yaml_char_t* name, Anchor anchor);
   const BindingProperty& Resolve(std::size_t path, std::size_t& depth) const;
@@ -266,7 +270,7 @@ void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping
   // A repeated key may find a container there already; the new one starts empty.
   slot.node->reset();
   if (mapping) {
-    slot.node->makeStructure();
+    slot.node->makeStructure(SiblingMembers(slot));
   } else {
     slot.node->makeCollection();
   }
@@ -282,6 +286,12 @@ void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping
     if (anchor == nullptr) return;
   }
   open_.push_back(OpenContainer{slot.node, path, anchor, mapping});
+}
+
+std::size_t YamlWalker::SiblingMembers(const Slot& slot) const {
+  if (!slot.isIndex || slot.index == 0) return 0;
+  const BindingProperty& previous = open_.back().node->element(slot.index - 1);
+  return previous.kind() == BindingPropertyKind::Structure ? previous.size() : 0;
 }
 
 void YamlWalker::HandleEnd() {
