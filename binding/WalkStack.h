@@ -15,13 +15,13 @@ class WalkStack {
   std::size_t Size() const noexcept { return size_; }
   // Valid until the next Push.
   Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
-  // Inline itself, with the rare spill out of line: walks push a frame for every container.
   void Push(const Frame& frame) {
     if (size_ < kInline) {
-      inline_[size_++] = frame;
+      inline_[size_] = frame;
     } else {
-      Spill(frame);
+      spill_.push_back(frame);
     }
+    ++size_;
   }
   void Pop() noexcept {
     if (size_ > kInline) spill_.pop_back();
@@ -30,11 +30,6 @@ class WalkStack {
 
  private:
   static constexpr std::size_t kInline = 32;
-
-  [[gnu::noinline, gnu::cold]] void Spill(const Frame& frame) {
-    spill_.push_back(frame);
-    ++size_;
-  }
   Frame inline_[kInline];
   std::vector<Frame> spill_;
   std::size_t size_ = 0;
