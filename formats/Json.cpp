@@ -73,8 +73,7 @@ static_assert(JsonAllocator::kNeedFree, "RapidJSON must free what it takes from 
 
 // The writers' output stream: the caller's string itself, so that the text needs no copy once
 // written. The string is sized to its capacity, grown by doubling and cut back to the text at the
-// end; `begin_`, `at_` and `end_` let a character be put, and the size be told, without reading
-// the string's own fields.
+// end; `at_` and `end_` let a character be put without reading the string's own fields.
 class TextSink {
  public:
   using Ch = char;
@@ -96,7 +95,7 @@ class TextSink {
     at_ += count;
     return first;
   }
-  std::size_t size() const noexcept { return static_cast<std::size_t>(at_ - begin_); }
+  std::size_t size() const noexcept { return static_cast<std::size_t>(at_ - out_.data()); }
   // Leaves the string holding exactly the text written.
   void Finish() { out_.resize(size()); }
 
@@ -108,14 +107,12 @@ class TextSink {
   void Grow(std::size_t count) {
     const std::size_t used = size();
     out_.resize(std::max({out_.capacity(), out_.size() * 2, used + count, kFirstBytes}));
-    begin_ = out_.data();
-    at_ = begin_ + used;
-    end_ = begin_ + out_.size();
+    at_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
   }
 
   std::string& out_;
-  char* begin_ = out_.data();
-  char* at_ = begin_;
+  char* at_ = out_.data();
   char* end_ = at_;
 };
 
