@@ -129,6 +129,7 @@ TEST(YamlUtf8, TextThatIsNotUtf8IsRefusedWhereItStops) {
       {"a: 1\nb: x\xFF", leading + "1 col: 4"},
       {"a: \xC3\xA9\xE2\x82\xAC\xFF", leading + "0 col: 5"},
       {"a: 1\r\nb: \xFE", leading + "1 col: 3"},
+      {"a\xE2\x80\xA8\xC3\xA9\xC2\x85\xE2\x80\xA9\x62\xFF", leading + "3 col: 1"},
       {"\xEF\xBB\xBF\x61: \xFF", leading + "0 col: 3"},
       // The library checks only the shape of a tag's %-escapes; the rest is checked at the node.
       {"a: !x%C0%80 v", tag + "0 col: 3"},
