@@ -76,7 +76,8 @@ TEST(FormatText, ResultsAreBoundedAndVersionsAndUtf16Convert) {
   buffer[0] = 'x';
   EXPECT_EQ(BufferPrintf(buffer, 8, nullptr), 0);
   EXPECT_EQ(buffer[0], '\0') << "no format leaves an empty text";
-  EXPECT_EQ(WriteVersionText(buffer, 6, {18, 0, 0, "rc", ""}), 5u);
+  EXPECT_EQ(WriteVersionText(buffer, 6, {18, 0, 0, "rc", ""}) + WriteVersionText(nullptr, 0, {}),
+            5u);
   EXPECT_EQ(buffer + VersionText({4294967295u, 0, 18, "", "abc"}), "18.0.4294967295.0.18+abc");
   EXPECT_EQ(
       Utf16ToUtf8(u"\x7F\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF\xDC00"),
