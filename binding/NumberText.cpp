@@ -10,11 +10,6 @@
 namespace vyn::binding {
 namespace {
 
-// The blanks of the classic locale.
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 int DigitValue(char c) {
@@ -28,7 +23,7 @@ bool IsHexDigit(char c) { return DigitValue(c) < 16; }
 
 std::size_t SkipSpace(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsNumberBlank(text[i])) ++i;
   return i;
 }
 

@@ -9,6 +9,17 @@
 
 namespace vyn::binding {
 
+// The blanks of the classic locale, which the readers skip before a number.
+[[nodiscard]] constexpr bool IsNumberBlank(char c) noexcept {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Whether a text starting with `c` may read as a finite number: after blanks and a sign, a
+// number starts with a digit or a point ("inf" and "nan" start otherwise).
+[[nodiscard]] constexpr bool MayStartFiniteNumber(char c) noexcept {
+  return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || IsNumberBlank(c);
+}
+
 enum class NumberTextStatus : uint8_t {
   Ok,
   IncorrectFormat,  // characters left after the number (trailing blanks included)

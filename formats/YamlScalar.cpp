@@ -39,14 +39,6 @@ constexpr bool FitLongestWord(std::span<const std::string_view> words) {
 static_assert(FitLongestWord(kNullWords) && FitLongestWord(kTrueWords) &&
               FitLongestWord(kFalseWords));
 
-// Whether a text starting with `c` may read as a finite number: the number readers skip blanks
-// and take a sign, and a number then starts with a digit or a point ("inf" and "nan" are not
-// finite).
-bool MayStartNumber(char c) {
-  return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == ' ' ||
-         (c >= '\t' && c <= '\r');
-}
-
 template <std::size_t N>
 bool IsWord(std::string_view text, const std::string_view (&words)[N]) {
   return std::find(std::begin(words), std::end(words), text) != std::end(words);
@@ -67,7 +59,7 @@ enum class PlainInteger { NotInteger, Stored, TooLarge };
 // outside the 64-bit ranges back into them.
 PlainInteger ResolvePlainInteger(std::string_view text, BindingProperty& slot) {
   std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  while (i < text.size() && binding::IsNumberBlank(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
@@ -188,7 +180,7 @@ void ResolveYamlScalar(BindingResult& result, BindingProperty& slot, const char*
     slot.reset();
     return;
   }
-  if (MayStartNumber(value[0]) && ResolvePlainNumber(value, slot)) return;
+  if (binding::MayStartFiniteNumber(value[0]) && ResolvePlainNumber(value, slot)) return;
   if (word && IsWord(value, kTrueWords)) {
     slot.setBool(true);
   } else if (word && IsWord(value, kFalseWords)) {
