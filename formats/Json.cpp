@@ -71,14 +71,18 @@ class JsonAllocator {
 
 static_assert(JsonAllocator::kNeedFree, "RapidJSON must free what it takes from the allocator");
 
-// The writers' output stream: the caller's string itself, so that the text needs no copy once
-// written. The string is sized to its capacity, grown by doubling and cut back to the text at the
-// end; `at_` and `end_` let a character be put without reading the string's own fields.
+// The writers' output stream: a block of the plugin's heap, grown by reallocation, which the
+// runtime heap can often do in place, and copied once into the caller's string at the end. A
+// string cannot grow without a copy and a fill of its new room, which cost a tenth of a large
+// text's writing. `at_` and `end_` let a character be put without reading anything else.
 class TextSink {
  public:
   using Ch = char;
 
   explicit TextSink(std::string& out) noexcept : out_(out) { out_.clear(); }
+  ~TextSink() { base::PluginFree(first_); }
+  TextSink(const TextSink&) = delete;
+  TextSink& operator=(const TextSink&) = delete;
 
   void Put(char c) {
     Reserve(1);
@@ -95,25 +99,29 @@ class TextSink {
     at_ += count;
     return first;
   }
-  std::size_t size() const noexcept { return static_cast<std::size_t>(at_ - out_.data()); }
+  std::size_t size() const noexcept { return static_cast<std::size_t>(at_ - first_); }
   // Leaves the string holding exactly the text written.
-  void Finish() { out_.resize(size()); }
+  void Finish() { out_.assign(first_, size()); }
 
  private:
-  // Each growth is a new block, a copy and a fill, so the first is a page: a survey's text grows
-  // from it two or three times, a small one not at all. The string keeps the room it grew to.
+  // A small text needs no growth, a survey's text grows from a page eight or nine times.
   static constexpr std::size_t kFirstBytes = 4096;
 
   void Grow(std::size_t count) {
     const std::size_t used = size();
-    out_.resize(std::max({out_.capacity(), out_.size() * 2, used + count, kFirstBytes}));
-    at_ = out_.data() + used;
-    end_ = out_.data() + out_.size();
+    const std::size_t room = static_cast<std::size_t>(end_ - first_);
+    const std::size_t bytes = std::max({room * 2, used + count, kFirstBytes});
+    char* const block = static_cast<char*>(base::PluginRealloc(first_, bytes));
+    if (block == nullptr) throw std::bad_alloc();
+    first_ = block;
+    at_ = block + used;
+    end_ = block + bytes;
   }
 
   std::string& out_;
-  char* at_ = out_.data();
-  char* end_ = at_;
+  char* first_ = nullptr;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
 };
 
 inline void PutReserve(TextSink& sink, std::size_t count) { sink.Reserve(count); }
