@@ -492,8 +492,10 @@ BindingResult ParseYaml(std::string_view text) {
 
   YamlWalker walker(result);
   bool streamEnded = false;
+  // The parser clears the event itself before filling it, also when it fails; clearing it here
+  // as well, once per event, cost a slow block store each time.
+  yaml_event_t event{};
   while (result.ok() && !streamEnded) {
-    yaml_event_t event{};
     if (yaml_parser_parse(parser.Get(), &event) == 0) break;
     EventGuard guard(event);
     streamEnded = event.type == YAML_STREAM_END_EVENT;
