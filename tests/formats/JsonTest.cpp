@@ -48,6 +48,9 @@ TEST(JsonWriter, WritesEachKindCompactly) {
   EXPECT_EQ(ToJson(value, nullptr, nullptr), R"(["YWJj","",2,5,1,1.5,null,null,null])");
   value.setFloat(std::nan(""));
   EXPECT_EQ(ToJson(value, &registry, nullptr), "null");
+  // A string whose room (six bytes a character, for escapes) passes the first block at once.
+  value.setString(std::string(5000, 'x'));
+  EXPECT_EQ(ToJson(value, nullptr, nullptr), '"' + std::string(5000, 'x') + '"');
 }
 
 TEST(JsonWriter, PrettyFormWritesEveryLineBreakAsTheNewlineTextAndBoundsHold) {
