@@ -31,7 +31,7 @@ template <int N>
 struct Probe {};
 
 // The threads' start line, spun on: with std::latch the Windows build hung now and then under
-// Wine (about one run in thirty, before any expectation failed).
+// Wine (about one run in thirty).
 class StartLine {
  public:
   explicit StartLine(int count) : waiting_(count) {}
