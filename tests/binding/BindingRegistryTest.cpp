@@ -45,7 +45,7 @@ TEST(BindingRegistration, TypesAndEnumeratorsAreDescribedAndTheFirstNameStands) 
   ASSERT_EQ(first, registry.LookupType("First"));
   EXPECT_EQ(first, registry.LookupTypeByNumber(Fnv1a32(TypeIdOf<First>()->signature)))
       << "an unpinned number is the hash of the type's signature";
-  EXPECT_EQ(first->fields.size(), 2u);
+  ASSERT_EQ(first->fields.size(), 2u);
   EXPECT_EQ(first->description + first->fields[0].description, "firstd");
   EXPECT_EQ(first->tags, std::vector<std::string>{"t"}) << "an empty tag is not added";
   EXPECT_EQ(first->fields[1].type.type, nullptr) << "a record not registered (yet)";

@@ -46,7 +46,7 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   const auto types = ListChain<HostTypeRecord>(tables.firstType());
   ASSERT_EQ(types.size(), tables.typeCount());
   const HostTypeRecord red = types[types.size() - 2];
-  EXPECT_EQ(Text(ListChain<HostEnumeratorRecord>(red.enumerators)[0].description), "warm");
+  EXPECT_EQ(Text(ListChain<HostEnumeratorRecord>(red.enumerators).at(0).description), "warm");
   EXPECT_EQ(Read(red.tags), nullptr) << "no tags, no tag list";
   EXPECT_EQ(Read(red.fields), nullptr);
   EXPECT_EQ(Text(types.back().description), "odd");

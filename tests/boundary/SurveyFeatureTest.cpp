@@ -169,6 +169,7 @@ TEST_F(SurveyFeature, TheRequestNeedsASignedInPlayerAndItsSiblings) {
   EXPECT_EQ(Get(), "404 No survey available at this moment for puuid 'p-1', region 'NA1', "
                    "locale 'en_US'.");
   EXPECT_EQ(LastServiceRequest().url, kSurveys + "en_US");
+  ASSERT_FALSE(LastServiceRequest().headers.empty());
   EXPECT_EQ(LastServiceRequest().headers.back().second, "Bearer first");
   EXPECT_EQ(PostEvent(R"({"playerSurveyId": 1, "action": "submit", "data": []})"),
             "404 Plugin disabled, user not logged in.");
