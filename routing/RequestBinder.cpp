@@ -228,7 +228,7 @@ void RequestBinder::BindOne(std::string_view name, std::string_view text,
     }
     const bool sniff = kind == BindingTypeKind::Object || kind == BindingTypeKind::Vector ||
                        kind == BindingTypeKind::Struct;
-    Decode(value, text, {}, sniff, base);
+    Decode(value, text, sniff, base);
     return;
   }
 
@@ -251,7 +251,7 @@ void RequestBinder::BindOne(std::string_view name, std::string_view text,
     if (next == std::string_view::npos) break;
     rest.remove_prefix(next + 1);
   }
-  Decode(*node, text, {}, false, base);
+  Decode(*node, text, false, base);
 }
 
 // Decimal, octal after a leading 0, hexadecimal after 0x.
@@ -277,29 +277,21 @@ bool RequestBinder::ParseIndex(std::string_view segment, uint64_t& index) {
 // The value decoder: the content type (or, when sniffing without one, the text's first bytes)
 // picks the format; anything else is a blob for octet streams and a string otherwise, which
 // must be well-formed UTF-8 (the formats check their own strings).
-void RequestBinder::Decode(BindingProperty& out, std::string_view text,
-                           std::string_view contentType, bool sniff, std::string_view parameter) {
+void RequestBinder::Decode(BindingProperty& out, std::string_view text, bool sniff,
+                           std::string_view parameter) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const bool guess = sniff && contentType.empty();
   const char* failure = nullptr;
   BindingResult parsed;
-  if (StartsWithNoCase(contentType, "application/x-msgpack") ||
-      (guess && formats::LooksLikeMsgPack(bytes, text.size()))) {
+  if (sniff && formats::LooksLikeMsgPack(bytes, text.size())) {
     std::size_t consumed = 0;
     parsed = formats::ParseMsgPack(bytes, text.size(), consumed);
     failure = "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
-  } else if (StartsWithNoCase(contentType, "application/json") ||
-             (guess && formats::LooksLikeJson(text))) {
+  } else if (sniff && formats::LooksLikeJson(text)) {
     parsed = formats::ParseJson(text.data(), text.size());
     failure = "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
-  } else if (StartsWithNoCase(contentType, "text/x-yaml") ||
-             StartsWithNoCase(contentType, "application/x-yaml") ||
-             (guess && formats::LooksLikeYaml(text))) {
+  } else if (sniff && formats::LooksLikeYaml(text)) {
     parsed = formats::ParseYaml(text);
     failure = "Couldn't deserialize YAML value for parameter '%1' of '%2': %3";
-  } else if (StartsWithNoCase(contentType, "application/octet-stream")) {
-    out.setBlob(std::span<const uint8_t>(bytes, text.size()));
-    return;
   } else {
     // Path and query text is percent-decoded, and header text is the host's: any byte may come.
     const std::size_t bad = diagnostics::FindInvalidUtf8(text);

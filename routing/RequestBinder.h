@@ -41,8 +41,10 @@ class RequestBinder {
   void BindBody();
   void BindOne(std::string_view name, std::string_view text, ArgumentLocation location);
   bool ParseIndex(std::string_view segment, uint64_t& index);
-  void Decode(binding::BindingProperty& out, std::string_view text, std::string_view contentType,
-              bool sniff, std::string_view parameter);
+  // A parameter's text as a value: with `sniff`, a MessagePack, JSON or YAML text is read as
+  // such; any other text stays a string, which must be UTF-8.
+  void Decode(binding::BindingProperty& out, std::string_view text, bool sniff,
+              std::string_view parameter);
 
   const EndpointInvocation& endpoint_;
   const binding::BindingFunction& function_;
