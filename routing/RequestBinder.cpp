@@ -274,9 +274,8 @@ bool RequestBinder::ParseIndex(std::string_view segment, uint64_t& index) {
   return true;
 }
 
-// The value decoder: the content type (or, when sniffing without one, the text's first bytes)
-// picks the format; anything else is a blob for octet streams and a string otherwise, which
-// must be well-formed UTF-8 (the formats check their own strings).
+// The value decoder: when sniffing, the text's first bytes pick the format; any other text is a
+// string, which must be well-formed UTF-8 (the formats check their own strings).
 void RequestBinder::Decode(BindingProperty& out, std::string_view text, bool sniff,
                            std::string_view parameter) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());

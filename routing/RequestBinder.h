@@ -41,8 +41,6 @@ class RequestBinder {
   void BindBody();
   void BindOne(std::string_view name, std::string_view text, ArgumentLocation location);
   bool ParseIndex(std::string_view segment, uint64_t& index);
-  // A parameter's text as a value: with `sniff`, a MessagePack, JSON or YAML text is read as
-  // such; any other text stays a string, which must be UTF-8.
   void Decode(binding::BindingProperty& out, std::string_view text, bool sniff,
               std::string_view parameter);
 
