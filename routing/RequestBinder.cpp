@@ -35,6 +35,18 @@ namespace {
 constexpr std::size_t kMaxIndexPathSegments = 32;
 constexpr uint64_t kMaxIndex = 65535;
 
+enum class Format { MsgPack, Json, Yaml, None };
+
+// A text that came without a content type, recognised by its first bytes.
+Format SniffFormat(std::string_view text) noexcept {
+  if (formats::LooksLikeMsgPack(reinterpret_cast<const uint8_t*>(text.data()), text.size())) {
+    return Format::MsgPack;
+  }
+  if (formats::LooksLikeJson(text)) return Format::Json;
+  if (formats::LooksLikeYaml(text)) return Format::Yaml;
+  return Format::None;
+}
+
 uint64_t WallClockTime() {
   using HundredNanoseconds = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
   const auto since = std::chrono::system_clock::now().time_since_epoch();
@@ -136,7 +148,7 @@ void RequestBinder::BindBody() {
   const auto* bytes = static_cast<const uint8_t*>(request_.body);
   const std::string_view contentType = TextOrEmpty(request_.contentType);
 
-  enum class Format { MsgPack, Json, Yaml, None } format = Format::None;
+  Format format = Format::None;
   if (StartsWithNoCase(contentType, "application/x-msgpack")) {
     format = Format::MsgPack;
   } else if (StartsWithNoCase(contentType, "application/json") ||
@@ -146,15 +158,7 @@ void RequestBinder::BindBody() {
              StartsWithNoCase(contentType, "text/x-yaml")) {
     format = Format::Yaml;
   } else if (contentType.empty()) {
-    // A body sent without a content type is recognised by its first bytes.
-    const std::string_view view(text, length);
-    if (formats::LooksLikeMsgPack(bytes, length)) {
-      format = Format::MsgPack;
-    } else if (formats::LooksLikeJson(view)) {
-      format = Format::Json;
-    } else if (formats::LooksLikeYaml(view)) {
-      format = Format::Yaml;
-    }
+    format = SniffFormat(std::string_view(text, length));
   }
 
   BindingResult parsed;
@@ -278,28 +282,35 @@ bool RequestBinder::ParseIndex(std::string_view segment, uint64_t& index) {
 // string, which must be well-formed UTF-8 (the formats check their own strings).
 void RequestBinder::Decode(BindingProperty& out, std::string_view text, bool sniff,
                            std::string_view parameter) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const char* failure = nullptr;
   BindingResult parsed;
-  if (sniff && formats::LooksLikeMsgPack(bytes, text.size())) {
-    std::size_t consumed = 0;
-    parsed = formats::ParseMsgPack(bytes, text.size(), consumed);
-    failure = "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
-  } else if (sniff && formats::LooksLikeJson(text)) {
-    parsed = formats::ParseJson(text.data(), text.size());
-    failure = "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
-  } else if (sniff && formats::LooksLikeYaml(text)) {
-    parsed = formats::ParseYaml(text);
-    failure = "Couldn't deserialize YAML value for parameter '%1' of '%2': %3";
-  } else {
-    // Path and query text is percent-decoded, and header text is the host's: any byte may come.
-    const std::size_t bad = diagnostics::FindInvalidUtf8(text);
-    if (bad != std::string_view::npos) {
-      Fail(FormatText("Value for argument '%1' is not valid UTF-8 at byte %2.", parameter, bad));
+  switch (sniff ? SniffFormat(text) : Format::None) {
+    case Format::MsgPack: {
+      std::size_t consumed = 0;
+      parsed = formats::ParseMsgPack(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                                     consumed);
+      failure = "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
+      break;
+    }
+    case Format::Json:
+      parsed = formats::ParseJson(text.data(), text.size());
+      failure = "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
+      break;
+    case Format::Yaml:
+      parsed = formats::ParseYaml(text);
+      failure = "Couldn't deserialize YAML value for parameter '%1' of '%2': %3";
+      break;
+    case Format::None: {
+      // Path and query text is percent-decoded, and header text is the host's: any byte may
+      // come.
+      const std::size_t bad = diagnostics::FindInvalidUtf8(text);
+      if (bad != std::string_view::npos) {
+        Fail(FormatText("Value for argument '%1' is not valid UTF-8 at byte %2.", parameter, bad));
+        return;
+      }
+      out.setString(text);
       return;
     }
-    out.setString(text);
-    return;
   }
   if (!parsed.ok()) {
     Fail(FormatText(failure, parameter, function_.name, parsed.ErrorText()));
