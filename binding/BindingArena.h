@@ -180,12 +180,13 @@ class BindingArena {
   // Arenas from Create start at a multiple of this: a node of a value tree keeps its kind and
   // root flag in the low bits of its arena's address.
   static constexpr std::size_t kAlignment = 32;
-  // Nursery sizes in the order they are taken. The first holds a structure of two members with
-  // their names; each later one is about three times the one before. Sizes of 8 modulo 16 (for
-  // the first, with the arena's own bytes and its alignment slack) fill a block of the heap
-  // without rounding.
+  // Nursery sizes in the order they are taken. The first holds a small request body or event:
+  // a structure of some five members, their names and texts, and a nested structure, so that a
+  // small call's trees cost one heap block each; the third is three times the second.
+  // Sizes of 8 modulo 16 (for the first, with the arena's own bytes and its alignment slack)
+  // fill a block of the heap without rounding.
   static constexpr std::size_t kNurseryCount = 3;
-  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {264, 840, 2520};
+  static constexpr std::size_t kNurseryBytes[kNurseryCount] = {520, 840, 2520};
 
   // Page header: next and previous page, then three 16-bit fields (page size, slots in use,
   // first free slot): 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the
