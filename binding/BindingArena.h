@@ -466,7 +466,7 @@ class BindingArena {
   // Hot in Allocate and Free first.
   PagePools* pages_ = &noPages_;
   unsigned char* nurseries_[kNurseryCount] = {};
-  // The intern table: one bucket in the arena while it holds at most two texts, then 4, 8, ...
+  // The intern table: one bucket in the arena while it holds at most two texts, then 8, 16, ...
   // buckets, in a slot while they fit one.
   InternedString** buckets_;
   InternedString* firstBucket_ = nullptr;
