@@ -39,14 +39,19 @@ Entry* LowerBound(Entry* first, std::size_t size, const MemberProbe& probe) noex
                           });
 }
 
+// The prefix holds a name's first eight bytes, so equal prefixes and lengths settle a name of up
+// to eight bytes; only the rest of a longer one is compared.
+bool IsNamed(const MemberEntry& entry, const MemberProbe& probe) noexcept {
+  const InternedString& name = *entry.key.name;
+  if (name.prefix != probe.prefix || name.length != probe.name.size()) return false;
+  return name.length <= 8 || TextEqual(name.Text() + 8, probe.name.data() + 8, name.length - 8);
+}
+
 // The member named `probe` among the unordered ones, or null.
 template <class Entry>
 Entry* FindUnordered(Entry* first, Entry* last, const MemberProbe& probe) noexcept {
   for (; first != last; ++first) {
-    if (first->key.name->prefix == probe.prefix && first->key.name->length == probe.name.size() &&
-        TextEqual(first->key.name->Text(), probe.name.data(), probe.name.size())) {
-      return first;
-    }
+    if (IsNamed(*first, probe)) return first;
   }
   return nullptr;
 }
@@ -85,7 +90,7 @@ const BindingProperty& BindingProperty::member(std::string_view name) const noex
   const MemberEntry* entries = structure.entries();
   const MemberEntry* ordered = entries + structure.ordered();
   const MemberEntry* at = LowerBound(entries, structure.ordered(), probe);
-  if (at != ordered && !MemberKeyLess(probe, at->key)) return at->node();
+  if (at != ordered && IsNamed(*at, probe)) return at->node();
   at = FindUnordered(ordered, entries + structure.size(), probe);
   return at != nullptr ? at->node() : EmptyNode();
 }
@@ -128,7 +133,7 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
     return member;
   }
   MemberEntry* at = LowerBound(entries, structure.ordered(), probe);
-  if (at != ordered && !MemberKeyLess(probe, at->key)) return at->node();
+  if (at != ordered && IsNamed(*at, probe)) return at->node();
   if (allOrdered && structure.size() < kInsertInPlaceLimit) {
     BindingProperty& member = addMember(static_cast<std::size_t>(at - entries), probe, shared);
     payload_.structure->setOrdered(payload_.structure->ordered() + 1);
