@@ -51,6 +51,7 @@ TEST(SystemInfo, DescribesPosixSystemsFromUnameAndOsRelease) {
       {{}, "refused, |||"},
   };
   for (const auto& [facts, text] : cases) EXPECT_EQ(Described(facts, DescribePosixSystem), text);
+  EXPECT_EQ(OsReleaseValue("ID=x \t \r\n", "ID"), "x") << "trailing blanks are not part of a value";
   for (const char* machine : {"i386", "i586", "i686", "x86"})
     EXPECT_EQ(ArchitectureFromMachine(machine), kArchitectureX86) << machine;
 }

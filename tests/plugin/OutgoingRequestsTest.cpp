@@ -188,6 +188,18 @@ TEST_F(Requests, StreamsAreReadToTheEndWaitingAfterShortReadsAndAlwaysClosed) {
     EXPECT_EQ(stream.closes, 1) << c.text;
     EXPECT_EQ(host.waitCalls, c.waits) << c.text;
   }
+  // A failed answer closes the stream it hands over, and only a stream it hands over.
+  for (const bool handed : {true, false}) {
+    ChunkStream stream{"{}", {}};
+    host.onRequest = [&stream, handed](ResponseRecord* response, const RequestRecord*) {
+      response->error.failed = 1;
+      response->read = handed ? &ChunkStream::Read : nullptr;
+      response->close = &ChunkStream::Close;
+      response->stream = &stream;
+    };
+    EXPECT_FALSE(LocalGet<BindingProperty>(plugin, HttpMethod::Get, "/s").ok());
+    EXPECT_EQ(stream.closes, handed ? 1 : 0);
+  }
 }
 
 TEST_F(Requests, ExternalRequestsGoOutWithTheUserAgentFirst) {
@@ -207,6 +219,13 @@ TEST_F(Requests, ExternalRequestsGoOutWithTheUserAgentFirst) {
             "1 0 Error converting request headers for POST https://feedback.test/x: header "
             "'X-Bad' holds a NUL byte");
   EXPECT_EQ(host.externalRequests.size(), 1u);
+  ExternalHttpRequest plain;  // no option and no flag named
+  plain.url = "https://feedback.test/y";
+  (void)ExternalRequest(plugin, plain);
+  ASSERT_EQ(host.externalRequests.size(), 2u);
+  EXPECT_EQ(diagnostics::FormatText("%1 %2", host.externalRequests[1].option,
+                                    host.externalRequests[1].flag),
+            "0 0");
 }
 
 // Answers are copied; transport codes other than the host's own are 1; an answer that announces
