@@ -211,6 +211,12 @@ class BindingProperty {
   // The same for a name given as a shared record (BindingArena::SharedText): a member it inserts
   // is named by that record, so the tree interns nothing.
   BindingProperty& memberAt(const MemberKey& shared);
+  // Makes this node a structure of exactly the members that `ordered` names, each empty, and
+  // returns their array, which stays put until a member is added or removed. The names are shared
+  // records (BindingArena::SharedText), distinct and ascending, as a record's registration orders
+  // them (BindingType::memberKeys): a writer that knows all of a structure's names at once neither
+  // searches nor inserts. The node must not be a structure with members.
+  MemberEntry* layMembers(std::span<const MemberKey> ordered);
   // Puts the members of a structure in order now rather than at its first iteration (see
   // members()): the readers close each structure they complete, so that reading their trees never
   // writes. Const: no member changes, only their order in the array, which moves them.

@@ -1,6 +1,7 @@
 // The type registry and its builders.
 #include "binding/BindingRegistry.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "binding/BuiltinTypes.h"
@@ -18,6 +19,28 @@ std::vector<const T*> Snapshot(const std::vector<std::unique_ptr<T>>& list) {
 
 void AppendTag(std::vector<std::string>& tags, std::string_view tag) {
   if (!tag.empty()) tags.emplace_back(tag);
+}
+
+// Works the fields' name order out once per field added, so that writing a record need not
+// search and insert its members one by one. Names are shared records: equal names are one.
+void OrderMembers(BindingType& type) {
+  std::vector<BindingField>& fields = type.fields;
+  type.memberKeys.clear();
+  std::vector<uint32_t> order(fields.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&fields](uint32_t a, uint32_t b) {
+    return MemberKeyLess(fields[a].key, fields[b].key);
+  });
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const BindingField& field = fields[order[k]];
+    if ((field.flags & kFieldOmitEmpty) != 0) return;
+    if (k != 0 && field.key.name == fields[order[k - 1]].key.name) return;
+  }
+  type.memberKeys.reserve(order.size());
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    fields[order[k]].rank = static_cast<uint32_t>(k);
+    type.memberKeys.push_back(fields[order[k]].key);
+  }
 }
 
 }  // namespace
@@ -75,6 +98,7 @@ TypeBuilder& TypeBuilder::AddField(std::string_view name, std::string_view descr
   field.optional = optional;
   std::lock_guard<std::mutex> lock(registry_->mutex_);
   type_->fields.push_back(std::move(field));
+  OrderMembers(*type_);
   return *this;
 }
 

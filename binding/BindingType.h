@@ -108,6 +108,8 @@ struct BindingField {
   const BindingType* owner = nullptr;
   // Every conversion goes through the converter; the host description marks it optional.
   bool optional = false;
+  // The member's place among the record's members in name order (see BindingType::memberKeys).
+  uint32_t rank = 0;
 };
 
 // One enumerator.
@@ -132,6 +134,10 @@ struct BindingType {
   std::string description;
   std::vector<std::string> tags;
   std::vector<BindingField> fields;  // records: registration order
+  // The fields' names in ascending order, when every field has a name of its own and none is left
+  // out when empty: a record's structure then always has these members, and is laid out at once.
+  // Empty otherwise.
+  std::vector<MemberKey> memberKeys;
   BindingEnumValueMap values;        // enumerations: by name
   const BindingRegistry* registry = nullptr;
 

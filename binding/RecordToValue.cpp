@@ -61,8 +61,20 @@ bool WriteRecord(const BindingRegistry& registry, BindingProperty& out, BindingR
     status.SetError(kUnregistered);
     return false;
   }
-  out.makeStructure(type->fields.size());
   const char* base = static_cast<const char*>(record);
+  if (!type->memberKeys.empty() &&
+      (out.kind() != BindingPropertyKind::Structure || out.size() == 0)) {
+    // Every member is known: all are laid out in name order at once, then written in the order
+    // of registration, as below.
+    MemberEntry* members = out.layMembers(type->memberKeys);
+    for (const BindingField& field : type->fields) {
+      if (!WriteMember(registry, members[field.rank].node(), status, base + field.offset, field)) {
+        return false;
+      }
+    }
+    return true;
+  }
+  out.makeStructure(type->fields.size());
   for (const BindingField& field : type->fields) {
     const void* member = base + field.offset;
     const bool written =

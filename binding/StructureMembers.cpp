@@ -201,6 +201,18 @@ MemberEntry* BindingProperty::takeMembers(std::size_t count) {
   return structure->entries();
 }
 
+MemberEntry* BindingProperty::layMembers(std::span<const MemberKey> ordered) {
+  makeStructure();
+  assert(payload_.structure->size() == 0 && !ordered.empty());
+  BindingArena& arena = *this->arena();
+  MemberEntry* entries = takeMembers(ordered.size());
+  for (std::size_t i = 0; i < ordered.size(); ++i) {
+    InitMember(entries[i], arena, arena.Intern(*ordered[i].name));
+  }
+  payload_.structure->setOrdered(ordered.size());
+  return entries;
+}
+
 void BindingProperty::settleMembers(bool ordered) noexcept {
   StructureRecord& structure = *payload_.structure;
   MemberEntry* first = structure.entries();
