@@ -49,6 +49,9 @@ constexpr const char* kVectorInput =
 constexpr const char* kMapInput =
     "Couldn't assign value to '%1' of type map because the input not a structure.";
 
+// Records of up to this many members match them against the input in one pass (on the stack).
+constexpr std::size_t kMatchedAtOnce = 32;
+
 const char* KindName(const BindingProperty& input) noexcept {
   return BindingPropertyKindName(input.kind());
 }
@@ -567,8 +570,13 @@ void AssignRecord(const BindingRegistry& registry, BindingResult& result, void* 
     result.SetError(FormatText(kNotStructure, path, type->name));
     return;
   }
+  // A record whose members are always the same finds them all in one pass over the input.
+  const BindingProperty* matched[kMatchedAtOnce];
+  const bool atOnce = !type->memberKeys.empty() && type->memberKeys.size() <= kMatchedAtOnce;
+  if (atOnce) input.matchMembers(type->memberKeys, matched);
   for (const BindingField& field : type->fields) {
-    const BindingProperty& member = input.member(field.name);
+    const BindingProperty* found = atOnce ? matched[field.rank] : &input.member(field.name);
+    const BindingProperty& member = found != nullptr ? *found : BindingProperty::EmptyNode();
     if (member.kind() != BindingPropertyKind::Empty) {
       AssignMember(registry, result, record, member, field);
       if (!result.ok()) return;

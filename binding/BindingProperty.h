@@ -139,6 +139,9 @@ class BindingProperty {
   }
   // The shared empty node when this is not a structure or has no such member.
   const BindingProperty& member(std::string_view name) const noexcept;
+  // For each of `names` (ascending and distinct, as BindingType::memberKeys), the member of that
+  // name or null, as member() finds it: one pass over both orders instead of a search each.
+  void matchMembers(std::span<const MemberKey> names, const BindingProperty** found) const noexcept;
   // Empty unless this is a collection.
   std::span<const BindingProperty> elements() const noexcept {
     if (kindCode() != kCollection) return {};

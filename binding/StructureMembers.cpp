@@ -95,6 +95,21 @@ const BindingProperty& BindingProperty::member(std::string_view name) const noex
   return at != nullptr ? at->node() : EmptyNode();
 }
 
+void BindingProperty::matchMembers(std::span<const MemberKey> names,
+                                   const BindingProperty** found) const noexcept {
+  const StructureRecord& structure = kindCode() == kStructure ? *payload_.structure : noMembers_;
+  const MemberEntry* at = structure.entries();
+  const MemberEntry* const ordered = at + structure.ordered();
+  const MemberEntry* const last = at + structure.size();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const MemberProbe probe(names[i].name->prefix, names[i].name->View());
+    while (at != ordered && MemberKeyLess(at->key, names[i])) ++at;
+    const MemberEntry* match =
+        at != ordered && IsNamed(*at, probe) ? at : FindUnordered(ordered, last, probe);
+    found[i] = match != nullptr ? &match->node() : nullptr;
+  }
+}
+
 void BindingProperty::makeStructure() {
   if (kindCode() == kStructure) return;
   reset();

@@ -243,6 +243,12 @@ TEST_F(AssignTest, RecordsVectorsAndMapsAreFilledByNameAndInOrder) {
   // An empty member leaves its target alone; blobs go through their converter.
   EXPECT_EQ(Describe(NativeToValue(registry_, sample)),
             "{blob:bYQ==,color:e2,colors:[e7,],inner:{x:s32,},inners:[],number:s5,}");
+  // Past sixteen members a name added out of order waits unordered, and is found there too.
+  BindingProperty late;
+  for (int i = 10; i < 26; ++i) late.memberAt("x" + std::to_string(i)).setSigned(i);
+  late.memberAt("number").setSigned(9);
+  ASSERT_TRUE(ValueToNative(registry_, late, sample, "n").ok());
+  EXPECT_EQ(sample.number, 9);
 
   Numbers numbers = {7, 7, 7, 7, 7};
   ASSERT_TRUE(ValueToNative(registry_, List({Signed(1), {}, Text("3")}), numbers, "v").ok());
