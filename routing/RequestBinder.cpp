@@ -57,11 +57,10 @@ uint64_t WallClockTime() {
 
 RequestBinder::RequestBinder(const EndpointInvocation& endpoint, const RequestRecord& request,
                              CallResult& call)
-    : endpoint_(endpoint),
-      function_(*endpoint.function),
-      request_(request),
-      call_(call),
-      values_(function_.arguments.size()) {
+    : endpoint_(endpoint), function_(*endpoint.function), request_(request), call_(call) {
+  const std::size_t count = function_.arguments.size();
+  if (count > kInlineValues) spilled_.resize(count);
+  values_ = count > kInlineValues ? std::span(spilled_) : std::span(inline_, count);
   for (const std::size_t index : endpoint.falseBools) values_[index].setBool(false);
 }
 

@@ -26,6 +26,8 @@ struct RouteMatch;
 class RequestBinder {
  public:
   RequestBinder(const EndpointInvocation& endpoint, const RequestRecord& request, CallResult& call);
+  RequestBinder(const RequestBinder&) = delete;
+  RequestBinder& operator=(const RequestBinder&) = delete;
 
   // One per argument, in argument order; the call may take them apart.
   std::span<binding::BindingProperty> values() noexcept { return values_; }
@@ -48,7 +50,11 @@ class RequestBinder {
   const binding::BindingFunction& function_;
   const RequestRecord& request_;
   CallResult& call_;
-  std::vector<binding::BindingProperty> values_;
+  // The values of an endpoint's few arguments, as most take, cost no heap block.
+  static constexpr std::size_t kInlineValues = 4;
+  binding::BindingProperty inline_[kInlineValues];
+  std::vector<binding::BindingProperty> spilled_;
+  std::span<binding::BindingProperty> values_;
 };
 
 // Malformed records from the host are answered, never followed.
