@@ -17,11 +17,10 @@ class WalkStack {
   Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
   void Push(const Frame& frame) {
     if (size_ < kInline) {
-      inline_[size_] = frame;
-    } else {
-      spill_.push_back(frame);
+      inline_[size_++] = frame;
+      return;
     }
-    ++size_;
+    Spill(frame);
   }
   void Pop() noexcept {
     if (size_ > kInline) spill_.pop_back();
@@ -29,6 +28,12 @@ class WalkStack {
   }
 
  private:
+  // Out of line, so that the common push stays small enough for a walk to inline it.
+  [[gnu::noinline]] void Spill(const Frame& frame) {
+    spill_.push_back(frame);
+    ++size_;
+  }
+
   static constexpr std::size_t kInline = 32;
   Frame inline_[kInline];
   std::vector<Frame> spill_;

@@ -107,7 +107,8 @@ class TextSink {
   // A small text needs no growth, a survey's text grows from a page eight or nine times.
   static constexpr std::size_t kFirstBytes = 4096;
 
-  void Grow(std::size_t count) {
+  // Out of line, so that putting a character stays small enough to inline everywhere.
+  [[gnu::noinline]] void Grow(std::size_t count) {
     const std::size_t used = size();
     const std::size_t room = static_cast<std::size_t>(end_ - first_);
     const std::size_t bytes = std::max({room * 2, used + count, kFirstBytes});
