@@ -221,8 +221,10 @@ MemberEntry* BindingProperty::layMembers(std::span<const MemberKey> ordered) {
   assert(payload_.structure->size() == 0 && !ordered.empty());
   BindingArena& arena = *this->arena();
   MemberEntry* entries = takeMembers(ordered.size());
+  // Shared records need no interning, which could fail half way through the array.
   for (std::size_t i = 0; i < ordered.size(); ++i) {
-    InitMember(entries[i], arena, arena.Intern(*ordered[i].name));
+    assert(ordered[i].name->refCount == 0);
+    InitMember(entries[i], arena, ordered[i].name);
   }
   payload_.structure->setOrdered(ordered.size());
   return entries;
