@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,35 @@ void CopyLastFirst(const BindingProperty& from, BindingProperty& to) {
   }
 }
 
+// Every structure finds the names of a record in one pass exactly as it finds each on its own.
+void CheckMatchedMembers(const BindingProperty& root) {
+  // In ascending byte order, as a record's registration orders them.
+  static constexpr const char* kNames[] = {"",   "a",   "b",         "c",      "d",
+                                           "id", "max", "questions", "survey", "type"};
+  static const std::vector<vyn::binding::MemberKey> keys = [] {
+    std::vector<vyn::binding::MemberKey> shared;
+    for (const char* name : kNames) {
+      shared.push_back({vyn::binding::BindingArena::SharedText(name)});
+    }
+    return shared;
+  }();
+  std::vector<const BindingProperty*> pending{&root};
+  const BindingProperty* found[std::size(kNames)];
+  while (!pending.empty()) {
+    const BindingProperty& node = *pending.back();
+    pending.pop_back();
+    node.matchMembers(keys, found);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const BindingProperty& one = node.member(keys[i].name->View());
+      if (found[i] != (&one == &BindingProperty::EmptyNode() ? nullptr : &one)) {
+        Violated("a structure's members matched in one pass differ from those found one by one");
+      }
+    }
+    for (const BindingProperty& element : node.elements()) pending.push_back(&element);
+    for (const auto member : node.members()) pending.push_back(&member.value);
+  }
+}
+
 // The trees read from the same bytes through two entry points must be identical.
 bool SameRead(const BindingResult& a, const BindingResult& b) {
   return a.ok() == b.ok() && a.ErrorText() == b.ErrorText() &&
@@ -84,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Violated("the NUL-terminated form read differently from the length form");
   }
   if (vyn::fuzz::ReadFailed(result, {"Error: "})) return 0;
+  CheckMatchedMembers(result);
 
   const std::string compact = vyn::formats::ToJson(result, nullptr, nullptr);
   if (compact.empty() != (result.kind() == BindingPropertyKind::Empty)) {
