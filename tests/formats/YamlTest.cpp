@@ -19,7 +19,7 @@ void ExpectAll(std::initializer_list<std::pair<std::string_view, std::string>> c
 TEST(YamlScalars, TypedByTheirTextOrTheirTag) {
   const std::string value = "error: Value ", format = " is in an incorrect format";
   ExpectAll({
-      {"[42, -42, .5, 1e3, 0x2000000000001B, 0x1p3, 010, 1.0, -0, +5, 9007199254740993]",
+      {"[42, -42, .5, 1e3, 0X2000000000001B, 0x1p3, 010, 1.0, -0, +5, 9007199254740993]",
        "[u42,s-42,f0.5,u1000,u9007199254741019,u8,u10,u1,u0,u5,u9007199254740993]"},
       {"[yes, False, tRUE, ~, null, inf, nan, 1_000, '42', '', \"\", 1e400]",
        "[true,false,\"tRUE\",~,~,\"inf\",\"nan\",\"1_000\",\"42\",\"\",\"\",\"1e400\"]"},
