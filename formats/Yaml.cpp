@@ -82,14 +82,19 @@ class YamlWalker {
  private:
   static constexpr std::size_t kNoPath = SIZE_MAX;
 
+  // How a node hangs below its container.
+  struct Place {
+    bool isIndex = false;
+    uint32_t index = 0;
+    std::string name;
+  };
+
   // One step from the root to a node that aliases may need to find again. A step is shared by
   // everything below it, so recording an anchor costs one step rather than a copy of the path,
   // and the steps stay proportional to the input.
   struct PathStep {
     std::size_t parent;  // kNoPath for the root itself
-    bool isIndex;
-    uint32_t index;
-    std::string name;
+    Place place;
   };
 
   struct Anchor {
@@ -99,21 +104,21 @@ class YamlWalker {
     bool open = false;           // the anchored container has not ended yet
   };
 
-  struct OpenContainer {
-    BindingProperty* node;
-    std::size_t path;
-    Anchor* anchor;  // null without one; entries never move in the node-based table
-    bool mapping;
-  };
-
-  // The node an event fills and how it hangs below its container.
+  // The node an event fills.
   struct Slot {
     BindingProperty* node = nullptr;
     bool isKey = false;  // the event stands where a mapping expects its next key
-    std::size_t parent = kNoPath;
-    bool isIndex = false;
-    uint32_t index = 0;
-    std::string name;
+    Place place;
+  };
+
+  // Anchors are rare, so a container's step is recorded only once an anchor at or below it
+  // needs one: until then `path` is kNoPath.
+  struct OpenContainer {
+    BindingProperty* node;
+    Anchor* anchor;  // null without one; entries never move in the node-based table
+    bool mapping;
+    std::size_t path;
+    Place place;
   };
 
   bool ChooseSlot(const yaml_event_t& event, Slot& slot);
@@ -125,6 +130,8 @@ class YamlWalker {
   // list are of one kind), so it is made with room for that many at once, where its array would
   // grow one doubling at a time. The room it leaves unused is bounded by the one before.
   std::size_t SiblingMembers(const Slot& slot) const;
+  // Records the step of `slot`, below the innermost open container, and first those of the open
+  // containers that have none yet.
   std::size_t AddPath(Slot& slot);
   Anchor* RecordAnchor(const yaml_event_t& event, const yaml_char_t* name, Anchor anchor);
   const BindingProperty& Resolve(std::size_t path, std::size_t& depth) const;
@@ -199,15 +206,14 @@ bool YamlWalker::ChooseSlot(const yaml_event_t& event, Slot& slot) {
     return true;
   }
   OpenContainer& container = open_.back();
-  slot.parent = container.path;
   if (!container.mapping) {
     if (container.node->size() >= BindingProperty::kMaxElements) {
       Fail("Too many sequence elements. At line: %1 col: %2", event);
       return false;
     }
     slot.node = &container.node->appendElement();
-    slot.isIndex = true;
-    slot.index = container.node->size() - 1;
+    slot.place.isIndex = true;
+    slot.place.index = container.node->size() - 1;
     return true;
   }
   // Whether this event is a key follows from the mapping's state, not from what the member
@@ -218,7 +224,7 @@ bool YamlWalker::ChooseSlot(const yaml_event_t& event, Slot& slot) {
     return true;
   }
   slot.node = &container.node->memberAt(pendingKey_);
-  slot.name = std::move(pendingKey_);
+  slot.place.name = std::move(pendingKey_);
   pendingKey_.clear();
   keyPending_ = false;
   return true;
@@ -274,23 +280,23 @@ void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping
   } else {
     slot.node->makeCollection();
   }
-  const std::size_t path = AddPath(slot);
   const yaml_char_t* anchorName =
       mapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
   Anchor* anchor = nullptr;
+  std::size_t path = kNoPath;
   if (anchorName != nullptr) {
     Anchor record;
-    record.path = path;
+    record.path = path = AddPath(slot);
     record.open = true;
     anchor = RecordAnchor(event, anchorName, std::move(record));
     if (anchor == nullptr) return;
   }
-  open_.push_back(OpenContainer{slot.node, path, anchor, mapping});
+  open_.push_back(OpenContainer{slot.node, anchor, mapping, path, std::move(slot.place)});
 }
 
 std::size_t YamlWalker::SiblingMembers(const Slot& slot) const {
-  if (!slot.isIndex || slot.index == 0) return 0;
-  const BindingProperty& previous = open_.back().node->element(slot.index - 1);
+  if (!slot.place.isIndex || slot.place.index == 0) return 0;
+  const BindingProperty& previous = open_.back().node->element(slot.place.index - 1);
   return previous.kind() == BindingPropertyKind::Structure ? previous.size() : 0;
 }
 
@@ -346,7 +352,15 @@ void YamlWalker::HandleAlias(const yaml_event_t& event, Slot& slot) {
 }
 
 std::size_t YamlWalker::AddPath(Slot& slot) {
-  paths_.push_back(PathStep{slot.parent, slot.isIndex, slot.index, std::move(slot.name)});
+  // The open containers with a step are those from the root down to some depth.
+  std::size_t depth = open_.size();
+  while (depth != 0 && open_[depth - 1].path == kNoPath) --depth;
+  std::size_t parent = depth == 0 ? kNoPath : open_[depth - 1].path;
+  for (; depth < open_.size(); ++depth) {
+    paths_.push_back(PathStep{parent, std::move(open_[depth].place)});
+    parent = open_[depth].path = paths_.size() - 1;
+  }
+  paths_.push_back(PathStep{parent, std::move(slot.place)});
   return paths_.size() - 1;
 }
 
@@ -371,8 +385,8 @@ const BindingProperty& YamlWalker::Resolve(std::size_t path, std::size_t& depth)
   depth = steps.size();
   const BindingProperty* node = &result_;
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-    const PathStep& step = **it;
-    node = step.isIndex ? &node->element(step.index) : &node->member(step.name);
+    const Place& place = (*it)->place;
+    node = place.isIndex ? &node->element(place.index) : &node->member(place.name);
   }
   return *node;
 }

@@ -76,6 +76,8 @@ TEST(YamlAliases, CopyAnchoredNodesAndRefuseCyclesAndUnknownNames) {
       {"&k key: 1\nother: *k\n? *k\n: 2", "{key:u2,other:\"key\"}"},
       {"a: &x 1\na: *x", "{a:u1}"},
       {"a: &a [1]\nb: &b {x: *a}\nc: *b", "{a:[u1],b:{x:[u1]},c:{x:[u1]}}"},
+      {"l:\n- {a: 1}\n- {b: &p {q: [1, &z 2]}, c: *z}\n- *p",
+       "{l:[{a:u1},{b:{q:[u1,u2]},c:u2},{q:[u1,u2]}]}"},
       {"a: &s name\n*s : 5\nb: &n 0x10\n*n : x", "{0x10:\"x\",a:\"name\",b:u16,name:u5}"},
       {"a: &m\n  b: *m", cyclic + "\"m\". At line: 2 col: 6"},
       {"&r [1, [*r]]", cyclic + "\"r\". At line: 1 col: 9"},
