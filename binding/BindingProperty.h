@@ -214,6 +214,9 @@ class BindingProperty {
   // The same for a name given as a shared record (BindingArena::SharedText): a member it inserts
   // is named by that record, so the tree interns nothing.
   BindingProperty& memberAt(const MemberKey& shared);
+  // The same for a name interned in this node's own arena (a reader's KnownNames): a member it
+  // inserts takes a reference of that record, so the tree hashes nothing.
+  BindingProperty& memberAt(const InternedString& ownName);
   // Makes this node a structure of exactly the members that `ordered` names, each empty, and
   // returns their array, which stays put until a member is added or removed. The names are shared
   // records (BindingArena::SharedText), distinct and ascending, as a record's registration orders
@@ -357,9 +360,11 @@ class BindingProperty {
   void copyInto(const BindingProperty& source);
   void copyLeaf(const BindingProperty& source);
   bool contains(const BindingProperty& node) const noexcept;
-  BindingProperty& memberNamed(const MemberProbe& probe, const InternedString* shared);
+  // `name` names a member they insert: null to intern the probe's text, else a shared record, or
+  // one of this node's arena when `own`.
+  BindingProperty& memberNamed(const MemberProbe& probe, const InternedString* name, bool own);
   BindingProperty& addMember(std::size_t position, const MemberProbe& probe,
-                             const InternedString* shared);
+                             const InternedString* name, bool own);
   // A new empty member of `arena` at `at`, named by `name`, a record of `arena` whose reference
   // the member takes over.
   static void InitMember(MemberEntry& at, BindingArena& arena, const InternedString* name) noexcept;

@@ -2,27 +2,19 @@
 #include "binding/MemberCollector.h"
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cstring>
-#include <iterator>
 
 namespace vyn::binding {
 
 MemberCollector::~MemberCollector() {
   for (std::size_t i = 0; i < memberCount_; ++i) BindingProperty::DiscardMember(At(i));
-  ForgetNames();
+  ForgetOrders();
 }
 
-void MemberCollector::ForgetNames() noexcept {
-  for (std::size_t word = 0; word < std::size(namesHeld_); ++word) {
-    for (uint64_t held = namesHeld_[word]; held != 0; held &= held - 1) {
-      namesArena_->Release(names_[word * 64 + std::countr_zero(held)].record);
-    }
-    namesHeld_[word] = 0;
-  }
+void MemberCollector::ForgetOrders() noexcept {
   for (std::size_t k = 0; k < ordersHeld_; ++k) {
-    for (std::size_t i = 0; i < orders_[k].count; ++i) namesArena_->Release(orders_[k].names[i]);
+    for (std::size_t i = 0; i < orders_[k].count; ++i) names_.arena()->Release(orders_[k].names[i]);
   }
   ordersHeld_ = lastOrder_ = oldestOrder_ = 0;
 }
@@ -51,11 +43,11 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
   } else {
     k = oldestOrder_;
     oldestOrder_ = (k + 1) % kKnownOrders;
-    for (std::size_t i = 0; i < orders_[k].count; ++i) namesArena_->Release(orders_[k].names[i]);
+    for (std::size_t i = 0; i < orders_[k].count; ++i) names_.arena()->Release(orders_[k].names[i]);
   }
   KnownOrder& known = orders_[k];
   for (std::size_t i = 0; i < count; ++i) {
-    namesArena_->AddRef(given[i]);
+    names_.arena()->AddRef(given[i]);
     known.names[i] = given[i];
   }
   // The names are distinct, so each one's place in the order given is found by its record.
@@ -67,47 +59,12 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
   lastOrder_ = k;
 }
 
-inline bool MemberCollector::Knows(std::size_t index, const MemberProbe& probe) const noexcept {
-  const KnownName& known = names_[index];
-  const std::size_t length = probe.name.size();
-  return (namesHeld_[index / 64] >> index % 64 & 1) != 0 && known.prefix == probe.prefix &&
-         known.length == length &&
-         (length <= 8 || TextEqual(known.record->Text() + 8, probe.name.data() + 8, length - 8));
-}
-
 inline const InternedString* MemberCollector::InternName(BindingArena& arena,
                                                          const MemberProbe& probe) {
-  const auto index = static_cast<std::size_t>(
-      ((probe.prefix ^ probe.name.size()) * 0x9E3779B97F4A7C15ull) >> (64 - kKnownNameBits));
-  if (&arena == namesArena_) {
-    std::size_t way = index;
-    if (Knows(way, probe) || Knows(way ^= 1, probe)) {
-      arena.AddRef(names_[way].record);
-      return names_[way].record;
-    }
-  }
-  return LearnName(arena, probe, index);
-}
-
-const InternedString* MemberCollector::LearnName(BindingArena& arena, const MemberProbe& probe,
-                                                 std::size_t index) {
-  if (&arena != namesArena_) {
-    ForgetNames();
-    namesArena_ = &arena;
-  }
-  const InternedString* record = arena.Intern(probe.name);
-  arena.AddRef(record);  // the table's own
-  // The name learnt last takes its own entry, and the one it displaces the pair's other, whose
-  // name goes: of three names that meet there, the two learnt last stay.
-  const std::size_t other = index ^ 1;
-  const uint64_t bit = uint64_t{1} << index % 64;
-  const uint64_t otherBit = uint64_t{1} << other % 64;
-  if ((namesHeld_[other / 64] & otherBit) != 0) arena.Release(names_[other].record);
-  names_[other] = names_[index];
-  namesHeld_[other / 64] =
-      (namesHeld_[other / 64] & ~otherBit) | ((namesHeld_[index / 64] & bit) != 0 ? otherBit : 0);
-  names_[index] = {probe.prefix, probe.name.size(), record};
-  namesHeld_[index / 64] |= bit;
+  // The orders kept hold names of the arena kept, which a name of another makes go.
+  if (&arena != names_.arena()) ForgetOrders();
+  const InternedString* record = names_.Find(arena, probe);
+  arena.AddRef(record);
   return record;
 }
 
@@ -164,7 +121,7 @@ void MemberCollector::Close() {
   // Each branch takes the array before it moves a member: should that fail, the members are still
   // the collector's to release.
   if (structure.ordered || count > kMaxKnownOrderCount ||
-      membersAdded_ <= kMembersBeforeKnownNames || node.arena() != namesArena_) {
+      membersAdded_ <= kMembersBeforeKnownNames || node.arena() != names_.arena()) {
     MoveOut(first, count, node.takeMembers(count));
     memberCount_ = first;
     node.settleMembers(structure.ordered);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "binding/BindingProperty.h"
+#include "binding/KnownNames.h"
 #include "binding/WalkStack.h"
 
 namespace vyn::binding {
@@ -58,28 +59,13 @@ class MemberCollector {
   // Moves `count` members from `first` on to `to`, which they then belong to.
   void MoveOut(std::size_t first, std::size_t count, MemberEntry* to) noexcept;
 
-  // Names repeat from structure to structure (the records of an array all name the same
-  // members), so the last record of each name is kept at hand, with a reference of its own: a
-  // name seen before skips the arena's hash and its table. A name of up to eight bytes is known
-  // by its prefix and length alone. A small document's names go to the arena's table directly:
-  // they would not repeat often enough to pay for the keeping.
-  struct KnownName {
-    uint64_t prefix;
-    std::size_t length;
-    const InternedString* record;
-  };
-  static constexpr std::size_t kKnownNameBits = 8;
-  static constexpr std::size_t kKnownNames = std::size_t{1} << kKnownNameBits;
+  // A small document's names go to the arena's table directly: they would not repeat often enough
+  // to pay for keeping them at hand.
   static constexpr std::size_t kMembersBeforeKnownNames = 16;
-  // Whether entry `index` holds `probe`'s name.
-  bool Knows(std::size_t index, const MemberProbe& probe) const noexcept;
   // The record of `probe`'s name in `arena`, with one more reference, for a member to take over.
-  // A name is looked for at its entry and at the other of the pair the entry belongs to.
   const InternedString* InternName(BindingArena& arena, const MemberProbe& probe);
-  // The same for a name not at hand, which then takes entry `index`.
-  const InternedString* LearnName(BindingArena& arena, const MemberProbe& probe, std::size_t index);
-  // Lets go of the known names and orders.
-  void ForgetNames() noexcept;
+  // Lets go of the known orders.
+  void ForgetOrders() noexcept;
 
   // Records of one kind name their members alike, and seldom in name order (a writer's own order
   // is that of its fields). The order found for a list of names, as interned records in the order
@@ -109,10 +95,7 @@ class MemberCollector {
   std::vector<std::unique_ptr<Chunk>> spilled_;
   Chunk first_;
   std::size_t membersAdded_ = 0;
-  BindingArena* namesArena_ = nullptr;
-  // A bit for each entry of `names_` in use, so that none needs clearing.
-  uint64_t namesHeld_[kKnownNames / 64] = {};
-  KnownName names_[kKnownNames];
+  KnownNames names_;
   std::size_t ordersHeld_ = 0;  // orders_[0, ordersHeld_) are in use
   std::size_t lastOrder_ = 0;   // the order found or learnt last
   std::size_t oldestOrder_ = 0;

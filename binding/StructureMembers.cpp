@@ -125,15 +125,19 @@ void BindingProperty::makeStructure(std::size_t members) {
 }
 
 BindingProperty& BindingProperty::memberAt(std::string_view name) {
-  return memberNamed(MemberProbe(name), nullptr);
+  return memberNamed(MemberProbe(name), nullptr, false);
 }
 
 BindingProperty& BindingProperty::memberAt(const MemberKey& shared) {
-  return memberNamed(MemberProbe(shared.name->prefix, shared.name->View()), shared.name);
+  return memberNamed(MemberProbe(shared.name->prefix, shared.name->View()), shared.name, false);
 }
 
-BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
-                                              const InternedString* shared) {
+BindingProperty& BindingProperty::memberAt(const InternedString& ownName) {
+  return memberNamed(MemberProbe(ownName.prefix, ownName.View()), &ownName, true);
+}
+
+BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe, const InternedString* name,
+                                              bool own) {
   if (kindCode() != kStructure) makeStructure();
   // addMember may move the header: each branch that adds reads it afresh.
   StructureRecord& structure = *payload_.structure;
@@ -143,21 +147,21 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
   // Names often arrive in ascending order (documents this system wrote list them so): a name
   // after the last one needs no search.
   if (allOrdered && (structure.size() == 0 || MemberKeyLess(ordered[-1].key, probe))) {
-    BindingProperty& member = addMember(structure.size(), probe, shared);
+    BindingProperty& member = addMember(structure.size(), probe, name, own);
     payload_.structure->setOrdered(payload_.structure->ordered() + 1);
     return member;
   }
   MemberEntry* at = LowerBound(entries, structure.ordered(), probe);
   if (at != ordered && IsNamed(*at, probe)) return at->node();
   if (allOrdered && structure.size() < kInsertInPlaceLimit) {
-    BindingProperty& member = addMember(static_cast<std::size_t>(at - entries), probe, shared);
+    BindingProperty& member = addMember(static_cast<std::size_t>(at - entries), probe, name, own);
     payload_.structure->setOrdered(payload_.structure->ordered() + 1);
     return member;
   }
   if (MemberEntry* found = FindUnordered(ordered, entries + structure.size(), probe)) {
     return found->node();
   }
-  BindingProperty& member = addMember(structure.size(), probe, shared);
+  BindingProperty& member = addMember(structure.size(), probe, name, own);
   const StructureRecord& grown = *payload_.structure;
   const uint32_t unordered = grown.size() - grown.ordered();
   if (unordered <= kMinUnordered || uint64_t{unordered} * unordered <= grown.size()) return member;
@@ -169,11 +173,17 @@ BindingProperty& BindingProperty::memberNamed(const MemberProbe& probe,
 // Inserts an empty member at `position`, moving the later ones up. On an exception nothing has
 // changed.
 BindingProperty& BindingProperty::addMember(std::size_t position, const MemberProbe& probe,
-                                            const InternedString* shared) {
+                                            const InternedString* name, bool own) {
   if (payload_.structure->size() == payload_.structure->capacity()) growMembers();
   StructureRecord& structure = *payload_.structure;
   BindingArena& arena = *this->arena();
-  const InternedString* name = shared != nullptr ? arena.Intern(*shared) : arena.Intern(probe.name);
+  if (name == nullptr) {
+    name = arena.Intern(probe.name);
+  } else if (own) {
+    arena.AddRef(name);
+  } else {
+    name = arena.Intern(*name);
+  }
   MemberEntry* at = structure.entries() + position;
   std::memmove(static_cast<void*>(at + 1), at, (structure.size() - position) * sizeof(MemberEntry));
   InitMember(*at, arena, name);

@@ -12,6 +12,7 @@
 
 #include <yaml.h>
 
+#include "binding/KnownNames.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
 #include "formats/YamlScalar.h"
@@ -82,11 +83,12 @@ class YamlWalker {
  private:
   static constexpr std::size_t kNoPath = SIZE_MAX;
 
-  // How a node hangs below its container.
+  // How a node hangs below its container. The name is the member's own, which lives at least as
+  // long as the node's container is open.
   struct Place {
     bool isIndex = false;
     uint32_t index = 0;
-    std::string name;
+    std::string_view name;
   };
 
   // One step from the root to a node that aliases may need to find again. A step is shared by
@@ -94,7 +96,9 @@ class YamlWalker {
   // and the steps stay proportional to the input.
   struct PathStep {
     std::size_t parent;  // kNoPath for the root itself
-    Place place;
+    bool isIndex;
+    uint32_t index;
+    std::string name;  // a repeated key may replace the member and its name
   };
 
   struct Anchor {
@@ -126,13 +130,9 @@ class YamlWalker {
   void HandleStart(const yaml_event_t& event, Slot& slot, bool mapping);
   void HandleAlias(const yaml_event_t& event, Slot& slot);
   void HandleEnd();
-  // A mapping in a sequence likely names as many members as the one before it (the records of a
-  // list are of one kind), so it is made with room for that many at once, where its array would
-  // grow one doubling at a time. The room it leaves unused is bounded by the one before.
-  std::size_t SiblingMembers(const Slot& slot) const;
   // Records the step of `slot`, below the innermost open container, and first those of the open
   // containers that have none yet.
-  std::size_t AddPath(Slot& slot);
+  std::size_t AddPath(const Slot& slot);
   Anchor* RecordAnchor(const yaml_event_t& event, const yaml_char_t* name, Anchor anchor);
   const BindingProperty& Resolve(std::size_t path, std::size_t& depth) const;
   bool ChargeAliasCopy(const yaml_event_t& event, const BindingProperty& source);
@@ -144,9 +144,16 @@ class YamlWalker {
   std::vector<OpenContainer> open_;
   std::vector<PathStep> paths_;
   std::unordered_map<std::string, Anchor> anchors_;
-  // A key that is the empty text is still a key, so "pending" cannot be told from the text.
-  std::string pendingKey_;
-  bool keyPending_ = false;
+  // The keys of a list's records repeat, so they are interned through names kept at hand.
+  binding::KnownNames names_;
+  // The key read last, until its value comes; null when the mapping expects a key.
+  const binding::InternedString* pendingKey_ = nullptr;
+  // The members of the mapping that closed last at each depth. Mappings at one depth are most
+  // often records of one kind (the elements of a list, or the same member of each of them), so a
+  // mapping is made with room for as many members as the one before it, where its array would
+  // grow one doubling at a time. A mapping's count serves only the next one at its depth, so the
+  // room left unused is at most the members read.
+  uint32_t closedMembers_[kYamlMaxDepth] = {};
   std::size_t aliasNodes_ = 0;
   std::size_t aliasBytes_ = 0;
 };
@@ -218,15 +225,14 @@ bool YamlWalker::ChooseSlot(const yaml_event_t& event, Slot& slot) {
   }
   // Whether this event is a key follows from the mapping's state, not from what the member
   // already holds: a repeated key may find a structure there.
-  if (!keyPending_) {
+  if (pendingKey_ == nullptr) {
     slot.node = container.node;
     slot.isKey = true;
     return true;
   }
-  slot.node = &container.node->memberAt(pendingKey_);
-  slot.place.name = std::move(pendingKey_);
-  pendingKey_.clear();
-  keyPending_ = false;
+  slot.node = &container.node->memberAt(*pendingKey_);
+  slot.place.name = pendingKey_->View();
+  pendingKey_ = nullptr;
   return true;
 }
 
@@ -240,11 +246,10 @@ void YamlWalker::HandleScalar(const yaml_event_t& event, Slot& slot) {
       Fail("Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2", event);
       return;
     }
-    pendingKey_.assign(text);
-    keyPending_ = true;
+    pendingKey_ = names_.Find(*slot.node->arena(), binding::MemberProbe(text));
     if (scalar.anchor != nullptr) {
       Anchor anchor;
-      anchor.text = pendingKey_;
+      anchor.text = pendingKey_->View();
       anchor.keyable = true;
       RecordAnchor(event, scalar.anchor, std::move(anchor));
     }
@@ -276,7 +281,7 @@ void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping
   // A repeated key may find a container there already; the new one starts empty.
   slot.node->reset();
   if (mapping) {
-    slot.node->makeStructure(SiblingMembers(slot));
+    slot.node->makeStructure(closedMembers_[open_.size()]);
   } else {
     slot.node->makeCollection();
   }
@@ -291,21 +296,19 @@ void YamlWalker::HandleStart(const yaml_event_t& event, Slot& slot, bool mapping
     anchor = RecordAnchor(event, anchorName, std::move(record));
     if (anchor == nullptr) return;
   }
-  open_.push_back(OpenContainer{slot.node, anchor, mapping, path, std::move(slot.place)});
-}
-
-std::size_t YamlWalker::SiblingMembers(const Slot& slot) const {
-  if (!slot.place.isIndex || slot.place.index == 0) return 0;
-  const BindingProperty& previous = open_.back().node->element(slot.place.index - 1);
-  return previous.kind() == BindingPropertyKind::Structure ? previous.size() : 0;
+  open_.push_back(OpenContainer{slot.node, anchor, mapping, path, slot.place});
 }
 
 void YamlWalker::HandleEnd() {
   if (open_.empty()) return;  // the parser keeps starts and ends balanced
-  if (open_.back().anchor != nullptr) open_.back().anchor->open = false;
-  open_.back().node->closeMembers();
+  const OpenContainer& container = open_.back();
+  if (container.anchor != nullptr) container.anchor->open = false;
+  container.node->closeMembers();
+  if (container.mapping) {
+    closedMembers_[open_.size() - 1] = static_cast<uint32_t>(container.node->size());
+  }
   open_.pop_back();
-  keyPending_ = false;
+  pendingKey_ = nullptr;
 }
 
 void YamlWalker::HandleAlias(const yaml_event_t& event, Slot& slot) {
@@ -331,8 +334,7 @@ void YamlWalker::HandleAlias(const yaml_event_t& event, Slot& slot) {
       return;
     }
     if (!ChargeAlias(event, 1, anchor.text.size())) return;
-    pendingKey_ = anchor.text;
-    keyPending_ = true;
+    pendingKey_ = names_.Find(*slot.node->arena(), binding::MemberProbe(anchor.text));
     return;
   }
   if (anchor.path == kNoPath) {
@@ -351,16 +353,18 @@ void YamlWalker::HandleAlias(const yaml_event_t& event, Slot& slot) {
   slot.node->copyFrom(source);
 }
 
-std::size_t YamlWalker::AddPath(Slot& slot) {
+std::size_t YamlWalker::AddPath(const Slot& slot) {
   // The open containers with a step are those from the root down to some depth.
   std::size_t depth = open_.size();
   while (depth != 0 && open_[depth - 1].path == kNoPath) --depth;
   std::size_t parent = depth == 0 ? kNoPath : open_[depth - 1].path;
   for (; depth < open_.size(); ++depth) {
-    paths_.push_back(PathStep{parent, std::move(open_[depth].place)});
+    const Place& place = open_[depth].place;
+    paths_.push_back(PathStep{parent, place.isIndex, place.index, std::string(place.name)});
     parent = open_[depth].path = paths_.size() - 1;
   }
-  paths_.push_back(PathStep{parent, std::move(slot.place)});
+  paths_.push_back(
+      PathStep{parent, slot.place.isIndex, slot.place.index, std::string(slot.place.name)});
   return paths_.size() - 1;
 }
 
@@ -385,8 +389,8 @@ const BindingProperty& YamlWalker::Resolve(std::size_t path, std::size_t& depth)
   depth = steps.size();
   const BindingProperty* node = &result_;
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-    const Place& place = (*it)->place;
-    node = place.isIndex ? &node->element(place.index) : &node->member(place.name);
+    const PathStep& step = **it;
+    node = step.isIndex ? &node->element(step.index) : &node->member(step.name);
   }
   return *node;
 }
