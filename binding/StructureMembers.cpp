@@ -185,7 +185,10 @@ BindingProperty& BindingProperty::addMember(std::size_t position, const MemberPr
     name = arena.Intern(*name);
   }
   MemberEntry* at = structure.entries() + position;
-  std::memmove(static_cast<void*>(at + 1), at, (structure.size() - position) * sizeof(MemberEntry));
+  if (position != structure.size()) {  // most names come in order: an append moves nothing
+    std::memmove(static_cast<void*>(at + 1), at,
+                 (structure.size() - position) * sizeof(MemberEntry));
+  }
   InitMember(*at, arena, name);
   structure.setSize(structure.size() + 1);
   return at->node();
