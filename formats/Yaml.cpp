@@ -83,8 +83,8 @@ class YamlWalker {
  private:
   static constexpr std::size_t kNoPath = SIZE_MAX;
 
-  // How a node hangs below its container. The name is the member's own, which lives at least as
-  // long as the node's container is open.
+  // How a node hangs below its container. The name is the member's own record, which stays while
+  // the node is being filled and, for a container, while it is open.
   struct Place {
     bool isIndex = false;
     uint32_t index = 0;
