@@ -65,6 +65,11 @@ TEST(YamlTrees, BuildCollectionsAndStructuresWithStringKeys) {
       {"a: [1, 2", "error: YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0"},
   });
   for (const char* empty : {"", "  \n# nothing\n", "---"}) EXPECT_EQ(Shown(ParseYaml(empty)), "~");
+  // Keys that share their first eight bytes stay apart, also where the lengths of these two meet
+  // in the names the reader keeps at hand.
+  const std::string longer = "question" + std::string(67, 'x'), shorter = "questionxxxxxxxx";
+  EXPECT_EQ(Shown(ParseYaml(longer + ": 1\n" + shorter + ": 2")),
+            "{" + shorter + ":u2," + longer + ":u1}");
 }
 
 TEST(YamlAliases, CopyAnchoredNodesAndRefuseCyclesAndUnknownNames) {
