@@ -4,6 +4,7 @@
 #include "formats/Json.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -93,6 +94,17 @@ class TextSink {
     if (count > static_cast<std::size_t>(end_ - at_)) Grow(count);
   }
   void PutUnchecked(char c) noexcept { *at_++ = c; }
+  // Writes the eight bytes from `word` on and keeps `count` of them.
+  void PutWordUnchecked(const char* word, std::size_t count) noexcept {
+    std::memcpy(at_, word, 8);
+    at_ += count;
+  }
+  // Writes the four to eight bytes from `text` on, as two words of four that may overlap.
+  void PutShortUnchecked(const char* text, std::size_t count) noexcept {
+    std::memcpy(at_, text, 4);
+    std::memcpy(at_ + count - 4, text + count - 4, 4);
+    at_ += count;
+  }
   char* Push(std::size_t count) {
     Reserve(count);
     char* const first = at_;
@@ -179,6 +191,83 @@ inline void PutN(NewlineBuffer& stream, char c, std::size_t n) {
 
 using NewlinePrettyWriter =
     rapidjson::PrettyWriter<NewlineBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+
+// Texts are written a run at a time. The writer escapes a text byte by byte, but first, before
+// each byte, lets a writer type copy the run of bytes that need no escape (its own specialises this
+// for SSE over its string buffer), and goes on from where the run ends; specialised below for the
+// writers here. Eight bytes are looked at a time, without intrinsics, so every target has it. The
+// output is the writer's own, byte for byte.
+
+// The bytes of `word`, read in memory order on a little-endian machine, that a JSON text escapes:
+// those below 0x20, '"' and '\\'. The lowest flag is exact; a borrow may flag bytes above it, which
+// are never looked at. Bytes from 0x80 up are written as they are.
+inline uint64_t EscapeFlags(uint64_t word) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  const uint64_t quote = word ^ (kOnes * '"'), backslash = word ^ (kOnes * '\\');
+  return ((word - kOnes * 0x20) | (quote - kOnes) | (backslash - kOnes)) & ~word & kHigh;
+}
+
+inline bool NeedsEscape(char c) noexcept {
+  return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+}
+
+// Copies the bytes of the text from `text`'s place on up to the next one to escape, and tells
+// whether the text goes on. The writer has reserved room for the rest of the text escaped, six
+// bytes for each, so a whole word can be stored where only a part of it is kept.
+inline bool WriteUnescapedRun(rapidjson::GenericStringStream<rapidjson::UTF8<>>& text,
+                              std::size_t length, TextSink& sink) noexcept {
+  const char* at = text.src_;
+  const char* const end = text.head_ + length;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - at >= 8; at += 8) {
+      uint64_t word;
+      std::memcpy(&word, at, sizeof word);
+      if (const uint64_t flags = EscapeFlags(word)) {
+        const std::size_t run = static_cast<std::size_t>(std::countr_zero(flags)) / 8;
+        sink.PutWordUnchecked(at, run);
+        text.src_ = at + run;
+        return true;
+      }
+      sink.PutWordUnchecked(at, 8);
+    }
+    // Most texts are short: four to seven bytes left are looked at as two words of four.
+    const auto left = static_cast<std::size_t>(end - at);
+    if (left >= 4) {
+      uint32_t first, last;
+      std::memcpy(&first, at, sizeof first);
+      std::memcpy(&last, end - 4, sizeof last);
+      if (EscapeFlags(uint64_t{last} << 32 | first) == 0) {
+        sink.PutShortUnchecked(at, left);
+        text.src_ = end;
+        return false;
+      }
+    }
+  }
+  while (at != end && !NeedsEscape(*at)) sink.PutUnchecked(*at++);
+  text.src_ = at;
+  return at != end;
+}
+
+}  // namespace
+}  // namespace vyn::formats
+
+template <>
+inline bool rapidjson::Writer<vyn::formats::TextSink, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                              vyn::formats::JsonAllocator>::
+    ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is, size_t length) {
+  return vyn::formats::WriteUnescapedRun(is, length, *os_);
+}
+
+// A text has no line break left unescaped, so its runs go to the buffer under the newline text.
+template <>
+inline bool rapidjson::Writer<vyn::formats::NewlineBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                              vyn::formats::JsonAllocator>::
+    ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is, size_t length) {
+  return vyn::formats::WriteUnescapedRun(is, length, os_->buffer());
+}
+
+namespace vyn::formats {
+namespace {
 
 uint32_t ClampCount(std::size_t count) noexcept {
   return count > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()

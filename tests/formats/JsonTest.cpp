@@ -1,6 +1,9 @@
 // JSON writing (compact, pretty, bounded), reading with its error texts and offsets; the walk is
 // checked by every value text (ValueText.h).
 #include <gtest/gtest.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <cmath>
 #include <string>
@@ -74,6 +77,37 @@ TEST(JsonWriter, PrettyFormWritesEveryLineBreakAsTheNewlineTextAndBoundsHold) {
   std::string out = "old";
   EXPECT_TRUE(ToJson(BindingProperty(), nullptr, "\n", 0, out));
   EXPECT_EQ(out, "");
+}
+
+// Texts are written a run at a time, RapidJSON's writer escaping only what needs it: with a byte to
+// escape at each place of texts up to three words long, among bytes that a borrow in a word could
+// mistake for one, names and values read as that writer writes them byte by byte.
+TEST(JsonWriter, TextsWrittenByTheRunAreTheWritersOwn) {
+  const std::string filler = "a# ]\x21\x5b\xc3\xa9\x7f";
+  for (std::size_t length = 0; length <= 24; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const char special : {'"', '\\', '\0', '\x1f', '\n', ' '}) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) text += i == at ? special : filler[i % 9];
+        rapidjson::StringBuffer compact, pretty;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(compact);
+        rapidjson::PrettyWriter<rapidjson::StringBuffer> prettyWriter(pretty);
+        const auto size = static_cast<rapidjson::SizeType>(length);
+        writer.StartObject() && writer.Key(text.data(), size) && writer.String(text.data(), size);
+        prettyWriter.StartObject() && prettyWriter.Key(text.data(), size) &&
+            prettyWriter.String(text.data(), size);
+        writer.EndObject() && prettyWriter.EndObject();
+        BindingProperty value;
+        value.memberAt(text).setString(text);
+        EXPECT_EQ(ToJson(value, nullptr, nullptr), compact.GetString()) << length << " " << at;
+        std::string crlf = pretty.GetString();
+        for (std::size_t n = crlf.find('\n'); n != std::string::npos; n = crlf.find('\n', n + 2)) {
+          crlf.insert(n, "\r");
+        }
+        EXPECT_EQ(ToJson(value, nullptr, "\r\n"), crlf) << length << " " << at;
+      }
+    }
+  }
 }
 
 // Reads through the three entry points, which must agree (the counted one from exactly the text).
