@@ -14,7 +14,9 @@ ElementCollector::~ElementCollector() {
 void ElementCollector::Open(BindingProperty& node) {
   node.reset();
   node.makeCollection();
-  open_.Push({&node, count_});
+  OpenCollection& opened = open_.PushUnfilled();
+  opened.node = &node;
+  opened.first = count_;
 }
 
 BindingProperty& ElementCollector::AddSlow() {

@@ -70,7 +70,11 @@ inline const InternedString* MemberCollector::InternName(BindingArena& arena,
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
-  open_.Push({&node, memberCount_, 0, true});
+  OpenStructure& opened = open_.PushUnfilled();
+  opened.node = &node;
+  opened.first = memberCount_;
+  opened.lastPrefix = 0;
+  opened.ordered = true;
 }
 
 void MemberCollector::Grow() {

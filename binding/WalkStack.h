@@ -22,6 +22,14 @@ class WalkStack {
     }
     Spill(frame);
   }
+  // A new frame, left as it was, for the caller to fill member by member. A frame made aside and
+  // pushed is read back whole right after its members were stored one by one, which the
+  // processor cannot forward from its stores: it waits for them to reach the cache.
+  Frame& PushUnfilled() {
+    if (size_ < kInline) return inline_[size_++];
+    Spill(Frame{});
+    return spill_.back();
+  }
   void Pop() noexcept {
     if (size_ > kInline) spill_.pop_back();
     --size_;
