@@ -144,7 +144,6 @@ using CompactWriter =
     rapidjson::Writer<TextSink, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 using PrettyWriter =
     rapidjson::PrettyWriter<TextSink, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
-using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
 // The pretty writer's stream for a newline text other than "\n". The writer puts each line break
 // with Put and all else through PutReserve, PutUnsafe and PutN (a JSON string escapes its own line
@@ -432,6 +431,83 @@ class JsonWriterVisitor final : public ValueVisitor {
 
 // ---------------------------------------------------------------------------------------------
 // Reading
+
+// A text that ends in a NUL byte after `length` bytes, read as RapidJSON reads any NUL-terminated
+// text. Its end is known, so the bytes of a string can be looked at a word at a time without
+// reading past it. The reader copies a string byte by byte, growing its stack for each, but first,
+// before each byte, lets a reader copy the run of bytes up to the next one that ends the string,
+// starts an escape or is refused (the bytes a written text escapes); specialised below. A run
+// copied a word at a time also spares the reading of the string just after: a word read from
+// bytes stored one at a time waits for them to reach the cache.
+struct TerminatedStream : rapidjson::StringStream {
+  TerminatedStream(const char* text, std::size_t length) noexcept
+      : rapidjson::StringStream(text), end(text + length) {}
+  const char* end;
+};
+
+// The run of plain bytes from `at` on, before `end`: up to the first byte that the writer would
+// escape, or all of them.
+inline const char* PlainRunEnd(const char* at, const char* end) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - at >= 8; at += 8) {
+      uint64_t word;
+      std::memcpy(&word, at, sizeof word);
+      if (const uint64_t flags = EscapeFlags(word)) {
+        return at + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
+      }
+    }
+  }
+  while (at != end && !NeedsEscape(*at)) ++at;
+  return at;
+}
+
+// Copies `count` bytes, most runs being a few bytes long: without a call up to sixteen, in words
+// that may overlap.
+inline void CopyText(char* to, const char* from, std::size_t count) noexcept {
+  if (count > 16) {
+    std::memcpy(to, from, count);
+  } else if (count >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+  }
+}
+
+using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+
+}  // namespace
+}  // namespace vyn::formats
+
+// Read in place, not copied at each token as RapidJSON copies its own string streams: a copy of
+// this larger stream is read back whole right after its place was stored, which stalls.
+template <>
+struct rapidjson::StreamTraits<vyn::formats::TerminatedStream> {
+  enum { copyOptimization = 0 };
+};
+
+// The reader's stack takes each run in one push. A run is at most a gibibyte, so that its length
+// fits the stack stream's count; a longer one goes on from where it stopped.
+template <>
+template <>
+inline void vyn::formats::JsonReader::ScanCopyUnescapedString(vyn::formats::TerminatedStream& is,
+                                                              StackStream<char>& os) {
+  constexpr std::size_t kMaxRun = std::size_t{1} << 30;
+  const char* const start = is.src_;
+  const char* const end =
+      static_cast<std::size_t>(is.end - start) > kMaxRun ? start + kMaxRun : is.end;
+  const std::size_t run = static_cast<std::size_t>(vyn::formats::PlainRunEnd(start, end) - start);
+  if (run == 0) return;
+  vyn::formats::CopyText(static_cast<char*>(os.Push(static_cast<rapidjson::SizeType>(run))), start,
+                         run);
+  is.src_ = start + run;
+}
+
+namespace vyn::formats {
+namespace {
 
 // Builds the value while the reader runs: a stack of the open containers and, inside a structure,
 // the member that the next value goes to. Each value first resets its slot, so a member named
@@ -730,7 +806,7 @@ BindingResult ParseTerminatedJson(const char* text, std::size_t length) {
   if (text == nullptr || IsBlankText(text, length)) return BindingResult();
   // The reader takes no NUL: it stops at the first one, the terminator at the latest, so nothing
   // past the length is read.
-  rapidjson::StringStream stream(text);
+  TerminatedStream stream(text, length);
   return ParseStream(stream, text, length);
 }
 
