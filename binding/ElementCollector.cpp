@@ -14,9 +14,7 @@ ElementCollector::~ElementCollector() {
 void ElementCollector::Open(BindingProperty& node) {
   node.reset();
   node.makeCollection();
-  OpenCollection& opened = open_.PushUnfilled();
-  opened.node = &node;
-  opened.first = count_;
+  open_.Emplace(&node, count_);
 }
 
 BindingProperty& ElementCollector::AddSlow() {

@@ -158,7 +158,7 @@ class ToHostWalk {
         if (array == nullptr) break;
         SetRef(out, kHostValueCollection, array, count);
         if (count == 0) break;
-        stack_.Push({&node, array, count, 0, {}, false});
+        stack_.Emplace(&node, array, count, 0u, MemberRange::iterator{}, false);
         return true;
       }
       case BindingPropertyKind::Structure: {
@@ -168,7 +168,7 @@ class ToHostWalk {
         if (array == nullptr) break;
         SetRef(out, kHostValueStructure, array, count);
         if (count == 0) break;
-        stack_.Push({&node, array, count, 0, members.begin(), true});
+        stack_.Emplace(&node, array, count, 0u, members.begin(), true);
         return true;
       }
       default:
@@ -345,7 +345,7 @@ class HostValueReader {
       node.makeStructure();
     }
     if (ref.count != 0) {
-      stack_.Push({ref.ptr, ref.count, 0, kind == kHostValueStructure, &node});
+      stack_.Emplace(ref.ptr, ref.count, 0u, kind == kHostValueStructure, &node);
     }
     return true;
   }

@@ -70,11 +70,7 @@ inline const InternedString* MemberCollector::InternName(BindingArena& arena,
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
-  OpenStructure& opened = open_.PushUnfilled();
-  opened.node = &node;
-  opened.first = memberCount_;
-  opened.lastPrefix = 0;
-  opened.ordered = true;
+  open_.Emplace(&node, memberCount_, uint64_t{0}, true);
 }
 
 void MemberCollector::Grow() {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace vyn::binding {
@@ -22,13 +24,17 @@ class WalkStack {
     }
     Spill(frame);
   }
-  // A new frame, left as it was, for the caller to fill member by member. A frame made aside and
-  // pushed is read back whole right after its members were stored one by one, which the
-  // processor cannot forward from its stores: it waits for them to reach the cache.
-  Frame& PushUnfilled() {
-    if (size_ < kInline) return inline_[size_++];
-    Spill(Frame{});
-    return spill_.back();
+  // Makes the frame in its place from its fields, in order. A frame made aside and pushed is read
+  // back whole right after its fields were stored one by one, which the processor cannot forward
+  // from its stores: it waits for them to reach the cache.
+  template <class... Fields>
+  void Emplace(Fields&&... fields) {
+    if (size_ < kInline) {
+      ::new (static_cast<void*>(&inline_[size_])) Frame{std::forward<Fields>(fields)...};
+      ++size_;
+      return;
+    }
+    Spill(Frame{std::forward<Fields>(fields)...});
   }
   void Pop() noexcept {
     if (size_ > kInline) spill_.pop_back();

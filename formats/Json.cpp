@@ -190,6 +190,7 @@ inline void PutN(NewlineBuffer& stream, char c, std::size_t n) {
 
 using NewlinePrettyWriter =
     rapidjson::PrettyWriter<NewlineBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+using NewlineWriter = NewlinePrettyWriter::Base;
 
 // Texts are written a run at a time. The writer escapes a text byte by byte, but first, before
 // each byte, lets a writer type copy the run of bytes that need no escape (its own specialises this
@@ -251,17 +252,15 @@ inline bool WriteUnescapedRun(rapidjson::GenericStringStream<rapidjson::UTF8<>>&
 }  // namespace vyn::formats
 
 template <>
-inline bool rapidjson::Writer<vyn::formats::TextSink, rapidjson::UTF8<>, rapidjson::UTF8<>,
-                              vyn::formats::JsonAllocator>::
-    ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is, size_t length) {
+inline bool vyn::formats::CompactWriter::ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is,
+                                                                  size_t length) {
   return vyn::formats::WriteUnescapedRun(is, length, *os_);
 }
 
 // A text has no line break left unescaped, so its runs go to the buffer under the newline text.
 template <>
-inline bool rapidjson::Writer<vyn::formats::NewlineBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
-                              vyn::formats::JsonAllocator>::
-    ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is, size_t length) {
+inline bool vyn::formats::NewlineWriter::ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is,
+                                                                  size_t length) {
   return vyn::formats::WriteUnescapedRun(is, length, os_->buffer());
 }
 
@@ -329,7 +328,8 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
           visitor.EndCollection();
           break;
         }
-        stack.Push({elements.data(), 0, count, {}, {}, false});
+        stack.Emplace(elements.data(), 0u, count, MemberRange::iterator{}, MemberRange::iterator{},
+                      false);
         visitor.BeginElement(0);
         node = elements.data();
         continue;
@@ -342,7 +342,7 @@ void Walk(const BindingProperty& root, Visitor& visitor) {
           break;
         }
         const MemberView first = *members.begin();
-        stack.Push({nullptr, 0, 0, members.begin(), members.end(), true});
+        stack.Emplace(nullptr, 0u, 0u, members.begin(), members.end(), true);
         visitor.BeginMember(first.name);
         node = &first.value;
         continue;
