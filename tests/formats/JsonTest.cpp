@@ -1,7 +1,6 @@
 // JSON writing (compact, pretty, bounded), reading with its error texts and offsets; the walk is
 // checked by every value text (ValueText.h).
 #include <gtest/gtest.h>
-#include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -89,22 +88,15 @@ TEST(JsonWriter, TextsWrittenByTheRunAreTheWritersOwn) {
       for (const char special : {'"', '\\', '\0', '\x1f', '\n', ' '}) {
         std::string text;
         for (std::size_t i = 0; i < length; ++i) text += i == at ? special : filler[i % 9];
-        rapidjson::StringBuffer compact, pretty;
-        rapidjson::Writer<rapidjson::StringBuffer> writer(compact);
-        rapidjson::PrettyWriter<rapidjson::StringBuffer> prettyWriter(pretty);
-        const auto size = static_cast<rapidjson::SizeType>(length);
-        writer.StartObject() && writer.Key(text.data(), size) && writer.String(text.data(), size);
-        prettyWriter.StartObject() && prettyWriter.Key(text.data(), size) &&
-            prettyWriter.String(text.data(), size);
-        writer.EndObject() && prettyWriter.EndObject();
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer>(buffer).String(
+            text.data(), static_cast<rapidjson::SizeType>(length));
+        const std::string quoted = buffer.GetString();
         BindingProperty value;
         value.memberAt(text).setString(text);
-        EXPECT_EQ(ToJson(value, nullptr, nullptr), compact.GetString()) << length << " " << at;
-        std::string crlf = pretty.GetString();
-        for (std::size_t n = crlf.find('\n'); n != std::string::npos; n = crlf.find('\n', n + 2)) {
-          crlf.insert(n, "\r");
-        }
-        EXPECT_EQ(ToJson(value, nullptr, "\r\n"), crlf) << length << " " << at;
+        EXPECT_EQ(ToJson(value, nullptr, nullptr), "{" + quoted + ":" + quoted + "}") << at;
+        EXPECT_EQ(ToJson(value, nullptr, "\r\n"), "{\r\n    " + quoted + ": " + quoted + "\r\n}")
+            << length << " " << at;
       }
     }
   }
