@@ -94,17 +94,7 @@ class TextSink {
     if (count > static_cast<std::size_t>(end_ - at_)) Grow(count);
   }
   void PutUnchecked(char c) noexcept { *at_++ = c; }
-  // Writes the eight bytes from `word` on and keeps `count` of them.
-  void PutWordUnchecked(const char* word, std::size_t count) noexcept {
-    std::memcpy(at_, word, 8);
-    at_ += count;
-  }
-  // Writes the four to eight bytes from `text` on, as two words of four that may overlap.
-  void PutShortUnchecked(const char* text, std::size_t count) noexcept {
-    std::memcpy(at_, text, 4);
-    std::memcpy(at_ + count - 4, text + count - 4, 4);
-    at_ += count;
-  }
+  void PutTextUnchecked(const char* text, std::size_t count) noexcept;
   char* Push(std::size_t count) {
     Reserve(count);
     char* const first = at_;
@@ -211,41 +201,59 @@ inline bool NeedsEscape(char c) noexcept {
   return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
 }
 
-// Copies the bytes of the text from `text`'s place on up to the next one to escape, and tells
-// whether the text goes on. The writer has reserved room for the rest of the text escaped, six
-// bytes for each, so a whole word can be stored where only a part of it is kept.
-inline bool WriteUnescapedRun(rapidjson::GenericStringStream<rapidjson::UTF8<>>& text,
-                              std::size_t length, TextSink& sink) noexcept {
-  const char* at = text.src_;
-  const char* const end = text.head_ + length;
+// The run of plain bytes from `at` on, before `end`: up to the first byte that the writer would
+// escape, or all of them.
+inline const char* PlainRunEnd(const char* at, const char* end) noexcept {
   if constexpr (std::endian::native == std::endian::little) {
     for (; end - at >= 8; at += 8) {
       uint64_t word;
       std::memcpy(&word, at, sizeof word);
       if (const uint64_t flags = EscapeFlags(word)) {
-        const std::size_t run = static_cast<std::size_t>(std::countr_zero(flags)) / 8;
-        sink.PutWordUnchecked(at, run);
-        text.src_ = at + run;
-        return true;
+        return at + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
       }
-      sink.PutWordUnchecked(at, 8);
     }
     // Most texts are short: four to seven bytes left are looked at as two words of four.
-    const auto left = static_cast<std::size_t>(end - at);
-    if (left >= 4) {
+    if (end - at >= 4) {
       uint32_t first, last;
       std::memcpy(&first, at, sizeof first);
       std::memcpy(&last, end - 4, sizeof last);
-      if (EscapeFlags(uint64_t{last} << 32 | first) == 0) {
-        sink.PutShortUnchecked(at, left);
-        text.src_ = end;
-        return false;
-      }
+      if (EscapeFlags(uint64_t{last} << 32 | first) == 0) return end;
     }
   }
-  while (at != end && !NeedsEscape(*at)) sink.PutUnchecked(*at++);
-  text.src_ = at;
-  return at != end;
+  while (at != end && !NeedsEscape(*at)) ++at;
+  return at;
+}
+
+// Copies `count` bytes, most runs being a few bytes long: without a call up to sixteen, in words
+// that may overlap.
+inline void CopyText(char* to, const char* from, std::size_t count) noexcept {
+  if (count > 16) {
+    std::memcpy(to, from, count);
+  } else if (count >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+  }
+}
+
+inline void TextSink::PutTextUnchecked(const char* text, std::size_t count) noexcept {
+  CopyText(at_, text, count);
+  at_ += count;
+}
+
+// Copies the bytes of the text from `text`'s place on up to the next one to escape, and tells
+// whether the text goes on. The writer has reserved room for the rest of the text escaped.
+inline bool WriteUnescapedRun(rapidjson::GenericStringStream<rapidjson::UTF8<>>& text,
+                              std::size_t length, TextSink& sink) noexcept {
+  const char* const end = text.head_ + length;
+  const char* const stop = PlainRunEnd(text.src_, end);
+  sink.PutTextUnchecked(text.src_, static_cast<std::size_t>(stop - text.src_));
+  text.src_ = stop;
+  return stop != end;
 }
 
 }  // namespace
@@ -444,38 +452,6 @@ struct TerminatedStream : rapidjson::StringStream {
       : rapidjson::StringStream(text), end(text + length) {}
   const char* end;
 };
-
-// The run of plain bytes from `at` on, before `end`: up to the first byte that the writer would
-// escape, or all of them.
-inline const char* PlainRunEnd(const char* at, const char* end) noexcept {
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; end - at >= 8; at += 8) {
-      uint64_t word;
-      std::memcpy(&word, at, sizeof word);
-      if (const uint64_t flags = EscapeFlags(word)) {
-        return at + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
-      }
-    }
-  }
-  while (at != end && !NeedsEscape(*at)) ++at;
-  return at;
-}
-
-// Copies `count` bytes, most runs being a few bytes long: without a call up to sixteen, in words
-// that may overlap.
-inline void CopyText(char* to, const char* from, std::size_t count) noexcept {
-  if (count > 16) {
-    std::memcpy(to, from, count);
-  } else if (count >= 8) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + count - 8, from + count - 8, 8);
-  } else if (count >= 4) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + count - 4, from + count - 4, 4);
-  } else {
-    for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
-  }
-}
 
 using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
