@@ -15,15 +15,9 @@ class WalkStack {
  public:
   bool Empty() const noexcept { return size_ == 0; }
   std::size_t Size() const noexcept { return size_; }
-  // Valid until the next Push.
+  // Valid until the next Push or Emplace.
   Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
-  void Push(const Frame& frame) {
-    if (size_ < kInline) {
-      inline_[size_++] = frame;
-      return;
-    }
-    Spill(frame);
-  }
+  void Push(const Frame& frame) { Emplace(frame); }
   // Makes the frame in its place from its fields, in order. A frame made aside and pushed is read
   // back whole right after its fields were stored one by one, which the processor cannot forward
   // from its stores: it waits for them to reach the cache.
