@@ -9,6 +9,21 @@
 #include "binding/HostValueConversion.h"
 
 namespace vyn::routing {
+namespace {
+
+// Most calls answer no text. The host only reads it until it calls the clean-up function, which
+// knows this one, so an empty text costs no heap block.
+constexpr char kNoText[] = "";
+
+const char* CopyText(const std::string& text) noexcept {
+  return text.empty() ? kNoText : base::PluginStrDup(text.c_str());
+}
+
+void FreeText(const char* text) noexcept {
+  if (text != kNoText) base::PluginFree(const_cast<char*>(text));
+}
+
+}  // namespace
 
 void WriteResponse(ResponseRecord& out, const CallResult& call,
                    const binding::BindingRegistry* registry) {
@@ -22,7 +37,7 @@ void WriteResponse(ResponseRecord& out, const CallResult& call,
   record.flag = call.flag;
   record.resultMode = call.resultMode >= 1 && call.resultMode <= 3 ? call.resultMode : 0;
   record.status = call.status;
-  record.text = base::PluginStrDup(call.text.c_str());
+  record.text = CopyText(call.text);
   if (!call.headers.empty()) {
     void* block = base::PluginAlloc(call.headers.size() * sizeof(HostHeader));
     if (block != nullptr) {
@@ -70,7 +85,7 @@ void CleanupResponse(ResponseRecord* record) noexcept {
   HostValue value = filled.error.value;
   binding::ReleaseHostValue(value);
   base::PluginFree(const_cast<char*>(filled.error.message));
-  base::PluginFree(const_cast<char*>(filled.text));
+  FreeText(filled.text);
   if (filled.headers != nullptr) {
     for (uint32_t i = 0; i < filled.headerCount; ++i) {
       const HostHeader header = filled.headers[i];
