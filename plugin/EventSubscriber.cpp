@@ -2,6 +2,7 @@
 #include "plugin/EventSubscriber.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/PluginAllocator.h"
 #include "binding/HostValueConversion.h"
@@ -30,10 +31,8 @@ std::size_t Fnv1aHash::operator()(std::string_view text) const noexcept {
   return static_cast<std::size_t>(hash);
 }
 
-std::string EventNameForPath(std::string_view path) {
-  std::string name;
-  name.reserve(kResourceEventBase.size() + path.size());
-  name = kResourceEventBase;
+EventName::EventName(std::string_view path) {
+  Append(kResourceEventBase);
   // The kept pieces count the leading event name, so a path gives three of its own, or five.
   std::size_t keep = 4, kept = 1;
   for (std::size_t at = 0; at <= path.size() && kept < keep;) {
@@ -41,13 +40,27 @@ std::string EventNameForPath(std::string_view path) {
     if (end > at) {
       const std::string_view piece = path.substr(at, end - at);
       if (kept == 1 && piece == "vyn-platform-config") keep = 6;
-      name.append("_").append(piece);
+      Append("_");
+      Append(piece);
       ++kept;
     }
     at = end + 1;
   }
-  return name;
 }
+
+void EventName::Append(std::string_view piece) {
+  if (spill_.empty() && length_ + piece.size() < kRoomBytes) {
+    std::memcpy(room_ + length_, piece.data(), piece.size());
+    length_ += piece.size();
+    room_[length_] = '\0';
+    return;
+  }
+  if (spill_.empty()) spill_.assign(room_, length_);
+  spill_.append(piece);
+  length_ = spill_.size();
+}
+
+std::string EventNameForPath(std::string_view path) { return std::string(EventName(path).view()); }
 
 bool MatchResourcePattern(std::string_view pattern, std::string_view uri) noexcept {
   std::size_t u = 0;
@@ -266,14 +279,14 @@ binding::BindingResult EventSubscriber::SendResourceEvent(
   shown[0] = {placeholder, &data};
   for (std::size_t i = 0; i < grafts.size(); ++i) shown[i + 1] = grafts[i];
   const binding::HostValueView payload(value, registry_, shown.View());
-  const std::string name = EventNameForPath(shell.uri);
+  const EventName name(shell.uri);
   EventRecord record{};
   record.name = name.c_str();
   record.payload = payload.value();
   record.word = word;
   PftTrace("%s: Sending event: %s", shortName_.c_str(), name.c_str());
   HostSendEvent(&record);
-  if (baseEventName != name) {
+  if (baseEventName != name.view()) {
     const std::string base(baseEventName);
     record.name = base.c_str();
     PftTrace("%s: Sending event: %s", shortName_.c_str(), base.c_str());

@@ -32,6 +32,26 @@ namespace vyn::plugin {
 // pieces, or six when the second is "vyn-platform-config".
 std::string EventNameForPath(std::string_view path);
 
+// The same name, built in room of its own: every resource event sends one, and the names of this
+// plugin's paths fit, so the heap is only used for a longer one.
+class EventName {
+ public:
+  explicit EventName(std::string_view path);
+  EventName(const EventName&) = delete;
+  EventName& operator=(const EventName&) = delete;
+
+  const char* c_str() const noexcept { return spill_.empty() ? room_ : spill_.c_str(); }
+  std::string_view view() const noexcept { return {c_str(), length_}; }
+
+ private:
+  void Append(std::string_view piece);
+
+  static constexpr std::size_t kRoomBytes = 96;
+  char room_[kRoomBytes];
+  std::size_t length_ = 0;
+  std::string spill_;  // the whole name once it does not fit the room
+};
+
 // Whether a resource pattern matches a whole uri. Other characters match themselves; a "*"
 // consumes characters other than "/" and ends at the next "/" of the uri, or at the uri's end
 // when it consumed at least one character.

@@ -37,6 +37,15 @@ TEST(EventNames, KeepThreePiecesOfAPathOrFiveOfPlatformConfigurationOnBothSides)
     EXPECT_EQ(EventNameForPath(path), name) << path;
     EXPECT_EQ(host::EventNameForPath(path), name) << path << " on the host";
   }
+  // Names of 95 bytes and more, around the end of the room the plugin builds them in.
+  for (const std::size_t length : {75, 76, 77, 200}) {
+    const std::string piece(length, 'p');
+    const std::string name = "OnJsonApiEvent_a_" + piece + "_c";
+    const std::string path = "/a/" + piece + "/c/d";
+    const EventName built(path);
+    EXPECT_EQ(built.view(), name) << length;
+    EXPECT_STREQ(built.c_str(), name.c_str()) << length;
+  }
 }
 
 // The star runs to the slash or the end, never stops early, and takes something at the end.
