@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <tuple>
 #include <type_traits>
@@ -29,6 +30,46 @@ class CallState {
   virtual ~CallState() = default;
 };
 
+// Owns a call state: destroys it where it was built, in a CallStateRoom or on the heap.
+struct CallStateRelease {
+  bool inRoom = false;
+  void operator()(CallState* state) const noexcept {
+    if (inRoom) {
+      state->~CallState();
+    } else {
+      delete state;
+    }
+  }
+};
+using CallStatePtr = std::unique_ptr<CallState, CallStateRelease>;
+
+// Room for one call's state in the dispatcher's frame. A state that fits is built there, so that
+// a call takes no heap block for its arguments; a larger one goes to the heap.
+class CallStateRoom {
+ public:
+  CallStateRoom() = default;
+  CallStateRoom(const CallStateRoom&) = delete;
+  CallStateRoom& operator=(const CallStateRoom&) = delete;
+
+  // Builds a default state; one per room, which must outlive it.
+  template <typename State>
+  CallStatePtr Make() {
+    if constexpr (sizeof(State) <= kBytes && alignof(State) <= kAlignment) {
+      assert(!taken_ && "a room holds one call's state");
+      taken_ = true;
+      return CallStatePtr(::new (static_cast<void*>(bytes_)) State(), CallStateRelease{true});
+    } else {
+      return CallStatePtr(new State(), CallStateRelease{false});
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBytes = 512;
+  static constexpr std::size_t kAlignment = alignof(std::max_align_t);
+  alignas(kAlignment) unsigned char bytes_[kBytes];
+  bool taken_ = false;
+};
+
 // The object behind one endpoint. The dispatcher calls PrepareCall with the bound argument
 // values (one per argument, in argument order), then, when the result is still ok, InvokeCall,
 // writes the response and hands the state back to ReleaseCall.
@@ -39,16 +80,17 @@ class CallHandler {
   CallHandler& operator=(const CallHandler&) = delete;
   virtual ~CallHandler() = default;
 
-  // Converts the argument values to native arguments; a failure goes into `result`.
-  // The values are the call's own: their collections and structures may be taken apart.
-  virtual std::unique_ptr<CallState> PrepareCall(CallResult& result,
-                                                 std::span<binding::BindingProperty> arguments,
-                                                 uint32_t callerHandle) = 0;
+  // Converts the argument values to native arguments, in a state built in `room` when it fits;
+  // a failure goes into `result`. The values are the call's own: their collections and
+  // structures may be taken apart.
+  virtual CallStatePtr PrepareCall(CallResult& result,
+                                   std::span<binding::BindingProperty> arguments,
+                                   uint32_t callerHandle, CallStateRoom& room) = 0;
   // Runs the handler with the state PrepareCall made (null when it made none). `context` is
   // given when RequestContextType is a request-context type.
   virtual void InvokeCall(CallResult& result, const RequestContext* context, CallState* state,
                           uint32_t callerHandle) = 0;
-  virtual void ReleaseCall(std::unique_ptr<CallState> state) { state.reset(); }
+  virtual void ReleaseCall(CallStatePtr state) { state.reset(); }
   // The identity of the handler's request-context parameter, or null when it takes none.
   virtual const binding::BindingTypeId* RequestContextType() const { return nullptr; }
 
@@ -122,11 +164,10 @@ class TypedCallHandler<F, Context, Return, TypeList<Args...>> final : public Cal
 
   explicit TypedCallHandler(F callable) : function_(std::move(callable)) {}
 
-  std::unique_ptr<CallState> PrepareCall(CallResult& result,
-                                         std::span<binding::BindingProperty> arguments,
-                                         uint32_t /*callerHandle*/) override {
-    auto state = std::make_unique<State>();
-    AssignAll(result, arguments, *state, std::index_sequence_for<Args...>{});
+  CallStatePtr PrepareCall(CallResult& result, std::span<binding::BindingProperty> arguments,
+                           uint32_t /*callerHandle*/, CallStateRoom& room) override {
+    CallStatePtr state = room.Make<State>();
+    AssignAll(result, arguments, static_cast<State&>(*state), std::index_sequence_for<Args...>{});
     return state;
   }
 

@@ -178,13 +178,13 @@ namespace {
 
 // The native arguments of one request. The bound values go before the handler runs: the natives
 // may hold parts taken from them, which are freed fastest once nothing else shares their storage.
-std::unique_ptr<CallState> PrepareArguments(const EndpointInvocation& endpoint,
-                                            const RequestRecord& request, const RouteMatch& match,
-                                            std::string_view query, CallResult& call) {
+CallStatePtr PrepareArguments(const EndpointInvocation& endpoint, const RequestRecord& request,
+                              const RouteMatch& match, std::string_view query, CallResult& call,
+                              CallStateRoom& room) {
   RequestBinder binder(endpoint, request, call);
   binder.Bind(match, query);
   if (!call.ok()) return nullptr;
-  return endpoint.handler->PrepareCall(call, binder.values(), request.hostHandle);
+  return endpoint.handler->PrepareCall(call, binder.values(), request.hostHandle, room);
 }
 
 // Serves one request on a live endpoint; the response is written into `out`.
@@ -192,7 +192,8 @@ void Serve(const EndpointContext& context, const RequestRecord& request, Respons
   const EndpointInvocation& endpoint = *context.invocation;
   const BindingFunction& function = *endpoint.function;
   CallResult call(function.registry);
-  std::unique_ptr<CallState> state;
+  CallStateRoom room;  // declared before the state, so that it outlives it
+  CallStatePtr state;
 
   // The query is not part of what a route matches: it carries arguments.
   const std::string_view path = TextOrEmpty(request.path);
@@ -206,7 +207,7 @@ void Serve(const EndpointContext& context, const RequestRecord& request, Respons
                    std::span<const Route>(&endpoint.route, 1), match)) {
     call.SetError(404, "Invalid function");
   } else if (CheckRequestShape(request, call)) {
-    state = PrepareArguments(endpoint, request, match, query, call);
+    state = PrepareArguments(endpoint, request, match, query, call, room);
     if (call.ok()) {
       if (endpoint.wantsContext) {
         const RequestContext requestContext = MakeRequestContext(request, function);
