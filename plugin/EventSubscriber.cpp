@@ -32,31 +32,38 @@ std::size_t Fnv1aHash::operator()(std::string_view text) const noexcept {
 }
 
 EventName::EventName(std::string_view path) {
-  Append(kResourceEventBase);
+  std::memcpy(room_, kResourceEventBase.data(), kResourceEventBase.size());
+  length_ = kResourceEventBase.size();
+  room_[length_] = '\0';
   // The kept pieces count the leading event name, so a path gives three of its own, or five.
+  // Paths are short: a loop over their bytes beats a search call per piece.
   std::size_t keep = 4, kept = 1;
-  for (std::size_t at = 0; at <= path.size() && kept < keep;) {
-    const std::size_t end = std::min(path.find('/', at), path.size());
-    if (end > at) {
-      const std::string_view piece = path.substr(at, end - at);
-      if (kept == 1 && piece == "vyn-platform-config") keep = 6;
-      Append("_");
-      Append(piece);
-      ++kept;
+  const char* const end = path.data() + path.size();
+  for (const char* at = path.data(); at != end && kept < keep;) {
+    if (*at == '/') {
+      ++at;
+      continue;
     }
-    at = end + 1;
+    const char* pieceEnd = at;
+    while (pieceEnd != end && *pieceEnd != '/') ++pieceEnd;
+    const std::string_view piece(at, static_cast<std::size_t>(pieceEnd - at));
+    if (kept == 1 && piece == "vyn-platform-config") keep = 6;
+    AppendPiece(piece);
+    ++kept;
+    at = pieceEnd;
   }
 }
 
-void EventName::Append(std::string_view piece) {
-  if (spill_.empty() && length_ + piece.size() < kRoomBytes) {
-    std::memcpy(room_ + length_, piece.data(), piece.size());
-    length_ += piece.size();
+void EventName::AppendPiece(std::string_view piece) {
+  if (spill_.empty() && length_ + 1 + piece.size() < kRoomBytes) {
+    room_[length_] = '_';
+    std::memcpy(room_ + length_ + 1, piece.data(), piece.size());
+    length_ += 1 + piece.size();
     room_[length_] = '\0';
     return;
   }
   if (spill_.empty()) spill_.assign(room_, length_);
-  spill_.append(piece);
+  spill_.append(1, '_').append(piece);
   length_ = spill_.size();
 }
 

@@ -44,7 +44,8 @@ class EventName {
   std::string_view view() const noexcept { return {c_str(), length_}; }
 
  private:
-  void Append(std::string_view piece);
+  // Adds "_" and the piece.
+  void AppendPiece(std::string_view piece);
 
   static constexpr std::size_t kRoomBytes = 96;
   char room_[kRoomBytes];
