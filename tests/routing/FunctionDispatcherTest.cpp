@@ -2,6 +2,7 @@
 // path, query, typed values and bodies, the handler call, and the response with its clean-up.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -328,6 +329,23 @@ TEST_F(DispatcherTest, HandlersMayTakeTheRequestContext) {
   EXPECT_EQ(Outcome("GetContextById", request.Header("X-Trace", "t1").HostHandle(9)),
             "0 7 /context/7 2 9 t1");
   EXPECT_EQ(Outcome("GetPointer", RequestBuilder(kGet, "/pointer").HostHandle(8)), "0 8");
+}
+
+// A call's state is built in the dispatcher's room when it fits, else on the heap, and each is
+// released where it lives.
+TEST(CallStateRoom, BuildsWhatFitsInPlaceAndTheRestOnTheHeap) {
+  struct Small final : CallState { std::string text = std::string(100, 's'); };
+  struct Large final : CallState { std::array<std::string, 40> texts; };
+  const auto liveBlocks = [] { return base::LiveBlocks(base::GetAllocationStats()); };
+  const uint64_t before = liveBlocks();
+  {
+    CallStateRoom room, other;
+    const CallStatePtr small = room.Make<Small>();
+    EXPECT_EQ(liveBlocks(), before + 1) << "the text's block alone";
+    const CallStatePtr large = other.Make<Large>();
+    EXPECT_EQ(liveBlocks(), before + 2) << "and the large state's own";
+  }
+  EXPECT_EQ(liveBlocks(), before);
 }
 
 }  // namespace
