@@ -131,6 +131,9 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
       {R"("a\u0000b")", std::string("\"a\0b\"", 5)},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(Read(text), value) << text;
+  // A text longer than the reader's first room, which it leaves for the heap half way through.
+  const std::string longText(2000, 'q');
+  EXPECT_EQ(Read("[\"\\t" + longText + "\\u00e9\"]"), "[\"\t" + longText + "\xC3\xA9\"]");
   // Many names out of order and one given twice read as the same names set one by one.
   std::string many = "{";
   BindingResult expected;
