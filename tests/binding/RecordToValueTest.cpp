@@ -88,6 +88,15 @@ TEST(RecordToValue, EachKindBecomesItsValueKindWithMembersInNameOrderAndFailures
   RecordToValue(registry, failed, &native, leaves.type());
   EXPECT_EQ(failed.ErrorText(), "first") << "a failed result is not overwritten";
 
+  // A member left out when empty fails the record as any other does.
+  struct Omitting {
+    std::vector<Unregistered> items = std::vector<Unregistered>(1);
+  };
+  RecordBuilder<Omitting>(registry, "Omitting")
+      .Field("items", &Omitting::items, "", kFieldOmitEmpty);
+  EXPECT_EQ(NativeToValue(registry, Omitting{}).ErrorText(),
+            "Couldn't convert native value because it's an unregistered structure.");
+
   // A name registered twice is still one member.
   RecordBuilder<Unregistered>(registry, "Twice")
       .Field("v", &Unregistered::value)
