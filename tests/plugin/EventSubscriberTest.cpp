@@ -37,7 +37,7 @@ TEST(EventNames, KeepThreePiecesOfAPathOrFiveOfPlatformConfigurationOnBothSides)
     EXPECT_EQ(EventNameForPath(path), name) << path;
     EXPECT_EQ(host::EventNameForPath(path), name) << path << " on the host";
   }
-  // Names of 95 bytes and more, around the end of the room the plugin builds them in.
+  // Names of 94 to 219 bytes, on both sides of the end of the room the plugin builds them in.
   for (const std::size_t length : {75, 76, 77, 200}) {
     const std::string piece(length, 'p');
     const std::string name = "OnJsonApiEvent_a_" + piece + "_c";
