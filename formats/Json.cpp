@@ -535,7 +535,7 @@ namespace {
 // again is replaced as a whole, null included.
 class JsonValueBuilder {
  public:
-  explicit JsonValueBuilder(BindingProperty& root) : root_(root) {}
+  explicit JsonValueBuilder(BindingProperty& root) : member_(&root) {}
 
   bool Null() {
     Slot().reset();
@@ -581,6 +581,7 @@ class JsonValueBuilder {
     slot.reset();
     members_.Open(slot);
     open_.Push(&slot);
+    inCollection_ = false;
     return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
@@ -590,7 +591,7 @@ class JsonValueBuilder {
   }
   bool EndObject(rapidjson::SizeType /*count*/) {
     members_.Close();
-    open_.Pop();
+    Closed();
     return true;
   }
   bool StartArray() {
@@ -598,11 +599,12 @@ class JsonValueBuilder {
     BindingProperty& slot = Slot();
     elements_.Open(slot);
     open_.Push(&slot);
+    inCollection_ = true;
     return true;
   }
   bool EndArray(rapidjson::SizeType /*count*/) {
     elements_.Close();
-    open_.Pop();
+    Closed();
     return true;
   }
 
@@ -621,19 +623,21 @@ class JsonValueBuilder {
     return invalidText_ == std::string_view::npos;
   }
 
-  // Elements and members collected stay put while their containers are open, so the pointers on
-  // the stack stay valid.
-  BindingProperty& Slot() {
-    if (open_.Empty()) return root_;
-    if (open_.Top()->kind() == BindingPropertyKind::Collection) return elements_.Add();
-    return *member_;
+  // The node the next value goes to: a new element of the innermost open collection, or else the
+  // member named last, which is the root until a structure opens. Elements and members collected
+  // stay put while their containers are open, so the pointers on the stack stay valid.
+  BindingProperty& Slot() { return inCollection_ ? elements_.Add() : *member_; }
+  // After the innermost container closed.
+  void Closed() {
+    open_.Pop();
+    inCollection_ = !open_.Empty() && open_.Top()->kind() == BindingPropertyKind::Collection;
   }
 
-  BindingProperty& root_;
   binding::WalkStack<BindingProperty*> open_;  // a small document's depth takes no heap block
   MemberCollector members_;
   ElementCollector elements_;
-  BindingProperty* member_ = nullptr;
+  BindingProperty* member_;
+  bool inCollection_ = false;  // the innermost open container is a collection
   std::size_t invalidText_ = std::string_view::npos;
 };
 
