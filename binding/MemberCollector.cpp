@@ -17,22 +17,42 @@ void MemberCollector::ForgetOrders() noexcept {
     for (std::size_t i = 0; i < orders_[k].count; ++i) names_.arena()->Release(orders_[k].names[i]);
   }
   ordersHeld_ = lastOrder_ = oldestOrder_ = 0;
+  ++ordersEpoch_;
+  std::memset(orderByFirstName_, 0, sizeof orderByFirstName_);
 }
 
-const MemberCollector::KnownOrder* MemberCollector::FindOrder(std::size_t first,
-                                                              std::size_t count) noexcept {
+void MemberCollector::NoteFirstName(const KnownOrder& known) noexcept {
+  orderByFirstName_[FirstNameSlot(known.names[0])] = static_cast<uint8_t>(&known - orders_ + 1);
+}
+
+const MemberCollector::KnownOrder* MemberCollector::FindOrder(std::size_t first, std::size_t count,
+                                                              const InternedString* next) noexcept {
   std::size_t k = lastOrder_;
   for (std::size_t tried = 0; tried < ordersHeld_; ++tried, k = k + 1 == ordersHeld_ ? 0 : k + 1) {
     const KnownOrder& known = orders_[k];
-    if (known.count != count || known.names[0] != At(first).key.name) continue;
-    std::size_t i = 1;
+    if (next == nullptr ? known.count != count
+                        : known.count <= count || known.names[count] != next) {
+      continue;
+    }
+    std::size_t i = 0;
     while (i < count && known.names[i] == At(first + i).key.name) ++i;
     if (i == count) {
       lastOrder_ = k;
+      NoteFirstName(known);
       return &known;
     }
   }
   return nullptr;
+}
+
+void MemberCollector::LeaveExpectedOrder(OpenStructure& structure) noexcept {
+  structure.expected = nullptr;
+  bool ordered = true;
+  for (std::size_t i = structure.first + 1; ordered && i < memberCount_; ++i) {
+    ordered = MemberKeyLess(At(i - 1).key, At(i).key);
+  }
+  structure.ordered = ordered;
+  structure.lastPrefix = memberCount_ > structure.first ? At(memberCount_ - 1).key.name->prefix : 0;
 }
 
 void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t count,
@@ -43,6 +63,7 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
   } else {
     k = oldestOrder_;
     oldestOrder_ = (k + 1) % kKnownOrders;
+    ++ordersEpoch_;
     for (std::size_t i = 0; i < orders_[k].count; ++i) names_.arena()->Release(orders_[k].names[i]);
   }
   KnownOrder& known = orders_[k];
@@ -57,6 +78,7 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
   }
   known.count = count;
   lastOrder_ = k;
+  NoteFirstName(known);
 }
 
 inline const InternedString* MemberCollector::InternName(BindingArena& arena,
@@ -70,7 +92,7 @@ inline const InternedString* MemberCollector::InternName(BindingArena& arena,
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
-  open_.Emplace(&node, memberCount_, uint64_t{0}, true);
+  open_.Emplace(&node, memberCount_, uint64_t{0}, true, nullptr, ordersEpoch_);
 }
 
 void MemberCollector::Grow() {
@@ -93,26 +115,69 @@ BindingProperty& MemberCollector::Add(std::string_view name) {
   OpenStructure& structure = open_.Top();
   // Room first, so that a name interned is never lost. The chunks taken stay for reuse.
   if (memberCount_ == memberCapacity_) Grow();
+  const std::size_t position = memberCount_ - structure.first;
+  if (structure.expected == nullptr) return AddLookedUp(structure, name, position == 0);
+  // An order replaced since still holds the records it names, so a name is safely checked
+  // against it; only Close, which moves the members by its permutation, must know it is the same.
+  const KnownOrder& known = *structure.expected;
+  if (position < known.count) {
+    const InternedString* record = known.names[position];
+    if (record->length == name.size() && TextEqual(record->Text(), name.data(), name.size())) {
+      BindingArena& arena = *structure.node->arena();
+      ++membersAdded_;
+      arena.AddRef(record);
+      MemberEntry& added = At(memberCount_++);
+      BindingProperty::InitMember(added, arena, record);
+      return added.node();
+    }
+  }
+  // Another kind may begin like the one expected: the order is looked for again.
+  LeaveExpectedOrder(structure);
+  return AddLookedUp(structure, name, true);
+}
+
+BindingProperty& MemberCollector::AddLookedUp(OpenStructure& structure, std::string_view name,
+                                              bool search) {
   BindingArena& arena = *structure.node->arena();
+  const std::size_t position = memberCount_ - structure.first;
   const MemberProbe probe(name);
   const InternedString* record = ++membersAdded_ > kMembersBeforeKnownNames
                                      ? InternName(arena, probe)
                                      : arena.Intern(probe.name);
   MemberEntry& added = At(memberCount_++);
   BindingProperty::InitMember(added, arena, record);
-  if (structure.ordered && memberCount_ - structure.first > 1 &&
+  if (structure.ordered && position != 0 &&
       (probe.prefix < structure.lastPrefix ||
        (probe.prefix == structure.lastPrefix &&
         !MemberKeyLess(At(memberCount_ - 2).key, added.key)))) {
     structure.ordered = false;
   }
   structure.lastPrefix = probe.prefix;
+  if (search && ordersHeld_ != 0 && &arena == names_.arena()) {
+    if (position == 0) {
+      const std::size_t k = orderByFirstName_[FirstNameSlot(record)];
+      if (k != 0 && orders_[k - 1].names[0] == record) {
+        structure.expected = &orders_[k - 1];
+      }
+    } else {
+      structure.expected = FindOrder(structure.first, position, record);
+    }
+    structure.epoch = ordersEpoch_;
+  }
   return added.node();
+}
+
+void MemberCollector::PutInOrder(const KnownOrder& known, std::size_t first,
+                                 BindingProperty& node) {
+  MemberEntry* to = node.takeMembers(known.count);
+  for (std::size_t j = 0; j < known.count; ++j) to[j] = At(first + known.order[j]);
+  memberCount_ = first;
+  node.settleMembers(true);
 }
 
 void MemberCollector::Close() {
   assert(!open_.Empty());
-  const OpenStructure structure = open_.Top();
+  OpenStructure structure = open_.Top();
   open_.Pop();
   const std::size_t first = structure.first;
   const std::size_t count = memberCount_ - first;
@@ -120,16 +185,20 @@ void MemberCollector::Close() {
   BindingProperty& node = *structure.node;
   // Each branch takes the array before it moves a member: should that fail, the members are still
   // the collector's to release.
+  if (structure.expected != nullptr) {
+    if (structure.epoch == ordersEpoch_ && count == structure.expected->count) {
+      PutInOrder(*structure.expected, first, node);
+      return;
+    }
+    LeaveExpectedOrder(structure);
+  }
   if (structure.ordered || count > kMaxKnownOrderCount ||
       membersAdded_ <= kMembersBeforeKnownNames || node.arena() != names_.arena()) {
     MoveOut(first, count, node.takeMembers(count));
     memberCount_ = first;
     node.settleMembers(structure.ordered);
   } else if (const KnownOrder* known = FindOrder(first, count)) {
-    MemberEntry* to = node.takeMembers(count);
-    for (std::size_t j = 0; j < count; ++j) to[j] = At(first + known->order[j]);
-    memberCount_ = first;
-    node.settleMembers(true);
+    PutInOrder(*known, first, node);
   } else {
     const InternedString* given[kMaxKnownOrderCount];
     for (std::size_t i = 0; i < count; ++i) given[i] = At(first + i).key.name;

@@ -44,11 +44,18 @@ class MemberCollector {
     MemberEntry entries[kChunkMembers];
   };
 
+  struct KnownOrder;
   struct OpenStructure {
     BindingProperty* node;
     std::size_t first;    // its first member among the collected ones
     uint64_t lastPrefix;  // of the name added last, so that the common case reads no record
     bool ordered;         // names so far ascending, each once
+    // The known order whose names the members so far follow, so that each next name is checked
+    // against the one expected instead of being looked up; `lastPrefix` and `ordered` are kept
+    // only once the names part from it. Its permutation serves Close only while `epoch` is the
+    // collector's: the order may have been replaced meanwhile.
+    const KnownOrder* expected;
+    uint32_t epoch;
   };
   // One chunk more.
   void Grow();
@@ -70,7 +77,8 @@ class MemberCollector {
   // Records of one kind name their members alike, and seldom in name order (a writer's own order
   // is that of its fields). The order found for a list of names, as interned records in the order
   // given, is kept, so that the next structure naming the same members in the same order is put
-  // in order without a comparison. Only lists without a repeated name are kept. Like the known
+  // in order without a comparison, and its names after the first are checked against the list's
+  // rather than looked up. Only lists without a repeated name are kept. Like the known
   // names, the orders are kept once a document is large enough to repeat its kinds, and each
   // kept name holds a reference of its own, so that its record cannot change under the list.
   static constexpr std::size_t kMaxKnownOrderCount = 16;
@@ -83,8 +91,18 @@ class MemberCollector {
   // Nested records close in turn (a question, its options, the question again), so the search
   // starts at the order used last and goes round; when all are taken, the oldest is replaced.
   static constexpr std::size_t kKnownOrders = 16;
-  // The order for members given in this order, if it is known, else null.
-  const KnownOrder* FindOrder(std::size_t first, std::size_t count) noexcept;
+  // A known order that begins with the names of the `count` members from `first`: one of just
+  // these names, or, given `next`, one that goes on with it. Null when none is known.
+  const KnownOrder* FindOrder(std::size_t first, std::size_t count,
+                              const InternedString* next = nullptr) noexcept;
+  // Gives `node` the members from `first`, which name the names of `known` in its given order.
+  void PutInOrder(const KnownOrder& known, std::size_t first, BindingProperty& node);
+  // Add for a name that is not the one expected: looked up, and checked for order. `search`: the
+  // orders are searched for one that the names from here on follow.
+  [[gnu::noinline]] BindingProperty& AddLookedUp(OpenStructure& structure, std::string_view name,
+                                                 bool search);
+  // Drops the order `structure` expected, and works out what the general path keeps.
+  void LeaveExpectedOrder(OpenStructure& structure) noexcept;
   // Keeps the order in which the structure now holds the names of `given`.
   void LearnOrder(const InternedString* const* given, std::size_t count,
                   const MemberEntry* ordered) noexcept;
@@ -99,6 +117,20 @@ class MemberCollector {
   std::size_t ordersHeld_ = 0;  // orders_[0, ordersHeld_) are in use
   std::size_t lastOrder_ = 0;   // the order found or learnt last
   std::size_t oldestOrder_ = 0;
+  // Changes whenever a kept order is replaced or forgotten, so that no structure goes on
+  // expecting it.
+  uint32_t ordersEpoch_ = 0;
+  // Where a structure's first name leads: the order found or learnt last for a list beginning
+  // with it, by a hash of its record, as the order's index plus one (0: none). A search over all
+  // orders at every structure would cost what checking the names against one saves.
+  static constexpr std::size_t kFirstNameBits = 6;
+  static std::size_t FirstNameSlot(const InternedString* name) noexcept {
+    return static_cast<std::size_t>((reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >>
+                                    (64 - kFirstNameBits));
+  }
+  // Notes that lists beginning with `known`'s first name follow it.
+  void NoteFirstName(const KnownOrder& known) noexcept;
+  uint8_t orderByFirstName_[std::size_t{1} << kFirstNameBits] = {};
   KnownOrder orders_[kKnownOrders];
 };
 
