@@ -66,8 +66,9 @@ TEST(BindingRegistration, TypesAndEnumeratorsAreDescribedAndTheFirstNameStands) 
 
   EnumBuilder<Shared> enumeration(registry, "Shared");
   enumeration.Value("Zulu", Shared::Zulu).Value("Mike", Shared::Zulu);
-  enumeration.Value("Mike", Shared::Mike, "two").Value("Alpha", Shared::Alpha);
+  enumeration.Value("Mike", Shared::Mike, "two").Value("Alpha", Shared::Alpha).AddTags({"e", ""});
   const BindingType* shared = registry.LookupType("Shared");
+  EXPECT_EQ(shared->tags, (std::vector<std::string>{"e", ""})) << "a list is appended as given";
   EXPECT_EQ(shared->values.at("Mike").description, "two") << "a repeated name: the last stands";
   const BindingTypeId* id = TypeIdOf<Shared>();
   EXPECT_STREQ(registry.EnumeratorName(id, 1), "Alpha") << "the first in name order";

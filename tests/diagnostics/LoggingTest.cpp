@@ -141,6 +141,13 @@ TEST(LogCategories, NamesListSetBitsAndNewNamesTakeFreeSlotsUntilFull) {
 }
 
 TEST_F(Logging, TargetsAreListedOnceInOrderAndFoundByTheirWholeNames) {
+  struct Unconfigured final : LogTarget {
+    ~Unconfigured() override { Detach(); }
+    bool Write(const LogRecord&) override { return true; }
+  } bare;
+  LogTargetTable* fresh = bare.Table();
+  EXPECT_EQ(fresh->getLevel(fresh), kLogWarn);
+  EXPECT_EQ(fresh->getIncludeMask(fresh) | fresh->getExcludeMask(fresh), 0u) << "none excluded";
   Recorder a("A", log), b("B", log);
   ConfigureTarget(a, {kLogError, kCategoryDbg | kCategoryGen, kCategoryGen, "[#M]"});
   LogTargetTable* t = a.Table();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -155,6 +156,7 @@ TEST(Platform, ExactlyOneKindOfSystemFactsIsRead) {
 #else
   ASSERT_TRUE(isPosix && !isWindows);
   EXPECT_FALSE(posix.systemName.empty() || posix.release.empty() || posix.machine.empty());
+  EXPECT_TRUE(!std::ifstream("/etc/os-release") || !posix.osRelease.empty());
   EXPECT_EQ(windows.major, 0u) << "the other kind is cleared";
 #endif
 }

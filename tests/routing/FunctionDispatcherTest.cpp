@@ -10,6 +10,7 @@
 #include "base/PluginAllocator.h"
 #include "binding/TypeBuilder.h"
 #include "diagnostics/FormatText.h"
+#include "routing/EndpointInvocation.h"
 #include "routing/FunctionDispatcher.h"
 #include "support/HostRequests.h"
 
@@ -83,16 +84,23 @@ class DispatcherTest : public ::testing::Test {
   std::string seen;  // by the last handler that ran
 };
 
-// What the round trip through the descriptors leaves unread: argument locations and tags.
+// What the round trip through the descriptors leaves unread: argument locations, tags and the
+// text lists, which only the host reads.
 TEST_F(DispatcherTest, RegistrationDescribesTheEndpoint) {
   EXPECT_EQ(dispatcher.RegisterEndpoint(HttpMethod::Post, "/items", tags, {}, [](CallResult&) {}),
             nullptr)
       << "the same method and template again is refused";
-  ASSERT_NE(dispatcher.RegisterEndpoint(HttpMethod::Delete, "/items", tags, {}, [](CallResult&) {}),
-            nullptr);
+  const binding::BindingFunction* removal =
+      dispatcher.RegisterEndpoint(HttpMethod::Delete, "/items", tags, {}, [](CallResult&) {});
+  ASSERT_NE(removal, nullptr);
+  static_cast<EndpointInvocation&>(*removal->invocation).textLists = {{"a", "b"}, {}};
   const ApiDescription& api = dispatcher.BuildApiDescription();
-  const uint32_t lowestCode = test::FindEndpoint(api, "DeleteItems").methodCode;
-  EXPECT_EQ(lowestCode, 1u);
+  const EndpointDescriptor deletion = test::FindEndpoint(api, "DeleteItems");
+  EXPECT_EQ(deletion.methodCode, 1u);
+  const auto lists = test::ListChain<TextListRecord>(deletion.textLists);
+  ASSERT_TRUE(lists.size() == 2 && deletion.textListCount == 2);
+  EXPECT_EQ(test::ListTexts(lists[0].texts, lists[0].count), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(lists[1].texts == nullptr && lists[1].count == 0);
   const EndpointDescriptor post = test::FindEndpoint(api, "PostItems");
   EXPECT_EQ(test::ListLocations(post), (std::vector<uint32_t>{5, 0}));
   EXPECT_EQ(test::ListTexts(post.function.tags, post.function.tagCount),
