@@ -500,6 +500,15 @@ struct TerminatedStream : rapidjson::StringStream {
 
 using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
+// Where the run of plain bytes from the stream's place on ends. A run is at most a gibibyte, so
+// that its length fits the reader's count; a longer one goes on from where it stopped.
+inline const char* PlainTextRunEnd(const TerminatedStream& is) noexcept {
+  constexpr std::size_t kMaxRun = std::size_t{1} << 30;
+  const char* const start = is.src_;
+  const bool whole = static_cast<std::size_t>(is.end - start) <= kMaxRun;
+  return PlainRunEnd(start, whole ? is.end : start + kMaxRun);
+}
+
 }  // namespace
 }  // namespace vyn::formats
 
@@ -516,11 +525,8 @@ template <>
 template <>
 inline void vyn::formats::JsonReader::ScanCopyUnescapedString(vyn::formats::TerminatedStream& is,
                                                               StackStream<char>& os) {
-  constexpr std::size_t kMaxRun = std::size_t{1} << 30;
   const char* const start = is.src_;
-  const char* const end =
-      static_cast<std::size_t>(is.end - start) > kMaxRun ? start + kMaxRun : is.end;
-  const std::size_t run = static_cast<std::size_t>(vyn::formats::PlainRunEnd(start, end) - start);
+  const std::size_t run = static_cast<std::size_t>(vyn::formats::PlainTextRunEnd(is) - start);
   if (run == 0) return;
   vyn::formats::CopyText(static_cast<char*>(os.Push(static_cast<rapidjson::SizeType>(run))), start,
                          run);
@@ -614,10 +620,11 @@ class JsonValueBuilder {
   std::size_t invalidText() const noexcept { return invalidText_; }
 
  private:
-  // Every decoded text is checked once, in one pass over bytes that were just written: both what
-  // the input held as it is and what an escape produced. RapidJSON refuses a \u escape of a high
-  // surrogate without a low one, but encodes a lone low surrogate (\uDC00 to \uDFFF) on its own,
-  // as ED B0..BF xx, which is not UTF-8; that is caught here too.
+  // Every text is checked once, in one pass: a string without escapes where it stands in the
+  // input, any other as decoded, both what the input held as it is and what an escape produced.
+  // RapidJSON refuses a \u escape of a high surrogate without a low one, but encodes a lone low
+  // surrogate (\uDC00 to \uDFFF) on its own, as ED B0..BF xx, which is not UTF-8; that is caught
+  // here too.
   bool IsText(const char* text, std::size_t length) noexcept {
     invalidText_ = diagnostics::FindInvalidUtf8(text, length);
     return invalidText_ == std::string_view::npos;
@@ -640,6 +647,42 @@ class JsonValueBuilder {
   bool inCollection_ = false;  // the innermost open container is a collection
   std::size_t invalidText_ = std::string_view::npos;
 };
+
+}  // namespace
+}  // namespace vyn::formats
+
+// Most strings hold no escape: such a string is handed to the builder where it stands in the text,
+// without the copy onto the reader's stack. Any other is read as the reader reads every string,
+// from its opening quote on, and fails where and as it would.
+template <>
+template <>
+inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>(
+    vyn::formats::TerminatedStream& is, vyn::formats::JsonValueBuilder& handler, bool isKey) {
+  RAPIDJSON_ASSERT(is.Peek() == '"');
+  is.Take();
+  const char* const start = is.src_;
+  const char* const stop = vyn::formats::PlainTextRunEnd(is);
+  bool success = false;
+  if (stop != is.end && *stop == '"') {
+    is.src_ = stop + 1;
+    const auto length = static_cast<rapidjson::SizeType>(stop - start);
+    success = isKey ? handler.Key(start, length, false) : handler.String(start, length, false);
+  } else {
+    StackStream<char> stackStream(stack_);
+    ParseStringToStream<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>, rapidjson::UTF8<>>(
+        is, stackStream);
+    RAPIDJSON_PARSE_ERROR_EARLY_RETURN_VOID;
+    const auto length = static_cast<rapidjson::SizeType>(stackStream.Length()) - 1;
+    const char* const text = stackStream.Pop();
+    success = isKey ? handler.Key(text, length, true) : handler.String(text, length, true);
+  }
+  if (RAPIDJSON_UNLIKELY(!success)) {
+    RAPIDJSON_PARSE_ERROR(rapidjson::kParseErrorTermination, is.Tell());
+  }
+}
+
+namespace vyn::formats {
+namespace {
 
 constexpr const char* kParseErrorTexts[] = {
     "No error.",
