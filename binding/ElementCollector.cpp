@@ -3,7 +3,8 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstring>
+
+#include "binding/ValueArrays.h"
 
 namespace vyn::binding {
 
@@ -38,8 +39,7 @@ void ElementCollector::Close() {
     BindingProperty* to = collection.node->takeElements(count);
     for (std::size_t from = collection.first; count != 0;) {
       const std::size_t run = std::min(count, kChunkElements - from % kChunkElements);
-      std::memcpy(static_cast<void*>(to), static_cast<const void*>(At(from)),
-                  run * sizeof(BindingProperty));
+      MoveWrittenItems(to, At(from), run);
       to += run;
       from += run;
       count -= run;

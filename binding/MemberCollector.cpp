@@ -5,6 +5,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "binding/ValueArrays.h"
+
 namespace vyn::binding {
 
 MemberCollector::~MemberCollector() {
@@ -103,7 +105,7 @@ void MemberCollector::Grow() {
 void MemberCollector::MoveOut(std::size_t first, std::size_t count, MemberEntry* to) noexcept {
   while (count != 0) {
     const std::size_t run = std::min(count, kChunkMembers - first % kChunkMembers);
-    std::memcpy(static_cast<void*>(to), &At(first), run * sizeof(MemberEntry));
+    MoveWrittenItems(to, &At(first), run);
     to += run;
     first += run;
     count -= run;
@@ -170,7 +172,9 @@ BindingProperty& MemberCollector::AddLookedUp(OpenStructure& structure, std::str
 void MemberCollector::PutInOrder(const KnownOrder& known, std::size_t first,
                                  BindingProperty& node) {
   MemberEntry* to = node.takeMembers(known.count);
-  for (std::size_t j = 0; j < known.count; ++j) to[j] = At(first + known.order[j]);
+  for (std::size_t j = 0; j < known.count; ++j) {
+    MoveWrittenItems(&to[j], &At(first + known.order[j]), 1);
+  }
   memberCount_ = first;
   node.settleMembers(true);
 }

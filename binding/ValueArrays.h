@@ -2,8 +2,10 @@
 // slot while they fit one, then in a block of the pools, then on the arena's heap.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "binding/BindingArena.h"
@@ -25,6 +27,23 @@ inline void FreeArray(BindingArena& arena, void* array, std::size_t bytes) noexc
     arena.FreeBlock(bytes, array);
   } else {
     arena.FreeHeap(array);
+  }
+}
+
+// Moves `count` collected nodes or members into their array in the words they were written in.
+// A wider load of narrower stores still on their way to the cache cannot take its bytes from them
+// and waits until they arrive, and the last items of a container are written just before it
+// closes; the fence keeps the compiler from joining the words into wider loads.
+template <class Item>
+void MoveWrittenItems(Item* to, const Item* from, std::size_t count) noexcept {
+  static_assert(sizeof(Item) % sizeof(uint64_t) == 0, "items of whole words");
+  auto* out = reinterpret_cast<unsigned char*>(to);
+  const auto* in = reinterpret_cast<const unsigned char*>(from);
+  for (std::size_t at = 0; at < count * sizeof(Item); at += sizeof(uint64_t)) {
+    uint64_t word;
+    std::memcpy(&word, in + at, sizeof word);
+    std::memcpy(out + at, &word, sizeof word);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
   }
 }
 
