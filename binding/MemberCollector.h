@@ -117,8 +117,8 @@ class MemberCollector {
   std::size_t ordersHeld_ = 0;  // orders_[0, ordersHeld_) are in use
   std::size_t lastOrder_ = 0;   // the order found or learnt last
   std::size_t oldestOrder_ = 0;
-  // Changes whenever a kept order is replaced or forgotten, so that no structure goes on
-  // expecting it.
+  // Changes whenever a kept order is replaced or forgotten, so that a structure that expected it
+  // does not close by the permutation of what took its place.
   uint32_t ordersEpoch_ = 0;
   // Where a structure's first name leads: the order found or learnt last for a list beginning
   // with it, by a hash of its record, as the order's index plus one (0: none). A search over all
