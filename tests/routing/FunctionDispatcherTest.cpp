@@ -96,7 +96,7 @@ TEST_F(DispatcherTest, RegistrationDescribesTheEndpoint) {
   static_cast<EndpointInvocation&>(*removal->invocation).textLists = {{"a", "b"}, {}};
   const ApiDescription& api = dispatcher.BuildApiDescription();
   const EndpointDescriptor deletion = test::FindEndpoint(api, "DeleteItems");
-  EXPECT_EQ(deletion.methodCode, 1u);
+  EXPECT_EQ(Read(deletion.methodCode), 1u);
   const auto lists = test::ListChain<TextListRecord>(deletion.textLists);
   ASSERT_TRUE(lists.size() == 2 && deletion.textListCount == 2);
   EXPECT_EQ(test::ListTexts(lists[0].texts, lists[0].count), (std::vector<std::string>{"a", "b"}));
