@@ -652,8 +652,8 @@ class JsonValueBuilder {
 }  // namespace vyn::formats
 
 // Most strings hold no escape: such a string is handed to the builder where it stands in the text,
-// without the copy onto the reader's stack. Any other is read as the reader reads every string,
-// from its opening quote on, and fails where and as it would.
+// without the copy onto the reader's stack. Any other is read on from its first byte that is not
+// plain, as the reader reads every string, and fails where and as it would.
 template <>
 template <>
 inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>(
@@ -668,7 +668,13 @@ inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>
     const auto length = static_cast<rapidjson::SizeType>(stop - start);
     success = isKey ? handler.Key(start, length, false) : handler.String(start, length, false);
   } else {
+    // The plain run before the escape (or the bad byte) is known already: it goes onto the stack
+    // as it is, and the reader goes on from where it stopped.
     StackStream<char> stackStream(stack_);
+    if (const auto run = static_cast<rapidjson::SizeType>(stop - start); run != 0) {
+      vyn::formats::CopyText(static_cast<char*>(stackStream.Push(run)), start, run);
+    }
+    is.src_ = stop;
     ParseStringToStream<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>, rapidjson::UTF8<>>(
         is, stackStream);
     RAPIDJSON_PARSE_ERROR_EARLY_RETURN_VOID;

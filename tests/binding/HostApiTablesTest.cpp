@@ -37,7 +37,7 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   function->async = true;
   function->tags = {"a", "b"};
   registry.RegisterFunction("Plain")->returnType = {BindingTypeKind::Map, BindingTypeKind::Bool};
-  registry.BeginEvent("OnNothing", nullptr).SetDescription("none");
+  registry.BeginEvent("OnNothing", nullptr).SetDescription("none").AddTags({"x", "y"});
 
   HostApiTables built = BuildHostApiTables(registry);
   const HostTypeRecord* firstType = built.firstType();
@@ -83,6 +83,8 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   ASSERT_EQ(events.size(), tables.eventCount());
   EXPECT_EQ(Text(events.back().payloadTypeName), "");
   EXPECT_EQ(Text(events.back().description), "none");
+  EXPECT_EQ(ListTexts(events.back().tags, events.back().tagCount),
+            (std::vector<std::string>{"x", "y"}));
 }
 
 }  // namespace
