@@ -247,12 +247,15 @@ inline bool NeedsEscape(char c) noexcept {
 }
 
 // The run of plain bytes from `at` on, before `end`: up to the first byte that the writer would
-// escape, or all of them.
-inline const char* PlainRunEnd(const char* at, const char* end) noexcept {
+// escape, or all of them. Given `seen`, every byte of a run that ends before `end`, and perhaps
+// some after it, is or-ed into it, so that a run with no byte from 0x80 up, which is UTF-8 as it
+// stands, is known without looking at it again.
+inline const char* PlainRunEnd(const char* at, const char* end, uint64_t* seen = nullptr) noexcept {
   if constexpr (std::endian::native == std::endian::little) {
     for (; end - at >= 8; at += 8) {
       uint64_t word;
       std::memcpy(&word, at, sizeof word);
+      if (seen != nullptr) *seen |= word;
       if (const uint64_t flags = EscapeFlags(word)) {
         return at + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
       }
@@ -265,7 +268,9 @@ inline const char* PlainRunEnd(const char* at, const char* end) noexcept {
       if (EscapeFlags(uint64_t{last} << 32 | first) == 0) return end;
     }
   }
-  while (at != end && !NeedsEscape(*at)) ++at;
+  for (; at != end && !NeedsEscape(*at); ++at) {
+    if (seen != nullptr) *seen |= static_cast<unsigned char>(*at);
+  }
   return at;
 }
 
@@ -502,11 +507,11 @@ using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>
 
 // Where the run of plain bytes from the stream's place on ends. A run is at most a gibibyte, so
 // that its length fits the reader's count; a longer one goes on from where it stopped.
-inline const char* PlainTextRunEnd(const TerminatedStream& is) noexcept {
+inline const char* PlainTextRunEnd(const TerminatedStream& is, uint64_t* seen = nullptr) noexcept {
   constexpr std::size_t kMaxRun = std::size_t{1} << 30;
   const char* const start = is.src_;
   const bool whole = static_cast<std::size_t>(is.end - start) <= kMaxRun;
-  return PlainRunEnd(start, whole ? is.end : start + kMaxRun);
+  return PlainRunEnd(start, whole ? is.end : start + kMaxRun, seen);
 }
 
 }  // namespace
@@ -576,8 +581,9 @@ class JsonValueBuilder {
     Slot().setString(std::string_view(text, length));
     return true;
   }
-  bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-    if (!IsText(text, length)) return false;
+  // `ascii`: the reader saw that no byte of the text is from 0x80 up.
+  bool String(const char* text, rapidjson::SizeType length, bool /*copy*/, bool ascii = false) {
+    if (!ascii && !IsText(text, length)) return false;
     Slot().setString(std::string_view(text, length));
     return true;
   }
@@ -590,8 +596,8 @@ class JsonValueBuilder {
     inCollection_ = false;
     return true;
   }
-  bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-    if (!IsText(text, length)) return false;
+  bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/, bool ascii = false) {
+    if (!ascii && !IsText(text, length)) return false;
     member_ = &members_.Add(std::string_view(text, length));
     return true;
   }
@@ -621,10 +627,10 @@ class JsonValueBuilder {
 
  private:
   // Every text is checked once, in one pass: a string without escapes where it stands in the
-  // input, any other as decoded, both what the input held as it is and what an escape produced.
-  // RapidJSON refuses a \u escape of a high surrogate without a low one, but encodes a lone low
-  // surrogate (\uDC00 to \uDFFF) on its own, as ED B0..BF xx, which is not UTF-8; that is caught
-  // here too.
+  // input (unless the reader, looking for its end, saw only bytes below 0x80), any other as
+  // decoded, both what the input held as it is and what an escape produced. RapidJSON refuses a
+  // \u escape of a high surrogate without a low one, but encodes a lone low surrogate (\uDC00 to
+  // \uDFFF) on its own, as ED B0..BF xx, which is not UTF-8; that is caught here too.
   bool IsText(const char* text, std::size_t length) noexcept {
     invalidText_ = diagnostics::FindInvalidUtf8(text, length);
     return invalidText_ == std::string_view::npos;
@@ -661,12 +667,15 @@ inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>
   RAPIDJSON_ASSERT(is.Peek() == '"');
   is.Take();
   const char* const start = is.src_;
-  const char* const stop = vyn::formats::PlainTextRunEnd(is);
+  uint64_t seen = 0;
+  const char* const stop = vyn::formats::PlainTextRunEnd(is, &seen);
   bool success = false;
   if (stop != is.end && *stop == '"') {
     is.src_ = stop + 1;
     const auto length = static_cast<rapidjson::SizeType>(stop - start);
-    success = isKey ? handler.Key(start, length, false) : handler.String(start, length, false);
+    const bool ascii = (seen & 0x8080808080808080ull) == 0;
+    success = isKey ? handler.Key(start, length, false, ascii)
+                    : handler.String(start, length, false, ascii);
   } else {
     // The plain run before the escape (or the bad byte) is known already: it goes onto the stack
     // as it is, and the reader goes on from where it stopped.
