@@ -112,30 +112,64 @@ void MemberCollector::MoveOut(std::size_t first, std::size_t count, MemberEntry*
   }
 }
 
-BindingProperty& MemberCollector::Add(std::string_view name) {
-  assert(!open_.Empty());
-  OpenStructure& structure = open_.Top();
-  // Room first, so that a name interned is never lost. The chunks taken stay for reuse.
-  if (memberCount_ == memberCapacity_) Grow();
+// An order replaced since still holds the records it names, so a name is safely checked against
+// it; only Close, which moves the members by its permutation, must know it is the same.
+inline const InternedString* MemberCollector::ExpectedRecord(const OpenStructure& structure,
+                                                             std::string_view name) const noexcept {
+  const KnownOrder* known = structure.expected;
   const std::size_t position = memberCount_ - structure.first;
-  if (structure.expected == nullptr) return AddLookedUp(structure, name, position == 0);
-  // An order replaced since still holds the records it names, so a name is safely checked
-  // against it; only Close, which moves the members by its permutation, must know it is the same.
-  const KnownOrder& known = *structure.expected;
-  if (position < known.count) {
-    const InternedString* record = known.names[position];
-    if (record->length == name.size() && TextEqual(record->Text(), name.data(), name.size())) {
-      BindingArena& arena = *structure.node->arena();
-      ++membersAdded_;
-      arena.AddRef(record);
-      MemberEntry& added = At(memberCount_++);
-      BindingProperty::InitMember(added, arena, record);
-      return added.node();
-    }
+  if (known == nullptr || position >= known->count) return nullptr;
+  const InternedString* record = known->names[position];
+  if (record->length != name.size() || !TextEqual(record->Text(), name.data(), name.size())) {
+    return nullptr;
+  }
+  return record;
+}
+
+inline BindingProperty& MemberCollector::AddNamed(OpenStructure& structure,
+                                                  const InternedString* record) {
+  BindingArena& arena = *structure.node->arena();
+  ++membersAdded_;
+  arena.AddRef(record);
+  MemberEntry& added = At(memberCount_++);
+  BindingProperty::InitMember(added, arena, record);
+  return added.node();
+}
+
+inline BindingProperty& MemberCollector::AddOther(OpenStructure& structure, std::string_view name) {
+  if (structure.expected == nullptr) {
+    return AddLookedUp(structure, name, memberCount_ == structure.first);
   }
   // Another kind may begin like the one expected: the order is looked for again.
   LeaveExpectedOrder(structure);
   return AddLookedUp(structure, name, true);
+}
+
+// Each takes room first, so that a name interned is never lost. The chunks taken stay for reuse.
+BindingProperty& MemberCollector::Add(std::string_view name) {
+  assert(!open_.Empty());
+  OpenStructure& structure = open_.Top();
+  if (memberCount_ == memberCapacity_) Grow();
+  if (const InternedString* record = ExpectedRecord(structure, name)) {
+    return AddNamed(structure, record);
+  }
+  return AddOther(structure, name);
+}
+
+BindingProperty* MemberCollector::AddExpected(std::string_view name) {
+  assert(!open_.Empty());
+  OpenStructure& structure = open_.Top();
+  const InternedString* record = ExpectedRecord(structure, name);
+  if (record == nullptr) return nullptr;
+  if (memberCount_ == memberCapacity_) Grow();
+  return &AddNamed(structure, record);
+}
+
+BindingProperty& MemberCollector::AddUnexpected(std::string_view name) {
+  assert(!open_.Empty());
+  OpenStructure& structure = open_.Top();
+  if (memberCount_ == memberCapacity_) Grow();
+  return AddOther(structure, name);
 }
 
 BindingProperty& MemberCollector::AddLookedUp(OpenStructure& structure, std::string_view name,

@@ -33,6 +33,12 @@ class MemberCollector {
   // A new empty member of the innermost open structure. It stays put until its structure closes,
   // so that a container among the members can be filled meanwhile.
   BindingProperty& Add(std::string_view name);
+  // Add, but only for the name that the structure's known order expects next: null, and nothing
+  // added, for any other. A name added here equals a name added before in full, so a reader that
+  // checks names (as UTF-8, say) before it adds them need not check it again.
+  BindingProperty* AddExpected(std::string_view name);
+  // Add, for a name that AddExpected has just refused.
+  BindingProperty& AddUnexpected(std::string_view name);
   // Makes the innermost open structure with its members.
   void Close();
 
@@ -97,6 +103,13 @@ class MemberCollector {
                               const InternedString* next = nullptr) noexcept;
   // Gives `node` the members from `first`, which name the names of `known` in its given order.
   void PutInOrder(const KnownOrder& known, std::size_t first, BindingProperty& node);
+  // The record of the name that `structure`'s known order expects next, if that is `name`.
+  const InternedString* ExpectedRecord(const OpenStructure& structure,
+                                       std::string_view name) const noexcept;
+  // Adds the member that `record` names, for which there is room.
+  BindingProperty& AddNamed(OpenStructure& structure, const InternedString* record);
+  // Adds a member of a name that is not the one expected, for which there is room.
+  BindingProperty& AddOther(OpenStructure& structure, std::string_view name);
   // Add for a name that is not the one expected: looked up, and checked for order. `search`: the
   // orders are searched for one that the names from here on follow.
   [[gnu::noinline]] BindingProperty& AddLookedUp(OpenStructure& structure, std::string_view name,

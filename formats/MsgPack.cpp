@@ -161,33 +161,39 @@ class MsgPackReader {
         FailTruncated(top);
         return nullptr;
       }
-      std::string_view key;
-      if (!ReadKey(bytes_[position_++], key)) return nullptr;
       // Of a key given twice the later value stays, as the collector keeps the last.
-      return &members_.Add(key);
+      return AddMember(bytes_[position_++]);
     }
     return nullptr;
   }
 
-  bool ReadKey(uint8_t type, std::string_view& key) {
+  // The member that the key with header `type` names, added to the innermost open map.
+  BindingProperty* AddMember(uint8_t type) {
     uint64_t size;
     if (type >= 0xA0 && type <= 0xBF) {
       size = type & 0x1Fu;
     } else if (type == 0xD9) {
-      if (!ReadNumber<1>(size)) return false;
+      if (!ReadNumber<1>(size)) return nullptr;
     } else if (type == 0xDA) {
-      if (!ReadNumber<2>(size)) return false;
+      if (!ReadNumber<2>(size)) return nullptr;
     } else if (type == 0xDB) {
-      if (!ReadNumber<4>(size)) return false;
+      if (!ReadNumber<4>(size)) return nullptr;
     } else {
-      return Fail(FormatText(kKeyNotStringMessage, position_));
+      Fail(FormatText(kKeyNotStringMessage, position_));
+      return nullptr;
     }
-    if (!HasText(size)) return false;
+    if (!HasBody(size, kTruncatedStringMessage)) return nullptr;
     // Checked against the bytes left, so the size fits a size_t from here on.
     const auto bytes = static_cast<std::size_t>(size);
-    key = std::string_view(reinterpret_cast<const char*>(bytes_ + position_), bytes);
+    const std::string_view key(reinterpret_cast<const char*>(bytes_ + position_), bytes);
+    // The name expected was checked as UTF-8 when it was first read.
+    BindingProperty* member = members_.AddExpected(key);
+    if (member == nullptr) {
+      if (!IsText(key)) return nullptr;
+      member = &members_.AddUnexpected(key);
+    }
     position_ += bytes;
-    return true;
+    return member;
   }
 
   // `type` is the byte before position_: the value's header starts there.
@@ -299,11 +305,14 @@ class MsgPackReader {
   // The string's bytes are all in the buffer and form well-formed UTF-8.
   bool HasText(uint64_t size) {
     if (!HasBody(size, kTruncatedStringMessage)) return false;
-    const std::size_t bad = diagnostics::FindInvalidUtf8(
-        reinterpret_cast<const char*>(bytes_ + position_), static_cast<std::size_t>(size));
-    if (bad == std::string_view::npos) [[likely]]
+    return IsText(std::string_view(reinterpret_cast<const char*>(bytes_ + position_),
+                                   static_cast<std::size_t>(size)));
+  }
+  // `text`, the string at position_, forms well-formed UTF-8.
+  bool IsText(std::string_view text) {
+    if (diagnostics::FindInvalidUtf8(text) == std::string_view::npos) [[likely]]
       return true;
-    return FailSized(kInvalidStringMessage, size);
+    return FailSized(kInvalidStringMessage, text.size());
   }
 
   // Out of line, so that the checks that call it on every string need no frame for the message.

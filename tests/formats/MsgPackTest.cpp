@@ -95,6 +95,9 @@ TEST(MsgPackReader, ReadsEachTypeAndReportsEachErrorWithItsPosition) {
       // Texts must be UTF-8; a bad one is named by its size and the position of its first byte.
       {"92 A1 'a' DA 0003 EDA080", "!. String of size 3 at position 6 is not valid UTF-8."},
       {"91 81 A2 EDB0 01", "!. String of size 2 at position 3 is not valid UTF-8."},
+      // Also where the reader expects a name it knows, from the records before.
+      {"DC 0014" + Repeat("82 A2 'ab' 01 A2 'cd' 02", 19) + "82 A2 'ab' 01 A2 C328 02",
+       "!. String of size 2 at position 180 is not valid UTF-8."},
       {"A3 FF", "!. String of size 3 at position 1 is truncated."},
       // Only open containers count toward the nesting limit; the refused header is named.
       {Repeat("91", limit - 1) + "90", std::string(limit, '[') + std::string(limit, ']')},
