@@ -167,7 +167,8 @@ class MsgPackReader {
     return nullptr;
   }
 
-  // The member that the key with header `type` names, added to the innermost open map.
+  // The member that the key with header `type` names, added to the innermost open map; null after
+  // an error.
   BindingProperty* AddMember(uint8_t type) {
     uint64_t size;
     if (type >= 0xA0 && type <= 0xBF) {
