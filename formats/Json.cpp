@@ -514,6 +514,14 @@ inline const char* PlainTextRunEnd(const TerminatedStream& is, uint64_t* seen = 
   return PlainRunEnd(start, whole ? is.end : start + kMaxRun, seen);
 }
 
+// Puts the plain run up to `stop` onto the reader's stack in one push, and goes on from there.
+template <class StackStream>
+inline void PushPlainRun(TerminatedStream& is, const char* stop, StackStream& os) {
+  const auto run = static_cast<rapidjson::SizeType>(stop - is.src_);
+  if (run != 0) CopyText(static_cast<char*>(os.Push(run)), is.src_, run);
+  is.src_ = stop;
+}
+
 }  // namespace
 }  // namespace vyn::formats
 
@@ -530,12 +538,7 @@ template <>
 template <>
 inline void vyn::formats::JsonReader::ScanCopyUnescapedString(vyn::formats::TerminatedStream& is,
                                                               StackStream<char>& os) {
-  const char* const start = is.src_;
-  const std::size_t run = static_cast<std::size_t>(vyn::formats::PlainTextRunEnd(is) - start);
-  if (run == 0) return;
-  vyn::formats::CopyText(static_cast<char*>(os.Push(static_cast<rapidjson::SizeType>(run))), start,
-                         run);
-  is.src_ = start + run;
+  vyn::formats::PushPlainRun(is, vyn::formats::PlainTextRunEnd(is), os);
 }
 
 namespace vyn::formats {
@@ -680,10 +683,7 @@ inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>
     // The plain run before the escape (or the bad byte) is known already: it goes onto the stack
     // as it is, and the reader goes on from where it stopped.
     StackStream<char> stackStream(stack_);
-    if (const auto run = static_cast<rapidjson::SizeType>(stop - start); run != 0) {
-      vyn::formats::CopyText(static_cast<char*>(stackStream.Push(run)), start, run);
-    }
-    is.src_ = stop;
+    vyn::formats::PushPlainRun(is, stop, stackStream);
     ParseStringToStream<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>, rapidjson::UTF8<>>(
         is, stackStream);
     RAPIDJSON_PARSE_ERROR_EARLY_RETURN_VOID;
