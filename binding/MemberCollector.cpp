@@ -21,6 +21,8 @@ void MemberCollector::ForgetOrders() noexcept {
   ordersHeld_ = lastOrder_ = oldestOrder_ = 0;
   ++ordersEpoch_;
   std::memset(orderByFirstName_, 0, sizeof orderByFirstName_);
+  std::memset(orderByMemberName_, 0, sizeof orderByMemberName_);
+  std::memset(orderByDepth_, 0, sizeof orderByDepth_);
 }
 
 void MemberCollector::NoteFirstName(const KnownOrder& known) noexcept {
@@ -94,7 +96,22 @@ inline const InternedString* MemberCollector::InternName(BindingArena& arena,
 
 void MemberCollector::Open(BindingProperty& node) {
   node.makeStructure();
-  open_.Emplace(&node, memberCount_, uint64_t{0}, true, nullptr, ordersEpoch_);
+  uint8_t* guess = GuessFor(node);
+  const KnownOrder* expected = nullptr;
+  // The orders hold names of the arena kept, which only its own structures may take.
+  if (guess != nullptr && *guess != 0 && node.arena() == names_.arena()) {
+    expected = &orders_[*guess - 1];
+  }
+  open_.Emplace(&node, memberCount_, uint64_t{0}, true, expected, ordersEpoch_, guess);
+}
+
+uint8_t* MemberCollector::GuessFor(const BindingProperty& node) noexcept {
+  if (!open_.Empty() && memberCount_ > open_.Top().first) {
+    const MemberEntry& last = At(memberCount_ - 1);
+    if (&last.node() == &node) return &orderByMemberName_[FirstNameSlot(last.key.name)];
+  }
+  const std::size_t depth = open_.Size();
+  return depth < kGuessedDepths ? &orderByDepth_[depth] : nullptr;
 }
 
 void MemberCollector::Grow() {
@@ -226,6 +243,7 @@ void MemberCollector::Close() {
   if (structure.expected != nullptr) {
     if (structure.epoch == ordersEpoch_ && count == structure.expected->count) {
       PutInOrder(*structure.expected, first, node);
+      NoteGuess(structure, *structure.expected);
       return;
     }
     LeaveExpectedOrder(structure);
@@ -237,6 +255,7 @@ void MemberCollector::Close() {
     node.settleMembers(structure.ordered);
   } else if (const KnownOrder* known = FindOrder(first, count)) {
     PutInOrder(*known, first, node);
+    NoteGuess(structure, *known);
   } else {
     const InternedString* given[kMaxKnownOrderCount];
     for (std::size_t i = 0; i < count; ++i) given[i] = At(first + i).key.name;
@@ -244,7 +263,10 @@ void MemberCollector::Close() {
     MoveOut(first, count, to);
     memberCount_ = first;
     node.settleMembers(false);
-    if (node.size() == count) LearnOrder(given, count, to);
+    if (node.size() == count) {
+      LearnOrder(given, count, to);
+      NoteGuess(structure, orders_[lastOrder_]);
+    }
   }
 }
 

@@ -62,6 +62,7 @@ class MemberCollector {
     // collector's: the order may have been replaced meanwhile.
     const KnownOrder* expected;
     uint32_t epoch;
+    uint8_t* guess;  // where its order is noted for the next structure in its place, if anywhere
   };
   // One chunk more.
   void Grow();
@@ -144,6 +145,19 @@ class MemberCollector {
   // Notes that lists beginning with `known`'s first name follow it.
   void NoteFirstName(const KnownOrder& known) noexcept;
   uint8_t orderByFirstName_[std::size_t{1} << kFirstNameBits] = {};
+  // A structure is most likely of the kind that the last one in its place was: the value of a
+  // member of the same name, or an element within as many open structures (siblings in a list are
+  // mostly of one kind). Its names are then checked against that kind's order from the first on, which needs no
+  // lookup either; a wrong guess costs one comparison. The orders that structures in those places
+  // followed last, in the same form as orderByFirstName_.
+  static constexpr std::size_t kGuessedDepths = 16;
+  uint8_t orderByMemberName_[std::size_t{1} << kFirstNameBits] = {};
+  uint8_t orderByDepth_[kGuessedDepths] = {};
+  // Where the order of a structure in `node`'s place is noted; null when the place is too deep.
+  uint8_t* GuessFor(const BindingProperty& node) noexcept;
+  void NoteGuess(const OpenStructure& structure, const KnownOrder& known) noexcept {
+    if (structure.guess != nullptr) *structure.guess = static_cast<uint8_t>(&known - orders_ + 1);
+  }
   KnownOrder orders_[kKnownOrders];
 };
 

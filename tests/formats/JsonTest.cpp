@@ -180,6 +180,18 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
                               std::regex("Y"), "yyyyy1");
   };
   EXPECT_EQ(Read(spell(departs)), spell(departed));
+  // Records checked first against the kind last found in their place (under the same name, or as
+  // elements as deep), which they may begin like and leave, outgrow, fall short of, or not be.
+  std::string places = "[", placed = "[";
+  for (int i = 0; i < 7; ++i) {
+    places += R"({"m":{"d":1,"c":2},"n":[{"b":1,"a":2}]},)";
+    placed += "{m:{c:u2,d:u1},n:[{a:u2,b:u1}]},";
+  }
+  places += R"({"m":{"b":1,"a":2},"n":[{"b":1,"c":2},{"b":1,"a":2,"e":3},{"b":1}]},)"
+            R"({"m":{"d":1},"n":[{"a":1,"b":2}]},{"m":{"d":1,"c":2,"d":3}}])";
+  placed += "{m:{a:u2,b:u1},n:[{b:u1,c:u2},{a:u2,b:u1,e:u3},{b:u1}]},"
+            "{m:{d:u1},n:[{a:u1,b:u2}]},{m:{c:u2,d:u3}}]";
+  EXPECT_EQ(Read(places), placed);
   EXPECT_EQ(ParseJson(R"({"o":)" + many + R"(,"o":1})").arena()->InternedCount(), 1u);
   std::string kinds = R"({"o":[)";  // more kinds out of order than the reader keeps orders of
   for (int i = 10; i < 40; ++i) kinds += R"({"b)" + std::to_string(i) + R"(":1,"a":2},)";
