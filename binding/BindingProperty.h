@@ -370,11 +370,12 @@ class BindingProperty {
   static void InitMember(MemberEntry& at, BindingArena& arena, const InternedString* name) noexcept;
   // For MemberCollector: the release of a member not yet in any structure, and the making of this
   // empty structure from members in any order: takeMembers gives room for `count` members, which
-  // the caller moves into it at once (taken over), then settleMembers puts them in order unless
-  // they are, keeping of equal names the last one given and releasing the others.
+  // the caller moves into it at once (taken over). Members given `inOrder`, by name and each name
+  // once, make the structure; others are then put in order by settleMembers, which keeps of equal
+  // names the last one given and releases the others.
   static void DiscardMember(MemberEntry& member) noexcept;
-  MemberEntry* takeMembers(std::size_t count);
-  void settleMembers(bool ordered) noexcept;
+  MemberEntry* takeMembers(std::size_t count, bool inOrder);
+  void settleMembers() noexcept;
   void growMembers();
   void growMembersTo(std::size_t capacity);
   void orderMembers() const noexcept;

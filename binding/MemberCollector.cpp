@@ -222,12 +222,11 @@ BindingProperty& MemberCollector::AddLookedUp(OpenStructure& structure, std::str
 
 void MemberCollector::PutInOrder(const KnownOrder& known, std::size_t first,
                                  BindingProperty& node) {
-  MemberEntry* to = node.takeMembers(known.count);
+  MemberEntry* to = node.takeMembers(known.count, true);
   for (std::size_t j = 0; j < known.count; ++j) {
     MoveWrittenItems(&to[j], &At(first + known.order[j]), 1);
   }
   memberCount_ = first;
-  node.settleMembers(true);
 }
 
 void MemberCollector::Close() {
@@ -250,19 +249,19 @@ void MemberCollector::Close() {
   }
   if (structure.ordered || count > kMaxKnownOrderCount ||
       membersAdded_ <= kMembersBeforeKnownNames || node.arena() != names_.arena()) {
-    MoveOut(first, count, node.takeMembers(count));
+    MoveOut(first, count, node.takeMembers(count, structure.ordered));
     memberCount_ = first;
-    node.settleMembers(structure.ordered);
+    if (!structure.ordered) node.settleMembers();
   } else if (const KnownOrder* known = FindOrder(first, count)) {
     PutInOrder(*known, first, node);
     NoteGuess(structure, *known);
   } else {
     const InternedString* given[kMaxKnownOrderCount];
     for (std::size_t i = 0; i < count; ++i) given[i] = At(first + i).key.name;
-    MemberEntry* to = node.takeMembers(count);
+    MemberEntry* to = node.takeMembers(count, false);
     MoveOut(first, count, to);
     memberCount_ = first;
-    node.settleMembers(false);
+    node.settleMembers();
     if (node.size() == count) {
       LearnOrder(given, count, to);
       NoteGuess(structure, orders_[lastOrder_]);

@@ -220,12 +220,14 @@ void BindingProperty::DiscardMember(MemberEntry& member) noexcept {
   arena->Release(member.key.name);
 }
 
-MemberEntry* BindingProperty::takeMembers(std::size_t count) {
+MemberEntry* BindingProperty::takeMembers(std::size_t count, bool inOrder) {
   assert(payload_.structure->size() == 0 && count != 0);
-  StructureRecord* structure = AllocateStructure(*arena(), count);
-  FreeStructure(*arena(), payload_.structure);
+  BindingArena& arena = *this->arena();
+  StructureRecord* structure = AllocateStructure(arena, count);
+  FreeStructure(arena, payload_.structure);
   payload_.structure = structure;
   structure->setSize(count);
+  if (inOrder) structure->setOrdered(count);
   return structure->entries();
 }
 
@@ -233,46 +235,43 @@ MemberEntry* BindingProperty::layMembers(std::span<const MemberKey> ordered) {
   makeStructure();
   assert(payload_.structure->size() == 0 && !ordered.empty());
   BindingArena& arena = *this->arena();
-  MemberEntry* entries = takeMembers(ordered.size());
+  MemberEntry* entries = takeMembers(ordered.size(), true);
   // Shared records need no interning, which could fail half way through the array.
   for (std::size_t i = 0; i < ordered.size(); ++i) {
     assert(ordered[i].name->refCount == 0);
     InitMember(entries[i], arena, ordered[i].name);
   }
-  payload_.structure->setOrdered(ordered.size());
   return entries;
 }
 
-void BindingProperty::settleMembers(bool ordered) noexcept {
+void BindingProperty::settleMembers() noexcept {
   StructureRecord& structure = *payload_.structure;
   MemberEntry* first = structure.entries();
   MemberEntry* last = first + structure.size();
-  if (!ordered) {
-    const auto less = [](const MemberEntry& a, const MemberEntry& b) {
-      return MemberKeyLess(a.key, b.key);
-    };
-    if (structure.size() <= kInsertionSortLimit) {
-      // Stable, and without the buffer a merge sort takes from the heap.
-      for (MemberEntry* member = first + 1; member != last; ++member) {
-        const MemberEntry moving = *member;
-        MemberEntry* hole = member;
-        for (; hole != first && less(moving, hole[-1]); --hole) *hole = hole[-1];
-        *hole = moving;
-      }
-    } else {
-      std::stable_sort(first, last, less);
+  const auto less = [](const MemberEntry& a, const MemberEntry& b) {
+    return MemberKeyLess(a.key, b.key);
+  };
+  if (structure.size() <= kInsertionSortLimit) {
+    // Stable, and without the buffer a merge sort takes from the heap.
+    for (MemberEntry* member = first + 1; member != last; ++member) {
+      const MemberEntry moving = *member;
+      MemberEntry* hole = member;
+      for (; hole != first && less(moving, hole[-1]); --hole) *hole = hole[-1];
+      *hole = moving;
     }
-    // Of equal names (one record in one arena) the last given wins, as with memberAt.
-    MemberEntry* kept = first;
-    for (MemberEntry* member = first; member != last; ++member) {
-      if (member + 1 != last && member[1].key.name == member->key.name) {
-        DiscardMember(*member);
-      } else {
-        *kept++ = *member;
-      }
-    }
-    structure.setSize(static_cast<std::size_t>(kept - first));
+  } else {
+    std::stable_sort(first, last, less);
   }
+  // Of equal names (one record in one arena) the last given wins, as with memberAt.
+  MemberEntry* kept = first;
+  for (MemberEntry* member = first; member != last; ++member) {
+    if (member + 1 != last && member[1].key.name == member->key.name) {
+      DiscardMember(*member);
+    } else {
+      *kept++ = *member;
+    }
+  }
+  structure.setSize(static_cast<std::size_t>(kept - first));
   structure.setOrdered(structure.size());
 }
 
