@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -279,6 +280,16 @@ class BindingArena {
   // Returns a block taken with the same size. Null is ignored.
   void FreeBlock(std::size_t size, void* address) noexcept {
     FreeOfClass(BlockClassIndex(size), address);
+  }
+  // Allocate or AllocateBlock, and Free or FreeBlock, for callers that keep the class of a size
+  // (SizeClass, below kClassCount) rather than the size.
+  void* AllocateOfSizeClass(std::size_t index) noexcept {
+    assert(index < kClassCount);
+    return AllocateOfClass(index);
+  }
+  void FreeOfSizeClass(std::size_t index, void* address) noexcept {
+    assert(index < kClassCount);
+    FreeOfClass(index, address);
   }
   // The bytes a block of `size` really holds.
   static std::size_t BlockSize(std::size_t size) noexcept {

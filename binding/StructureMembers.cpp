@@ -72,15 +72,13 @@ BindingProperty::StructureRecord* BindingProperty::AllocateStructure(BindingAren
   if (capacity == 0) return &noMembers_;
   const unsigned sizeClass =
       ArrayClass(sizeof(StructureRecord) + uint64_t{capacity} * sizeof(MemberEntry));
-  const uint64_t bytes = ArrayClassBytes(sizeClass);
-  if (bytes != static_cast<std::size_t>(bytes)) throw std::bad_alloc();  // 32-bit
-  void* block = AllocateArray(arena, static_cast<std::size_t>(bytes));
+  void* block = AllocateArrayOfClass(arena, sizeClass);
   return new (block) StructureRecord{uint64_t{sizeClass} << StructureRecord::kClassShift};
 }
 
 void BindingProperty::FreeStructure(BindingArena& arena, StructureRecord* record) noexcept {
   if (record->sizeClass() == 0) return;  // the shared header
-  FreeArray(arena, record, static_cast<std::size_t>(ArrayClassBytes(record->sizeClass())));
+  FreeArrayOfClass(arena, record, record->sizeClass());
 }
 
 const BindingProperty& BindingProperty::member(std::string_view name) const noexcept {

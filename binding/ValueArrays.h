@@ -71,4 +71,23 @@ inline uint64_t ArrayClassBytes(unsigned sizeClass) noexcept {
   return BindingArena::SizeClassBytes(uint64_t{sizeClass});
 }
 
+// AllocateArray and FreeArray for an array of its class's bytes, given the class.
+inline void* AllocateArrayOfClass(BindingArena& arena, unsigned sizeClass) {
+  if (sizeClass >= BindingArena::kClassCount) {
+    const uint64_t bytes = ArrayClassBytes(sizeClass);
+    if (bytes != static_cast<std::size_t>(bytes)) throw std::bad_alloc();  // 32-bit
+    return arena.AllocateHeap(static_cast<std::size_t>(bytes));
+  }
+  void* block = arena.AllocateOfSizeClass(sizeClass);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+inline void FreeArrayOfClass(BindingArena& arena, void* array, unsigned sizeClass) noexcept {
+  if (sizeClass >= BindingArena::kClassCount) {
+    arena.FreeHeap(array);
+  } else {
+    arena.FreeOfSizeClass(sizeClass, array);
+  }
+}
+
 }  // namespace vyn::binding
