@@ -147,9 +147,9 @@ class MemberCollector {
   uint8_t orderByFirstName_[std::size_t{1} << kFirstNameBits] = {};
   // A structure is most likely of the kind that the last one in its place was: the value of a
   // member of the same name, or an element within as many open structures (siblings in a list are
-  // mostly of one kind). Its names are then checked against that kind's order from the first on, which needs no
-  // lookup either; a wrong guess costs one comparison. The orders that structures in those places
-  // followed last, in the same form as orderByFirstName_.
+  // mostly of one kind). Its names are then checked against that kind's order from the first on,
+  // which needs no lookup either; a wrong guess costs one comparison. The orders that structures in
+  // those places followed last, in the same form as orderByFirstName_.
   static constexpr std::size_t kGuessedDepths = 16;
   uint8_t orderByMemberName_[std::size_t{1} << kFirstNameBits] = {};
   uint8_t orderByDepth_[kGuessedDepths] = {};

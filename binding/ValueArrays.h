@@ -31,26 +31,33 @@ inline void FreeArray(BindingArena& arena, void* array, std::size_t bytes) noexc
   }
 }
 
+namespace value_arrays_detail {
+// One word of an item, then a fence (see MoveWrittenItems).
+inline void MoveWrittenWord(unsigned char* out, const unsigned char* in) noexcept {
+  uint64_t word;
+  std::memcpy(&word, in, sizeof word);
+  std::memcpy(out, &word, sizeof word);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+template <std::size_t... W>
+void MoveWrittenWords(unsigned char* out, const unsigned char* in,
+                      std::index_sequence<W...> /*words*/) noexcept {
+  (MoveWrittenWord(out + W * sizeof(uint64_t), in + W * sizeof(uint64_t)), ...);
+}
+}  // namespace value_arrays_detail
+
 // Moves `count` collected nodes or members into their array in the words they were written in.
 // A wider load of narrower stores still on their way to the cache cannot take its bytes from them
 // and waits until they arrive, and the last items of a container are written just before it
-// closes; the fence keeps the compiler from joining the words into wider loads.
-// The words of an item are copied without a loop of their own, as most moves are of one item.
+// closes; the fence keeps the compiler from joining the words into wider loads. The words of an
+// item are copied without a loop of their own, as most moves are of one item.
 template <class Item>
 void MoveWrittenItems(Item* to, const Item* from, std::size_t count) noexcept {
   static_assert(sizeof(Item) % sizeof(uint64_t) == 0, "items of whole words");
-  const auto moveWord = [](unsigned char* out, const unsigned char* in) {
-    uint64_t word;
-    std::memcpy(&word, in, sizeof word);
-    std::memcpy(out, &word, sizeof word);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-  };
   for (std::size_t i = 0; i < count; ++i) {
-    auto* out = reinterpret_cast<unsigned char*>(to + i);
-    const auto* in = reinterpret_cast<const unsigned char*>(from + i);
-    [&]<std::size_t... W>(std::index_sequence<W...>) {
-      (moveWord(out + W * sizeof(uint64_t), in + W * sizeof(uint64_t)), ...);
-    }(std::make_index_sequence<sizeof(Item) / sizeof(uint64_t)>());
+    value_arrays_detail::MoveWrittenWords(
+        reinterpret_cast<unsigned char*>(to + i), reinterpret_cast<const unsigned char*>(from + i),
+        std::make_index_sequence<sizeof(Item) / sizeof(uint64_t)>());
   }
 }
 

@@ -189,8 +189,9 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
   }
   places += R"({"m":{"b":1,"a":2},"n":[{"b":1,"c":2},{"b":1,"a":2,"e":3},{"b":1}]},)"
             R"({"m":{"d":1},"n":[{"a":1,"b":2}]},{"m":{"d":1,"c":2,"d":3}}])";
-  placed += "{m:{a:u2,b:u1},n:[{b:u1,c:u2},{a:u2,b:u1,e:u3},{b:u1}]},"
-            "{m:{d:u1},n:[{a:u1,b:u2}]},{m:{c:u2,d:u3}}]";
+  placed +=
+      "{m:{a:u2,b:u1},n:[{b:u1,c:u2},{a:u2,b:u1,e:u3},{b:u1}]},"
+      "{m:{d:u1},n:[{a:u1,b:u2}]},{m:{c:u2,d:u3}}]";
   EXPECT_EQ(Read(places), placed);
   EXPECT_EQ(ParseJson(R"({"o":)" + many + R"(,"o":1})").arena()->InternedCount(), 1u);
   std::string kinds = R"({"o":[)";  // more kinds out of order than the reader keeps orders of
