@@ -175,6 +175,9 @@ class BindingProperty {
   void setFloat(double v);
   void setString(std::string_view text);  // interned; "" stays kind string with size 0
   void setString(const char* text);       // null stores the empty text
+  // The same for a text interned in this node's own arena (a reader's KnownNames): the node takes
+  // a reference of that record, so the tree hashes nothing.
+  void setString(const InternedString& ownText);
   void setBlob(std::span<const uint8_t> bytes);
   void setBlob(std::vector<uint8_t>&& bytes);  // copies into the tree, like the span form
   void setEnum(BindingEnum v);

@@ -22,13 +22,25 @@ class KnownNames {
   // The record of `probe`'s name in `arena`, learnt if it is not at hand. It stays valid while it
   // is kept here: until the next call, or longer with a reference of the caller's own.
   const InternedString* Find(BindingArena& arena, const MemberProbe& probe) {
-    const auto index = static_cast<std::size_t>(((probe.prefix ^ probe.name.size()) * kSpread) >>
-                                                 (64 - kBits));
+    const auto index =
+        static_cast<std::size_t>(((probe.prefix ^ probe.name.size()) * kSpread) >> (64 - kBits));
     if (&arena == arena_) {
       std::size_t way = index;
       if (Knows(way, probe) || Knows(way ^= 1, probe)) return names_[way].record;
     }
     return Learn(arena, probe, index);
+  }
+  // Sets `node` to `text`, as BindingProperty::setString does. Short texts repeat as names do (a
+  // kind, a choice, a tag) and are kept alike; a longer one, mostly read once, and the text of a
+  // root without an arena yet go to the arena's table directly.
+  static constexpr std::size_t kMaxKeptText = 32;
+  void SetText(BindingProperty& node, std::string_view text) {
+    BindingArena* arena = node.arena();
+    if (arena == nullptr || text.size() > kMaxKeptText) {
+      node.setString(text);
+    } else {
+      node.setString(*Find(*arena, MemberProbe(text)));
+    }
   }
   // The arena of the names kept; null before the first.
   BindingArena* arena() const noexcept { return arena_; }

@@ -30,6 +30,7 @@
 #include "base/PluginAllocator.h"
 #include "binding/BindingRegistry.h"
 #include "binding/ElementCollector.h"
+#include "binding/KnownNames.h"
 #include "binding/MemberCollector.h"
 #include "binding/WalkStack.h"
 #include "diagnostics/FormatText.h"
@@ -587,7 +588,7 @@ class JsonValueBuilder {
   // `ascii`: the reader saw that no byte of the text is from 0x80 up.
   bool String(const char* text, rapidjson::SizeType length, bool /*copy*/, bool ascii = false) {
     if (!ascii && !IsText(text, length)) return false;
-    Slot().setString(std::string_view(text, length));
+    texts_.SetText(Slot(), std::string_view(text, length));
     return true;
   }
   bool StartObject() {
@@ -652,6 +653,7 @@ class JsonValueBuilder {
   binding::WalkStack<BindingProperty*> open_;  // a small document's depth takes no heap block
   MemberCollector members_;
   ElementCollector elements_;
+  binding::KnownNames texts_;
   BindingProperty* member_;
   bool inCollection_ = false;  // the innermost open container is a collection
   std::size_t invalidText_ = std::string_view::npos;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/KnownNames.h"
 #include "binding/MemberCollector.h"
 #include "diagnostics/FormatText.h"
 #include "diagnostics/Utf8Text.h"
@@ -324,7 +325,8 @@ class MsgPackReader {
   bool ReadString(BindingProperty& slot, uint64_t size) {
     if (!HasText(size)) return false;
     const auto bytes = static_cast<std::size_t>(size);  // fits: checked against the bytes left
-    slot.setString(std::string_view(reinterpret_cast<const char*>(bytes_ + position_), bytes));
+    texts_.SetText(slot,
+                   std::string_view(reinterpret_cast<const char*>(bytes_ + position_), bytes));
     position_ += bytes;
     return true;
   }
@@ -396,6 +398,7 @@ class MsgPackReader {
   // On an error, the maps still open keep their members here until the reader goes, after the
   // result has let go of its tree: the collector releases them then.
   MemberCollector members_;
+  binding::KnownNames texts_;
 };
 
 }  // namespace

@@ -194,8 +194,9 @@ TEST(JsonReader, ReadsEachKindOfValueAndSniffsJson) {
       "{m:{d:u1},n:[{a:u1,b:u2}]},{m:{c:u2,d:u3}}]";
   EXPECT_EQ(Read(places), placed);
   EXPECT_EQ(ParseJson(R"({"o":)" + many + R"(,"o":1})").arena()->InternedCount(), 1u);
-  std::string kinds = R"({"o":[)";  // more kinds out of order than the reader keeps orders of
-  for (int i = 10; i < 40; ++i) kinds += R"({"b)" + std::to_string(i) + R"(":1,"a":2},)";
+  // More kinds out of order than the reader keeps orders of, holding short texts it keeps at hand.
+  std::string kinds = R"({"o":[)";
+  for (int i = 10; i < 40; ++i) kinds += R"({"b)" + std::to_string(i) + R"(":"t","a":2},)";
   EXPECT_EQ(ParseJson(kinds + R"(1],"o":1})").arena()->InternedCount(), 1u);
   // Arrays longer than the reader sets aside at a time, one open within another while the inner
   // one's elements, objects holding arrays, run on past it.
