@@ -674,13 +674,13 @@ inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>
   const char* const start = is.src_;
   uint64_t seen = 0;
   const char* const stop = vyn::formats::PlainTextRunEnd(is, &seen);
-  bool success = false;
+  const char* text = start;
+  rapidjson::SizeType length = 0;
+  bool copy = false, ascii = false;
   if (stop != is.end && *stop == '"') {
     is.src_ = stop + 1;
-    const auto length = static_cast<rapidjson::SizeType>(stop - start);
-    const bool ascii = (seen & 0x8080808080808080ull) == 0;
-    success = isKey ? handler.Key(start, length, false, ascii)
-                    : handler.String(start, length, false, ascii);
+    length = static_cast<rapidjson::SizeType>(stop - start);
+    ascii = (seen & 0x8080808080808080ull) == 0;
   } else {
     // The plain run before the escape (or the bad byte) is known already: it goes onto the stack
     // as it is, and the reader goes on from where it stopped.
@@ -689,10 +689,13 @@ inline void vyn::formats::JsonReader::ParseString<rapidjson::kParseDefaultFlags>
     ParseStringToStream<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>, rapidjson::UTF8<>>(
         is, stackStream);
     RAPIDJSON_PARSE_ERROR_EARLY_RETURN_VOID;
-    const auto length = static_cast<rapidjson::SizeType>(stackStream.Length()) - 1;
-    const char* const text = stackStream.Pop();
-    success = isKey ? handler.Key(text, length, true) : handler.String(text, length, true);
+    length = static_cast<rapidjson::SizeType>(stackStream.Length()) - 1;
+    text = stackStream.Pop();
+    copy = true;
   }
+  // One call of each, which the compiler then takes inline.
+  const bool success =
+      isKey ? handler.Key(text, length, copy, ascii) : handler.String(text, length, copy, ascii);
   if (RAPIDJSON_UNLIKELY(!success)) {
     RAPIDJSON_PARSE_ERROR(rapidjson::kParseErrorTermination, is.Tell());
   }
