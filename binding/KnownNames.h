@@ -1,4 +1,5 @@
-// The member names a reader meets again and again, kept at hand with their records.
+// The member names (and short texts) a reader meets again and again, kept at hand with their
+// records.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,8 @@ namespace vyn::binding {
 // Names repeat from structure to structure (the records of a list all name the same members), so
 // the last record of each name is kept at hand, with a reference of its own: a name seen before
 // skips the arena's hash and its table. A name of up to eight bytes is known by its prefix and
-// length alone. The names kept belong to one arena: a name of another makes the others go.
+// length alone. The names kept belong to one arena: a name of another makes the others go. A
+// reader keeps its short texts in another instance (SetText).
 class KnownNames {
  public:
   KnownNames() = default;
