@@ -37,6 +37,8 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   function->async = true;
   function->tags = {"a", "b"};
   registry.RegisterFunction("Plain")->returnType = {BindingTypeKind::Map, BindingTypeKind::Bool};
+  registry.RegisterFunction("Typed")->returnType = {BindingTypeKind::Struct, BindingTypeKind::None,
+                                                    odd.type()};  // but not async
   registry.BeginEvent("OnNothing", nullptr).SetDescription("none").AddTags({"x", "y"});
 
   HostApiTables built = BuildHostApiTables(registry);
@@ -61,7 +63,7 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   EXPECT_EQ(Read(fields[1].optional), 0u);
   EXPECT_EQ(Read(fields[1].offset), 4u);
 
-  ASSERT_EQ(tables.functionCount(), 2u);
+  ASSERT_EQ(tables.functionCount(), 3u);
   const auto functions = ListChain<HostFunctionRecord>(tables.firstFunction());
   const auto arguments = ListChain<HostArgumentRecord>(Read(functions[0].arguments));
   ASSERT_EQ(arguments.size(), 1u);
@@ -78,6 +80,8 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   EXPECT_EQ(Read(functions[1].returnTypeCode), 19u);
   EXPECT_EQ(Read(functions[1].returnElementCode), 1u);
   EXPECT_EQ(Text(functions[1].returnTypeName) + Text(functions[1].asyncResultTypeName), "");
+  EXPECT_EQ(Text(functions[2].returnTypeName) + "|" + Text(functions[2].asyncResultTypeName),
+            "Odd|");
   EXPECT_EQ(tables.functionSources()[1], registry.LookupFunction("Plain"));
   const auto events = ListChain<HostEventRecord>(tables.firstEvent());
   ASSERT_EQ(events.size(), tables.eventCount());
