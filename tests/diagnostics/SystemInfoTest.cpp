@@ -53,6 +53,7 @@ TEST(SystemInfo, DescribesPosixSystemsFromUnameAndOsRelease) {
   };
   for (const auto& [facts, text] : cases) EXPECT_EQ(Described(facts, DescribePosixSystem), text);
   EXPECT_EQ(OsReleaseValue("ID=x \t \r\n", "ID"), "x") << "trailing blanks are not part of a value";
+  EXPECT_EQ(OsReleaseValue("ID=\"x\\\nNAME=y", "ID"), "x\\") << "a backslash that ends the line";
   for (const char* machine : {"i386", "i586", "i686", "x86"})
     EXPECT_EQ(ArchitectureFromMachine(machine), kArchitectureX86) << machine;
 }

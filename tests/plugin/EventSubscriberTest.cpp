@@ -114,6 +114,7 @@ TEST_F(EventSide, EachEventNameHasOneHostSubscriptionWhileAnyPathObservesItUntil
   plugin.Unsubscribe("/vyn-x/v1/y/b");
   EXPECT_EQ(host.unsubscribeCalls.size(), 1u);
   EXPECT_EQ(plugin.SubscriptionCount("OnJsonApiEvent_vyn-x_v1_y"), 0u);
+  EXPECT_EQ(plugin.SubscriptionCount("OnJsonApiEvent_never"), 0u);
 
   // Shutdown ends every subscription left, and a delivery still queued finds no handler.
   plugin.Shutdown();
