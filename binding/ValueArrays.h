@@ -21,16 +21,6 @@ inline void* AllocateArray(BindingArena& arena, std::size_t bytes) {
   return block;
 }
 
-inline void FreeArray(BindingArena& arena, void* array, std::size_t bytes) noexcept {
-  if (bytes <= BindingArena::kMaxSlotSize) {
-    arena.Free(bytes, array);
-  } else if (bytes <= BindingArena::kMaxBlockSize) {
-    arena.FreeBlock(bytes, array);
-  } else {
-    arena.FreeHeap(array);
-  }
-}
-
 namespace value_arrays_detail {
 // One word of an item, then a fence (see MoveWrittenItems).
 inline void MoveWrittenWord(unsigned char* out, const unsigned char* in) noexcept {
@@ -95,6 +85,10 @@ inline void FreeArrayOfClass(BindingArena& arena, void* array, unsigned sizeClas
   } else {
     arena.FreeOfSizeClass(sizeClass, array);
   }
+}
+// Returns an array that AllocateArray gave for `bytes`: the pools' classes are those of the sizes.
+inline void FreeArray(BindingArena& arena, void* array, std::size_t bytes) noexcept {
+  FreeArrayOfClass(arena, array, ArrayClass(bytes));
 }
 
 }  // namespace vyn::binding
