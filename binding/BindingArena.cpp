@@ -28,25 +28,18 @@ bool IsPooled(std::size_t recordBytes) noexcept {
   return recordBytes <= BindingArena::kMaxSlotSize;
 }
 
-// Threads every slot of a fresh page on its free list, in address order.
+// A fresh page: every slot still to be handed out in address order, none of them linked.
 void LayOutPage(BindingArena::PageHeader* page, std::size_t slotSize) noexcept {
   constexpr std::size_t pageSize = BindingArena::kPageSize;
-  const std::size_t first =
-      (BindingArena::kPageHeaderSize + slotSize - 1) / slotSize;  // first slot index
-  const std::size_t count = pageSize / slotSize;                  // one past the last index
-  auto* bytes = reinterpret_cast<unsigned char*>(page);
-  for (std::size_t i = first; i + 1 < count; ++i) {
-    const auto next = static_cast<uint16_t>(i + 1);
-    std::memcpy(bytes + i * slotSize, &next, sizeof next);
-  }
-  const uint16_t end = 0;
-  std::memcpy(bytes + (count - 1) * slotSize, &end, sizeof end);
+  const std::size_t first = (BindingArena::kPageHeaderSize + slotSize - 1) / slotSize;
+  const std::size_t end = pageSize / slotSize;
   page->next = nullptr;
   page->previous = nullptr;
-  page->pageSize = static_cast<uint16_t>(pageSize);
   page->used = 0;
-  page->firstFree = static_cast<uint16_t>(first);
-  PoisonFree(bytes + first * slotSize, (count - first) * slotSize);
+  page->firstFree = 0;
+  page->fresh = static_cast<uint16_t>(first);
+  page->end = static_cast<uint16_t>(end);
+  PoisonFree(reinterpret_cast<unsigned char*>(page) + first * slotSize, (end - first) * slotSize);
 }
 
 // The shared texts (see SharedText), keyed by their own bytes. Destroyed when the library is
@@ -324,7 +317,7 @@ void BindingArena::PageFilled(std::size_t index, PageHeader* page) noexcept {
 
 void BindingArena::FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept {
   PageHeader*& head = pages_->heads[index];
-  if (page->firstFree == 0) {
+  if (page->firstFree == 0 && page->fresh == page->end) {
     // It was full: off the full list and back on the chain, at its head.
     if (page->previous != nullptr) {
       page->previous->next = page->next;

@@ -201,16 +201,19 @@ class BindingArena {
   static constexpr std::size_t kNurseryCount = 3;
   static constexpr std::size_t kNurseryBytes[kNurseryCount] = {520, 840, 2520};
 
-  // Page header: next and previous page, then three 16-bit fields (page size, slots in use,
-  // first free slot): 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the
-  // first multiple of the slot size not below the header; free slots hold the 16-bit index of
-  // the next free slot. Pages are 4096 bytes, 4096-aligned, from the PageCache.
+  // Page header: next and previous page, then four 16-bit slot indices (offset / slot size):
+  // 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the first multiple of the
+  // slot size not below the header. A page's slots are handed out in address order first, from
+  // `fresh` on, and only freed slots are linked, each holding the 16-bit index of the next: a
+  // slot never used is not read before it is taken, which would cost a wait on memory that the
+  // caller is only going to write. Pages are 4096 bytes, 4096-aligned, from the PageCache.
   struct PageHeader {
     PageHeader* next;
     PageHeader* previous;
-    uint16_t pageSize;
     uint16_t used;
-    uint16_t firstFree;  // slot index (offset / slot size); 0 ends the list
+    uint16_t firstFree;  // the last freed slot; 0 ends the list
+    uint16_t fresh;      // the first slot never used
+    uint16_t end;        // one past the last slot
   };
   static constexpr std::size_t kPageHeaderSize = sizeof(PageHeader);
 
@@ -419,15 +422,21 @@ class BindingArena {
     return slot;
   }
 
+  // A page on its class's chain has a slot left; it leaves the chain when it gives its last.
   void* AllocateOfClass(std::size_t index) noexcept {
     PageHeader* page = pages_->heads[index];
     if (page == nullptr) return AllocateSmall(index);
-    auto* slot =
-        reinterpret_cast<unsigned char*>(page) + std::size_t{page->firstFree} * SlotSize(index);
-    UnpoisonUsed(slot, SlotSize(index));
-    page->firstFree = LoadIndex(slot);
+    auto* slot = reinterpret_cast<unsigned char*>(page);
+    if (page->firstFree != 0) {
+      slot += std::size_t{page->firstFree} * SlotSize(index);
+      UnpoisonUsed(slot, SlotSize(index));
+      page->firstFree = LoadIndex(slot);
+    } else {
+      slot += std::size_t{page->fresh++} * SlotSize(index);
+      UnpoisonUsed(slot, SlotSize(index));
+    }
     ++page->used;
-    if (page->firstFree == 0) PageFilled(index, page);
+    if (page->firstFree == 0 && page->fresh == page->end) PageFilled(index, page);
     return slot;
   }
 
@@ -447,6 +456,7 @@ class BindingArena {
       }
     }
     auto* page = reinterpret_cast<PageHeader*>(at & ~static_cast<uintptr_t>(kPageSize - 1));
+    // Without a freed slot the page may be full, which FreeSlow tells.
     if (page->firstFree == 0 || page->used == 1) {
       FreeSlow(index, page, slot);
       return;

@@ -119,6 +119,23 @@ TEST(BindingArenaPools, BlocksOfEachSizeKeepTheirBytesAndGiveTheirPagesBack) {
     for (const Taken& each : taken) arena.FreeBlock(each.size, each.block);
     EXPECT_EQ(arena.PagesHeld(), 0u);
   }
+  {
+    // A page hands out a freed slot first, then those never used, and takes a slot back while it
+    // still has some never used without counting as full.
+    BindingArena arena;
+    void* first = arena.AllocateBlock(1024);  // three to a page
+    void* second = arena.AllocateBlock(1024);
+    arena.FreeBlock(1024, first);
+    EXPECT_EQ(arena.AllocateBlock(1024), first);
+    void* last = arena.AllocateBlock(1024);
+    void* next = arena.AllocateBlock(1024);
+    EXPECT_EQ(PageOf(last), PageOf(first));
+    EXPECT_NE(PageOf(next), PageOf(first)) << "a full page leaves its chain";
+    arena.FreeBlock(1024, last);
+    EXPECT_EQ(arena.AllocateBlock(1024), last) << "and comes back to it with room";
+    for (void* block : {first, second, last, next}) arena.FreeBlock(1024, block);
+    EXPECT_EQ(arena.PagesHeld(), 0u);
+  }
   EXPECT_EQ(PagesInUse(), before);
 }
 
