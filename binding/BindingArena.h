@@ -201,12 +201,13 @@ class BindingArena {
   static constexpr std::size_t kNurseryCount = 3;
   static constexpr std::size_t kNurseryBytes[kNurseryCount] = {520, 840, 2520};
 
-  // Page header: next and previous page, then four 16-bit slot indices (offset / slot size):
-  // 16 bytes with 32-bit pointers, 24 with 64-bit ones. Slots start at the first multiple of the
-  // slot size not below the header. A page's slots are handed out in address order first, from
-  // `fresh` on, and only freed slots are linked, each holding the 16-bit index of the next: a
-  // slot never used is not read before it is taken, which would cost a wait on memory that the
-  // caller is only going to write. Pages are 4096 bytes, 4096-aligned, from the PageCache.
+  // Page header: next and previous page, then four 16-bit fields, the count of slots in use and
+  // three slot indices (offset / slot size): 16 bytes with 32-bit pointers, 24 with 64-bit ones.
+  // Slots start at the first multiple of the slot size not below the header. A page hands out
+  // its freed slots first, each of which holds the 16-bit index of the next, then those never
+  // used, in address order from `fresh`: these are not linked, since reading a link from a slot
+  // before it is taken would cost a wait on memory that the caller is only going to write. Pages
+  // are 4096 bytes, 4096-aligned, from the PageCache.
   struct PageHeader {
     PageHeader* next;
     PageHeader* previous;
