@@ -52,6 +52,8 @@ TEST(BindingPropertyReading, KindSizeTextAndLenientNumberPerKind) {
       {"unsigned", Unsigned(UINT64_MAX), Kind::Unsigned, 1, "18446744073709551615", UINT64_MAX},
       {"float: rounds, truncates", Float(-1.0000006), Kind::Float, 1, "-1.000001", UINT64_MAX},
       {"float 2^63", Float(0x1p63), Kind::Float, 1, "9223372036854775808.000000", 1ULL << 63},
+      {"float 1.5 * 2^63", Float(0x1.8p63), Kind::Float, 1, "13835058055282163712.000000",
+       0xC000000000000000ULL},
       {"float 2^64", Float(0x1p64), Kind::Float, 1, "18446744073709551616.000000", UINT64_MAX},
       {"float past 2^64, as long as the first buffer", Float(1e56), Kind::Float, 1,
        "100000000000000009190283508143378238084034459715684532224.000000", UINT64_MAX},

@@ -87,6 +87,7 @@ TEST(HostApiTables, DescribeMembersEnumeratorsFunctionsAndEventsAsRegistered) {
   ASSERT_EQ(events.size(), tables.eventCount());
   EXPECT_EQ(Text(events.back().payloadTypeName), "");
   EXPECT_EQ(Text(events.back().description), "none");
+  EXPECT_STREQ(events.back().nameSpace, "") << "a text the event lacks is empty, not null";
   EXPECT_EQ(ListTexts(events.back().tags, events.back().tagCount),
             (std::vector<std::string>{"x", "y"}));
 }

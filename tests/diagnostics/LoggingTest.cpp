@@ -185,6 +185,7 @@ TEST_F(Logging, LastShutdownUnregistersTargetsAndANewManagerHasTheBuiltInTargets
   // A log call makes a new manager; an assertion report is a DBG error, and never a format.
   testing::internal::CaptureStderr();
   LogPrintf(kLogWarn, kCategoryDbg, "after shutdown %d", 1);
+  LogPrintf(kLogWarn, kCategoryGen, "general messages stay off the console");
   ReportAssertion("E", "%1 is not %2", "p.cpp", 5, "F");
   const std::string head = "tests_diagnostics" VYN_EXE_SUFFIX +
                            FormatText("(%08X): ", platform::CurrentThreadId());
