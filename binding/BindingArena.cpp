@@ -317,7 +317,7 @@ void BindingArena::PageFilled(std::size_t index, PageHeader* page) noexcept {
 
 void BindingArena::FreeSlow(std::size_t index, PageHeader* page, unsigned char* slot) noexcept {
   PageHeader*& head = pages_->heads[index];
-  if (page->firstFree == 0 && page->fresh == page->end) {
+  if (IsFull(*page)) {
     // It was full: off the full list and back on the chain, at its head.
     if (page->previous != nullptr) {
       page->previous->next = page->next;

@@ -366,6 +366,10 @@ class BindingArena {
   }
   static std::size_t BlockClassIndex(std::size_t size) noexcept { return SizeClass(size); }
   static std::size_t SlotSize(std::size_t index) noexcept { return SizeClassBytes(index); }
+  // Without a freed slot and a slot never used: off its class's chain, on the full list.
+  static bool IsFull(const PageHeader& page) noexcept {
+    return page.firstFree == 0 && page.fresh == page.end;
+  }
   static uint16_t LoadIndex(const unsigned char* slot) noexcept {
     uint16_t index;
     std::memcpy(&index, slot, sizeof index);
@@ -437,7 +441,7 @@ class BindingArena {
       UnpoisonUsed(slot, SlotSize(index));
     }
     ++page->used;
-    if (page->firstFree == 0 && page->fresh == page->end) PageFilled(index, page);
+    if (IsFull(*page)) PageFilled(index, page);
     return slot;
   }
 
