@@ -21,8 +21,7 @@ void MemberCollector::ForgetOrders() noexcept {
   ordersHeld_ = lastOrder_ = oldestOrder_ = 0;
   ++ordersEpoch_;
   std::memset(orderByFirstName_, 0, sizeof orderByFirstName_);
-  std::memset(orderByMemberName_, 0, sizeof orderByMemberName_);
-  std::memset(orderByDepth_, 0, sizeof orderByDepth_);
+  std::memset(orderByPlace_, 0, sizeof orderByPlace_);
 }
 
 void MemberCollector::NoteFirstName(const KnownOrder& known) noexcept {
@@ -108,10 +107,19 @@ void MemberCollector::Open(BindingProperty& node) {
 uint8_t* MemberCollector::GuessFor(const BindingProperty& node) noexcept {
   if (!open_.Empty() && memberCount_ > open_.Top().first) {
     const MemberEntry& last = At(memberCount_ - 1);
-    if (&last.node() == &node) return &orderByMemberName_[FirstNameSlot(last.key.name)];
+    if (&last.node() == &node) return &orderByPlace_[FirstNameSlot(last.key.name)];
   }
   const std::size_t depth = open_.Size();
-  return depth < kGuessedDepths ? &orderByDepth_[depth] : nullptr;
+  return depth < kGuessedDepths ? &orderByPlace_[kMemberNamePlaces + depth] : nullptr;
+}
+
+bool MemberCollector::RepeatsInPlace(const OpenStructure& structure, std::size_t first) noexcept {
+  if (structure.guess == nullptr) return false;
+  uintptr_t& last = orderedFirstByPlace_[structure.guess - orderByPlace_];
+  const auto name = reinterpret_cast<uintptr_t>(At(first).key.name);
+  const bool repeats = last == name;
+  last = name;
+  return repeats;
 }
 
 void MemberCollector::Grow() {
@@ -247,8 +255,8 @@ void MemberCollector::Close() {
     }
     LeaveExpectedOrder(structure);
   }
-  if (structure.ordered || count > kMaxKnownOrderCount ||
-      membersAdded_ <= kMembersBeforeKnownNames || node.arena() != names_.arena()) {
+  if (count > kMaxKnownOrderCount || membersAdded_ <= kMembersBeforeKnownNames ||
+      node.arena() != names_.arena() || (structure.ordered && !RepeatsInPlace(structure, first))) {
     MoveOut(first, count, node.takeMembers(count, structure.ordered));
     memberCount_ = first;
     if (!structure.ordered) node.settleMembers();
@@ -256,12 +264,14 @@ void MemberCollector::Close() {
     PutInOrder(*known, first, node);
     NoteGuess(structure, *known);
   } else {
+    // An order already ascending is kept too, once its kind repeats: the next structure of the
+    // kind then checks each name against it instead of looking it up.
     const InternedString* given[kMaxKnownOrderCount];
     for (std::size_t i = 0; i < count; ++i) given[i] = At(first + i).key.name;
-    MemberEntry* to = node.takeMembers(count, false);
+    MemberEntry* to = node.takeMembers(count, structure.ordered);
     MoveOut(first, count, to);
     memberCount_ = first;
-    node.settleMembers();
+    if (!structure.ordered) node.settleMembers();
     if (node.size() == count) {
       LearnOrder(given, count, to);
       NoteGuess(structure, orders_[lastOrder_]);

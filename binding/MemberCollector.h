@@ -151,8 +151,17 @@ class MemberCollector {
   // which needs no lookup either; a wrong guess costs one comparison. The orders that structures in
   // those places followed last, in the same form as orderByFirstName_.
   static constexpr std::size_t kGuessedDepths = 16;
-  uint8_t orderByMemberName_[std::size_t{1} << kFirstNameBits] = {};
-  uint8_t orderByDepth_[kGuessedDepths] = {};
+  static constexpr std::size_t kMemberNamePlaces = std::size_t{1} << kFirstNameBits;
+  static constexpr std::size_t kPlaces = kMemberNamePlaces + kGuessedDepths;
+  // By member name, then by depth.
+  uint8_t orderByPlace_[kPlaces] = {};
+  // A structure already in name order is made at no cost, so its order is worth keeping only for
+  // a kind that repeats: one whose place held a structure beginning with the same name last. Kept
+  // is the address of the first name of the last such structure in each place, which is only
+  // compared (its record may have gone since).
+  uintptr_t orderedFirstByPlace_[kPlaces] = {};
+  // Whether the ordered structure from `first` begins like the last one in its place.
+  bool RepeatsInPlace(const OpenStructure& structure, std::size_t first) noexcept;
   // Where the order of a structure in `node`'s place is noted; null when the place is too deep.
   uint8_t* GuessFor(const BindingProperty& node) noexcept;
   void NoteGuess(const OpenStructure& structure, const KnownOrder& known) noexcept {
