@@ -20,7 +20,6 @@ namespace vyn::formats {
 namespace {
 
 using binding::BindingProperty;
-using binding::BindingPropertyKind;
 using binding::BindingResult;
 using binding::MemberCollector;
 using diagnostics::FormatText;
@@ -216,8 +215,8 @@ class MsgPackReader {
     uint64_t n;
     switch (type) {
       case 0xC0:
-        // Nil is an empty value; it also clears what an earlier duplicate key left in the slot.
-        if (slot.kind() != BindingPropertyKind::Empty) slot.reset();
+        // Nil leaves the slot empty, as every slot starts: a repeated key gets a member of its
+        // own, of which the collector keeps the last.
         return true;
       case 0xC2:
         slot.setBool(false);
@@ -346,7 +345,6 @@ class MsgPackReader {
     if (frames_.Size() >= kMaxMsgPackDepth) {
       return Fail(FormatText(kTooDeepMessage, kMaxMsgPackDepth, header));
     }
-    if (slot.kind() != BindingPropertyKind::Empty) slot.reset();
     if (isMap) {
       // The members are collected and the structure made once its count is read.
       if (count != 0) {
