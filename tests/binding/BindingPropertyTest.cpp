@@ -55,6 +55,7 @@ TEST(BindingPropertyReading, KindSizeTextAndLenientNumberPerKind) {
       {"float 1.5 * 2^63", Float(0x1.8p63), Kind::Float, 1, "13835058055282163712.000000",
        0xC000000000000000ULL},
       {"float 2^64", Float(0x1p64), Kind::Float, 1, "18446744073709551616.000000", UINT64_MAX},
+      {"float -2^64", Float(-0x1p64), Kind::Float, 1, "-18446744073709551616.000000", 1ULL << 63},
       {"float past 2^64, as long as the first buffer", Float(1e56), Kind::Float, 1,
        "100000000000000009190283508143378238084034459715684532224.000000", UINT64_MAX},
       {"float NaN", Float(std::nan("")), Kind::Float, 1, "nan", 0},
@@ -204,6 +205,9 @@ TEST(BindingPropertyCopy, CopiesReinternAndCopiesAndMovesWithinOneTreeAreSafe) {
   source.memberAt("slot").moveFrom(target.memberAt("list"));  // a copy, then a reset
   EXPECT_EQ(Describe(source), "{slot:" + kList + ",}");
   EXPECT_EQ(Describe(target.member("list")), "~") << "the source member stays, emptied";
+  BindingProperty m = Struct({{"a", List({Unsigned(1)})}, {"b", Text("b")}});
+  m.memberAt("a").moveFrom(m.memberAt("b"));  // between members: the source is not below
+  EXPECT_EQ(Describe(m), "{a:'b',b:~,}");
   q.moveFrom(q.memberAt("list"));  // from its own member, which goes with the old tree
   EXPECT_EQ(Describe(q), kList);
   q.memberAt("x").moveFrom(q);  // into its own member

@@ -29,6 +29,7 @@ TEST(SystemInfo, NamesWindowsVersionsByTheirFacts) {
       {{2, 5, 2, kServer, 0x4082, 9, "", 1, {}}, "Windows|Server 2003 R2||Compute Cluster, x64"},
       {{2, 5, 2, kServer, 0, 6, "", 0, {}}, "Windows|Server 2003||Standard, Itanium"},
       {{2, 5, 2, kServer, 0x2, 0, "", 0, {}}, "Windows|Server 2003||Enterprise, x86"},
+      {{2, 5, 2, kServer, 0x82, 0, "", 0, {}}, "Windows|Server 2003||Datacenter, x86"},
       {{2, 5, 2, kWs, 0, 0, "", 0, {}}, "Windows|Server 2003||, x86"},
       {{2, 5, 2, kWs, 0, 9, "", 0, {}}, "Windows|XP||Professional, x64"},
       {{2, 5, 1, kWs, 0x200, 9, "", 0, 1}, "Windows|XP||Home, x64"},

@@ -195,6 +195,8 @@ TEST_F(DispatcherTest, HeadersAreBoundFirstThenReplacedByTypedValuesByNameOrPosi
                          "/items/42?flag&labels.2=x&filter.name=f&filter.count=4&filter.%C3%A9=1");
   request.Header("NAME", "\xC3\xA9").Header("X-Other", "ignored");
   EXPECT_EQ(Outcome("GetItemsById", request), "0 42|true|0|[,,x]|{f 4 []}|\xC3\xA9");
+  EXPECT_EQ(Outcome("GetItemsById", RequestBuilder(kGet, "/items/3").Header("count", "5")),
+            "0 3|false|5|[]|{ 0 []}|");
   RequestBuilder typed(kGet, "/items/7");  // position 1 is the first after the path: flag
   typed.Header("count", "99").StringArg("", "true");
   EXPECT_EQ(Outcome("GetItemsById", typed.StringArg("name", "t").StringArg("count", "0x10")),
