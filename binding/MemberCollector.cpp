@@ -115,10 +115,10 @@ uint8_t* MemberCollector::GuessFor(const BindingProperty& node) noexcept {
 
 bool MemberCollector::RepeatsInPlace(const OpenStructure& structure, std::size_t first) noexcept {
   if (structure.guess == nullptr) return false;
-  uintptr_t& last = orderedFirstByPlace_[structure.guess - orderByPlace_];
-  const auto name = reinterpret_cast<uintptr_t>(At(first).key.name);
-  const bool repeats = last == name;
-  last = name;
+  uint8_t& last = orderedFirstByPlace_[structure.guess - orderByPlace_];
+  const auto slot = static_cast<uint8_t>(FirstNameSlot(At(first).key.name) + 1);
+  const bool repeats = last == slot;
+  last = slot;
   return repeats;
 }
 

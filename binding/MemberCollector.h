@@ -157,9 +157,9 @@ class MemberCollector {
   uint8_t orderByPlace_[kPlaces] = {};
   // A structure already in name order is made at no cost, so its order is worth keeping only for
   // a kind that repeats: one whose place held a structure beginning with the same name last. Kept
-  // is the address of the first name of the last such structure in each place, which is only
-  // compared (its record may have gone since).
-  uintptr_t orderedFirstByPlace_[kPlaces] = {};
+  // for each place is the first name of the last such structure, as its FirstNameSlot plus one: a
+  // name of the same slot only makes an order be learnt in vain.
+  uint8_t orderedFirstByPlace_[kPlaces] = {};
   // Whether the ordered structure from `first` begins like the last one in its place.
   bool RepeatsInPlace(const OpenStructure& structure, std::size_t first) noexcept;
   // Where the order of a structure in `node`'s place is noted; null when the place is too deep.
