@@ -147,6 +147,12 @@ class TextSink {
     at_ += count;
     return first;
   }
+  // Lets `format`, which writes at most `most` characters and returns their end, write in place.
+  template <class Format>
+  void PutFormatted(std::size_t most, Format format) {
+    Reserve(most);
+    at_ = format(at_);
+  }
   std::size_t size() const noexcept { return static_cast<std::size_t>(at_ - first_); }
   // Leaves the string holding exactly the text written.
   void Finish() { out_.assign(first_, size()); }
@@ -321,6 +327,39 @@ template <>
 inline bool vyn::formats::NewlineWriter::ScanWriteUnescapedString(GenericStringStream<UTF8<>>& is,
                                                                   size_t length) {
   return vyn::formats::WriteUnescapedRun(is, length, os_->buffer());
+}
+
+// Numbers are written in place, as RapidJSON writes them into its own string buffer. Its writer
+// for any other stream formats a number into a buffer of its own and copies that a byte at a time,
+// each byte reloading the stream's place, which one byte's store has just changed. (The walk
+// writes no `unsigned`: Uint is left as it is.)
+template <>
+inline bool vyn::formats::CompactWriter::WriteInt(int i) {
+  os_->PutFormatted(11, [i](char* at) { return rapidjson::internal::i32toa(i, at); });
+  return true;
+}
+
+template <>
+inline bool vyn::formats::CompactWriter::WriteInt64(int64_t i64) {
+  os_->PutFormatted(21, [i64](char* at) { return rapidjson::internal::i64toa(i64, at); });
+  return true;
+}
+
+template <>
+inline bool vyn::formats::CompactWriter::WriteUint64(uint64_t u64) {
+  os_->PutFormatted(20, [u64](char* at) { return rapidjson::internal::u64toa(u64, at); });
+  return true;
+}
+
+// Without kWriteNanAndInfFlag the writer refuses a number that is not finite, as the general one.
+static_assert((rapidjson::kWriteDefaultFlags & rapidjson::kWriteNanAndInfFlag) == 0);
+template <>
+inline bool vyn::formats::CompactWriter::WriteDouble(double d) {
+  if (rapidjson::internal::Double(d).IsNanOrInf()) return false;
+  os_->PutFormatted(25, [this, d](char* at) {
+    return rapidjson::internal::dtoa(d, at, maxDecimalPlaces_);
+  });
+  return true;
 }
 
 namespace vyn::formats {
