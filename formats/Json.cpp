@@ -329,37 +329,74 @@ inline bool vyn::formats::NewlineWriter::ScanWriteUnescapedString(GenericStringS
   return vyn::formats::WriteUnescapedRun(is, length, os_->buffer());
 }
 
+namespace vyn::formats {
+namespace {
+
 // Numbers are written in place, as RapidJSON writes them into its own string buffer. Its writer
 // for any other stream formats a number into a buffer of its own and copies that a byte at a time,
-// each byte reloading the stream's place, which one byte's store has just changed. (The walk
-// writes no `unsigned`: Uint is left as it is.)
-template <>
-inline bool vyn::formats::CompactWriter::WriteInt(int i) {
-  os_->PutFormatted(11, [i](char* at) { return rapidjson::internal::i32toa(i, at); });
-  return true;
+// each byte reloading the stream's place, which one byte's store has just changed. No number has a
+// line break, so the newline writer's go to its buffer as they are. (The walk writes no
+// `unsigned`: Uint is left as it is.)
+inline void PutInt(TextSink& sink, int i) {
+  sink.PutFormatted(11, [i](char* at) { return rapidjson::internal::i32toa(i, at); });
 }
-
-template <>
-inline bool vyn::formats::CompactWriter::WriteInt64(int64_t i64) {
-  os_->PutFormatted(21, [i64](char* at) { return rapidjson::internal::i64toa(i64, at); });
-  return true;
+inline void PutInt64(TextSink& sink, int64_t i64) {
+  sink.PutFormatted(21, [i64](char* at) { return rapidjson::internal::i64toa(i64, at); });
 }
-
-template <>
-inline bool vyn::formats::CompactWriter::WriteUint64(uint64_t u64) {
-  os_->PutFormatted(20, [u64](char* at) { return rapidjson::internal::u64toa(u64, at); });
-  return true;
+inline void PutUint64(TextSink& sink, uint64_t u64) {
+  sink.PutFormatted(20, [u64](char* at) { return rapidjson::internal::u64toa(u64, at); });
 }
-
-// Without kWriteNanAndInfFlag the writer refuses a number that is not finite, as the general one.
+// Without kWriteNanAndInfFlag a writer refuses a number that is not finite, as the general one.
 static_assert((rapidjson::kWriteDefaultFlags & rapidjson::kWriteNanAndInfFlag) == 0);
-template <>
-inline bool vyn::formats::CompactWriter::WriteDouble(double d) {
+inline bool PutDouble(TextSink& sink, double d, int maxDecimalPlaces) {
   if (rapidjson::internal::Double(d).IsNanOrInf()) return false;
-  os_->PutFormatted(25, [this, d](char* at) {
-    return rapidjson::internal::dtoa(d, at, maxDecimalPlaces_);
+  sink.PutFormatted(25, [d, maxDecimalPlaces](char* at) {
+    return rapidjson::internal::dtoa(d, at, maxDecimalPlaces);
   });
   return true;
+}
+
+}  // namespace
+}  // namespace vyn::formats
+
+template <>
+inline bool vyn::formats::CompactWriter::WriteInt(int i) {
+  PutInt(*os_, i);
+  return true;
+}
+template <>
+inline bool vyn::formats::CompactWriter::WriteInt64(int64_t i64) {
+  PutInt64(*os_, i64);
+  return true;
+}
+template <>
+inline bool vyn::formats::CompactWriter::WriteUint64(uint64_t u64) {
+  PutUint64(*os_, u64);
+  return true;
+}
+template <>
+inline bool vyn::formats::CompactWriter::WriteDouble(double d) {
+  return PutDouble(*os_, d, maxDecimalPlaces_);
+}
+
+template <>
+inline bool vyn::formats::NewlineWriter::WriteInt(int i) {
+  PutInt(os_->buffer(), i);
+  return true;
+}
+template <>
+inline bool vyn::formats::NewlineWriter::WriteInt64(int64_t i64) {
+  PutInt64(os_->buffer(), i64);
+  return true;
+}
+template <>
+inline bool vyn::formats::NewlineWriter::WriteUint64(uint64_t u64) {
+  PutUint64(os_->buffer(), u64);
+  return true;
+}
+template <>
+inline bool vyn::formats::NewlineWriter::WriteDouble(double d) {
+  return PutDouble(os_->buffer(), d, maxDecimalPlaces_);
 }
 
 namespace vyn::formats {
