@@ -57,9 +57,11 @@ TEST(JsonWriter, WritesEachKindCompactly) {
 }
 
 TEST(JsonWriter, PrettyFormWritesEveryLineBreakAsTheNewlineTextAndBoundsHold) {
-  BindingResult value = ParseJson(R"({"a":[1,2],"e":[],"o":{},"s":"x\ny"})");
+  BindingResult value =
+      ParseJson(R"({"a":[1,-2,0.5,18446744073709551615],"e":[],"o":{},"s":"x\ny"})");
   EXPECT_EQ(ToJson(value, nullptr, "\n"),
-            "{\n    \"a\": [\n        1,\n        2\n    ],\n    \"e\": [],\n    \"o\": {},\n"
+            "{\n    \"a\": [\n        1,\n        -2,\n        0.5,\n"
+            "        18446744073709551615\n    ],\n    \"e\": [],\n    \"o\": {},\n"
             "    \"s\": \"x\\ny\"\n}");
   // Enough lines for the text to outgrow its buffer many times.
   for (std::size_t i = 0; i < 3000; ++i) value.memberAt("list").elementAt(i).setString("x\ny");
