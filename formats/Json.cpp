@@ -334,8 +334,8 @@ namespace {
 
 // Numbers are written in place, as RapidJSON writes them into its own string buffer. Its writer
 // for any other stream formats a number into a buffer of its own and copies that a byte at a time,
-// each byte reloading the stream's place, which one byte's store has just changed. No number has a
-// line break, so the newline writer's go to its buffer as they are. (The walk writes no
+// and each byte waits to reload the stream's place until the byte before has stored it. No number
+// has a line break, so the newline writer's go to its buffer as they are. (The walk writes no
 // `unsigned`: Uint is left as it is.)
 inline void PutInt(TextSink& sink, int i) {
   sink.PutFormatted(11, [i](char* at) { return rapidjson::internal::i32toa(i, at); });
