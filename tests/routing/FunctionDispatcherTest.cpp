@@ -255,6 +255,11 @@ TEST_F(DispatcherTest, ResponseCarriesTheCallResultAndCleanupFreesIt) {
   dispatcher.RegisterEndpoint(
       HttpMethod::Get, "/mode", tags, {},  // a plain function as handler
       +[](CallResult& result) { result.resultMode = 4; });
+  dispatcher.RegisterEndpoint(HttpMethod::Get, "/generic", tags, {}, [](CallResult&) {
+    binding::BindingResult value;  // a generic value is sent as it is, not converted
+    value.memberAt("kept").setString("as given");
+    return value;
+  });
   const ApiDescription& api = dispatcher.BuildApiDescription();  // not rebuilt while measured
   auto call = [&](uint32_t method, const char* path, const char* function, HostResponse& out) {
     RequestBuilder request(method, path);
@@ -286,6 +291,10 @@ TEST_F(DispatcherTest, ResponseCarriesTheCallResultAndCleanupFreesIt) {
     const ResponseRecord zero{};
     EXPECT_EQ(std::memcmp(record, &zero, sizeof zero), 0) << "clean-up zeroes it";
 
+    call(kGet, "/generic", "GetGeneric", response);
+    ASSERT_NE(response.Value().Member("kept"), nullptr);
+    EXPECT_EQ(response.Value().Member("kept")->bytes, "as given");
+    response.Release();
     call(kGet, "/mode", "GetMode", response);
     EXPECT_EQ(Read(response.Get().resultMode), 0u) << "only modes 1 to 3 reach the host";
     EXPECT_NE(Read(response.Get().text), nullptr) << "an empty text is sent, not a null";
