@@ -379,6 +379,12 @@ class BindingProperty {
   static void DiscardMember(MemberEntry& member) noexcept;
   MemberEntry* takeMembers(std::size_t count, bool inOrder);
   void settleMembers() noexcept;
+  // For MemberCollector, which may fill a structure's array before the structure has it: room in
+  // `arena` for `count` members, made there in any order; adoptMembers then makes this empty
+  // structure of them, by name and each name once, or FreeMembers gives the room back.
+  static MemberEntry* AllocateMembers(BindingArena& arena, std::size_t count);
+  void adoptMembers(MemberEntry* entries, std::size_t count) noexcept;
+  static void FreeMembers(BindingArena& arena, MemberEntry* entries) noexcept;
   void growMembers();
   void growMembersTo(std::size_t capacity);
   void orderMembers() const noexcept;

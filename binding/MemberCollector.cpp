@@ -11,6 +11,17 @@ namespace vyn::binding {
 
 MemberCollector::~MemberCollector() {
   for (std::size_t i = 0; i < memberCount_; ++i) BindingProperty::DiscardMember(At(i));
+  for (; !open_.Empty(); open_.Pop()) {
+    const OpenStructure& structure = open_.Top();
+    if (structure.placed == nullptr) continue;
+    for (std::size_t at = 0; at < kMaxKnownOrderCount; ++at) {
+      if ((structure.placedMask >> at & 1) != 0) {
+        BindingProperty::DiscardMember(structure.placed[at]);
+      }
+    }
+    // The node may be gone with the tree an error released; its arena is the one of the names.
+    BindingProperty::FreeMembers(*names_.arena(), structure.placed);
+  }
   ForgetOrders();
 }
 
@@ -78,6 +89,7 @@ void MemberCollector::LearnOrder(const InternedString* const* given, std::size_t
   for (std::size_t j = 0; j < count; ++j) {
     known.order[j] =
         static_cast<uint8_t>(std::find(given, given + count, ordered[j].key.name) - given);
+    known.place[known.order[j]] = static_cast<uint8_t>(j);
   }
   known.count = count;
   lastOrder_ = k;
@@ -101,13 +113,29 @@ void MemberCollector::Open(BindingProperty& node) {
   if (guess != nullptr && *guess != 0 && node.arena() == names_.arena()) {
     expected = &orders_[*guess - 1];
   }
-  open_.Emplace(&node, memberCount_, uint64_t{0}, true, expected, ordersEpoch_, guess);
+  open_.Emplace(&node, memberCount_, uint64_t{0}, expected, guess, nullptr, ordersEpoch_,
+                uint16_t{0}, uint8_t{0}, uint8_t{0}, true);
+}
+
+void MemberCollector::Open(BindingProperty& node, std::size_t count) {
+  Open(node);
+  OpenStructure& structure = open_.Top();
+  if (structure.expected != nullptr && structure.expected->count == count) {
+    structure.placed = BindingProperty::AllocateMembers(*node.arena(), count);
+  }
+}
+
+const MemberEntry* MemberCollector::LastMember() noexcept {
+  if (open_.Empty()) return nullptr;
+  const OpenStructure& top = open_.Top();
+  if (top.placed != nullptr) return top.placedCount != 0 ? &top.placed[top.lastPlace] : nullptr;
+  return memberCount_ > top.first ? &At(memberCount_ - 1) : nullptr;
 }
 
 uint8_t* MemberCollector::GuessFor(const BindingProperty& node) noexcept {
-  if (!open_.Empty() && memberCount_ > open_.Top().first) {
-    const MemberEntry& last = At(memberCount_ - 1);
-    if (&last.node() == &node) return &orderByPlace_[FirstNameSlot(last.key.name)];
+  const MemberEntry* last = LastMember();
+  if (last != nullptr && &last->node() == &node) {
+    return &orderByPlace_[FirstNameSlot(last->key.name)];
   }
   const std::size_t depth = open_.Size();
   return depth < kGuessedDepths ? &orderByPlace_[kMemberNamePlaces + depth] : nullptr;
@@ -184,10 +212,59 @@ BindingProperty& MemberCollector::Add(std::string_view name) {
 BindingProperty* MemberCollector::AddExpected(std::string_view name) {
   assert(!open_.Empty());
   OpenStructure& structure = open_.Top();
+  if (structure.placed != nullptr) return AddPlaced(structure, name);
   const InternedString* record = ExpectedRecord(structure, name);
   if (record == nullptr) return nullptr;
   if (memberCount_ == memberCapacity_) Grow();
   return &AddNamed(structure, record);
+}
+
+BindingProperty* MemberCollector::AddPlaced(OpenStructure& structure, std::string_view name) {
+  const KnownOrder& known = *structure.expected;
+  const std::size_t position = structure.placedCount;
+  assert(structure.epoch != ordersEpoch_ || position < known.count);
+  // The places are the order's only while it is the same one.
+  if (structure.epoch != ordersEpoch_ || known.names[position]->length != name.size() ||
+      !TextEqual(known.names[position]->Text(), name.data(), name.size())) {
+    CollectPlaced(structure);
+    return nullptr;
+  }
+  const InternedString* record = known.names[position];
+  const std::size_t at = known.place[position];
+  BindingArena& arena = *structure.node->arena();
+  ++membersAdded_;
+  arena.AddRef(record);
+  MemberEntry& added = structure.placed[at];
+  BindingProperty::InitMember(added, arena, record);
+  structure.placedMask = static_cast<uint16_t>(structure.placedMask | 1u << at);
+  structure.placedCount = static_cast<uint8_t>(position + 1);
+  structure.lastPlace = static_cast<uint8_t>(at);
+  return &added.node();
+}
+
+// The members placed are collected in the order given while the order that placed them holds,
+// so that the order learnt at Close is the one given; else in name order, which makes the same
+// structure. No member is nested in them any more, so they go where the structure's first would.
+void MemberCollector::CollectPlaced(OpenStructure& structure) {
+  assert(memberCount_ == structure.first);
+  // Room first, so that no member is lost should a chunk fail to come.
+  while (memberCapacity_ - memberCount_ < structure.placedCount) Grow();
+  const KnownOrder& known = *structure.expected;
+  if (structure.epoch == ordersEpoch_) {
+    for (std::size_t i = 0; i < structure.placedCount; ++i) {
+      MoveWrittenItems(&At(memberCount_++), &structure.placed[known.place[i]], 1);
+    }
+  } else {
+    for (std::size_t at = 0; at < kMaxKnownOrderCount; ++at) {
+      if ((structure.placedMask >> at & 1) != 0) {
+        MoveWrittenItems(&At(memberCount_++), &structure.placed[at], 1);
+      }
+    }
+  }
+  BindingProperty::FreeMembers(*structure.node->arena(), structure.placed);
+  structure.placed = nullptr;
+  structure.placedMask = 0;
+  structure.placedCount = 0;
 }
 
 BindingProperty& MemberCollector::AddUnexpected(std::string_view name) {
@@ -241,10 +318,18 @@ void MemberCollector::Close() {
   assert(!open_.Empty());
   OpenStructure structure = open_.Top();
   open_.Pop();
+  BindingProperty& node = *structure.node;
+  if (structure.placed != nullptr) {
+    assert(
+        (structure.epoch != ordersEpoch_ || structure.placedCount == structure.expected->count) &&
+        "as many as announced");
+    node.adoptMembers(structure.placed, structure.placedCount);
+    if (structure.epoch == ordersEpoch_) NoteGuess(structure, *structure.expected);
+    return;
+  }
   const std::size_t first = structure.first;
   const std::size_t count = memberCount_ - first;
   if (count == 0) return;
-  BindingProperty& node = *structure.node;
   // Each branch takes the array before it moves a member: should that fail, the members are still
   // the collector's to release.
   if (structure.expected != nullptr) {

@@ -17,10 +17,12 @@ namespace vyn::binding {
 // For readers of documents whose structures close before they are read (JSON): a structure's
 // members are kept aside while it is open, then its array is allocated once at its final size,
 // sorted only when the names came out of order, and of names given twice only the last is kept
-// (the same value as memberAt gives, member by member). Until it closes the structure reads as
-// empty. Structures nest: Open and Close pair like brackets. Members of structures still open when
-// the collector dies are released with it, so a reader that stops at an error leaves nothing
-// behind. One collector serves one tree at a time, and the trees it served outlive it.
+// (the same value as memberAt gives, member by member). A reader that knows a structure's size
+// when it opens (MessagePack) lets the members of a kind seen before skip the keeping aside. Until
+// it closes the structure reads as empty. Structures nest: Open and Close pair like brackets.
+// Members of structures still open when the collector dies are released with it, so a reader that
+// stops at an error leaves nothing behind. One collector serves one tree at a time, and the trees
+// it served outlive it.
 class MemberCollector {
  public:
   MemberCollector() = default;
@@ -30,6 +32,10 @@ class MemberCollector {
 
   // Makes `node` an empty structure whose members are collected until the matching Close.
   void Open(BindingProperty& node);
+  // Open, for a reader that knows the structure will be given exactly `count` members before it
+  // closes (MessagePack announces them): members of a kind whose order is known then go straight
+  // to their places in the structure's own array, instead of being moved there at Close.
+  void Open(BindingProperty& node, std::size_t count);
   // A new empty member of the innermost open structure. It stays put until its structure closes,
   // so that a container among the members can be filled meanwhile.
   BindingProperty& Add(std::string_view name);
@@ -55,14 +61,20 @@ class MemberCollector {
     BindingProperty* node;
     std::size_t first;    // its first member among the collected ones
     uint64_t lastPrefix;  // of the name added last, so that the common case reads no record
-    bool ordered;         // names so far ascending, each once
     // The known order whose names the members so far follow, so that each next name is checked
     // against the one expected instead of being looked up; `lastPrefix` and `ordered` are kept
-    // only once the names part from it. Its permutation serves Close only while `epoch` is the
+    // only once the names part from it. Its permutation serves only while `epoch` is the
     // collector's: the order may have been replaced meanwhile.
     const KnownOrder* expected;
-    uint32_t epoch;
     uint8_t* guess;  // where its order is noted for the next structure in its place, if anywhere
+    // The structure's own array, while its members are put in their places as they come (see
+    // Open with a count); they are then not among the collected ones. Null otherwise.
+    MemberEntry* placed;
+    uint32_t epoch;
+    uint16_t placedMask;  // which of its entries hold members
+    uint8_t placedCount;
+    uint8_t lastPlace;  // the entry of the member placed last
+    bool ordered;       // names so far ascending, each once
   };
   // One chunk more.
   void Grow();
@@ -94,7 +106,10 @@ class MemberCollector {
     const InternedString* names[kMaxKnownOrderCount];
     // order[j]: the index, in the order given, of the j-th name in name order
     uint8_t order[kMaxKnownOrderCount];
+    // place[i]: the index, in name order, of the i-th name given (order's inverse)
+    uint8_t place[kMaxKnownOrderCount];
   };
+  static_assert(kMaxKnownOrderCount <= 16, "a placed structure's entries in a 16-bit mask");
   // Nested records close in turn (a question, its options, the question again), so the search
   // starts at the order used last and goes round; when all are taken, the oldest is replaced.
   static constexpr std::size_t kKnownOrders = 16;
@@ -104,6 +119,13 @@ class MemberCollector {
                               const InternedString* next = nullptr) noexcept;
   // Gives `node` the members from `first`, which name the names of `known` in its given order.
   void PutInOrder(const KnownOrder& known, std::size_t first, BindingProperty& node);
+  // AddExpected for a structure whose members are placed: null, and nothing added, for a name
+  // other than the one expected, and the members placed so far are then collected instead.
+  BindingProperty* AddPlaced(OpenStructure& structure, std::string_view name);
+  // Turns a structure whose members are placed into one whose members are collected.
+  void CollectPlaced(OpenStructure& structure);
+  // The member added last to the innermost open structure; null when it has none.
+  const MemberEntry* LastMember() noexcept;
   // The record of the name that `structure`'s known order expects next, if that is `name`.
   const InternedString* ExpectedRecord(const OpenStructure& structure,
                                        std::string_view name) const noexcept;

@@ -229,6 +229,23 @@ MemberEntry* BindingProperty::takeMembers(std::size_t count, bool inOrder) {
   return structure->entries();
 }
 
+MemberEntry* BindingProperty::AllocateMembers(BindingArena& arena, std::size_t count) {
+  assert(count != 0);
+  return AllocateStructure(arena, count)->entries();
+}
+
+void BindingProperty::adoptMembers(MemberEntry* entries, std::size_t count) noexcept {
+  assert(kindCode() == kStructure && payload_.structure->size() == 0);
+  FreeStructure(*arena(), payload_.structure);
+  payload_.structure = reinterpret_cast<StructureRecord*>(entries) - 1;
+  payload_.structure->setSize(count);
+  payload_.structure->setOrdered(count);
+}
+
+void BindingProperty::FreeMembers(BindingArena& arena, MemberEntry* entries) noexcept {
+  FreeStructure(arena, reinterpret_cast<StructureRecord*>(entries) - 1);
+}
+
 MemberEntry* BindingProperty::layMembers(std::span<const MemberKey> ordered) {
   makeStructure();
   assert(payload_.structure->size() == 0 && !ordered.empty());

@@ -346,9 +346,10 @@ class MsgPackReader {
       return Fail(FormatText(kTooDeepMessage, kMaxMsgPackDepth, header));
     }
     if (isMap) {
-      // The members are collected and the structure made once its count is read.
+      // The structure is made once its last member is read; the count lets the members of a
+      // kind the collector knows go straight to their places.
       if (count != 0) {
-        members_.Open(slot);
+        members_.Open(slot, count);
       } else {
         slot.makeStructure();
       }
