@@ -105,7 +105,7 @@ inline const InternedString* MemberCollector::InternName(BindingArena& arena,
   return record;
 }
 
-void MemberCollector::Open(BindingProperty& node) {
+inline MemberCollector::OpenStructure& MemberCollector::Begin(BindingProperty& node) {
   node.makeStructure();
   uint8_t* guess = GuessFor(node);
   const KnownOrder* expected = nullptr;
@@ -113,13 +113,14 @@ void MemberCollector::Open(BindingProperty& node) {
   if (guess != nullptr && *guess != 0 && node.arena() == names_.arena()) {
     expected = &orders_[*guess - 1];
   }
-  open_.Emplace(&node, memberCount_, uint64_t{0}, expected, guess, nullptr, ordersEpoch_,
-                uint16_t{0}, uint8_t{0}, uint8_t{0}, true);
+  return open_.Emplace(&node, memberCount_, uint64_t{0}, expected, guess, nullptr, ordersEpoch_,
+                       uint16_t{0}, uint8_t{0}, uint8_t{0}, true);
 }
 
+void MemberCollector::Open(BindingProperty& node) { (void)Begin(node); }
+
 void MemberCollector::Open(BindingProperty& node, std::size_t count) {
-  Open(node);
-  OpenStructure& structure = open_.Top();
+  OpenStructure& structure = Begin(node);
   if (structure.expected != nullptr && structure.expected->count == count) {
     structure.placed = BindingProperty::AllocateMembers(*node.arena(), count);
   }
@@ -316,17 +317,18 @@ void MemberCollector::PutInOrder(const KnownOrder& known, std::size_t first,
 
 void MemberCollector::Close() {
   assert(!open_.Empty());
-  OpenStructure structure = open_.Top();
-  open_.Pop();
-  BindingProperty& node = *structure.node;
-  if (structure.placed != nullptr) {
-    assert(
-        (structure.epoch != ordersEpoch_ || structure.placedCount == structure.expected->count) &&
-        "as many as announced");
-    node.adoptMembers(structure.placed, structure.placedCount);
-    if (structure.epoch == ordersEpoch_) NoteGuess(structure, *structure.expected);
+  OpenStructure& top = open_.Top();
+  if (top.placed != nullptr) {
+    assert((top.epoch != ordersEpoch_ || top.placedCount == top.expected->count) &&
+           "as many as announced");
+    top.node->adoptMembers(top.placed, top.placedCount);
+    if (top.epoch == ordersEpoch_) NoteGuess(top, *top.expected);
+    open_.Pop();
     return;
   }
+  OpenStructure structure = top;
+  open_.Pop();
+  BindingProperty& node = *structure.node;
   const std::size_t first = structure.first;
   const std::size_t count = memberCount_ - first;
   if (count == 0) return;

@@ -76,6 +76,8 @@ class MemberCollector {
     uint8_t lastPlace;  // the entry of the member placed last
     bool ordered;       // names so far ascending, each once
   };
+  // Makes `node` an empty structure and opens it, for members to be collected.
+  OpenStructure& Begin(BindingProperty& node);
   // One chunk more.
   void Grow();
   MemberEntry& At(std::size_t index) noexcept {

@@ -17,18 +17,19 @@ class WalkStack {
   std::size_t Size() const noexcept { return size_; }
   // Valid until the next Push or Emplace.
   Frame& Top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
-  void Push(const Frame& frame) { Emplace(frame); }
-  // Makes the frame in its place from its fields, in order. A frame made aside and pushed is read
-  // back whole right after its fields were stored one by one, which the processor cannot forward
-  // from its stores: it waits for them to reach the cache.
+  void Push(const Frame& frame) { (void)Emplace(frame); }
+  // Makes the frame in its place from its fields, in order, and returns it, the new top. A frame
+  // made aside and pushed is read back whole right after its fields were stored one by one, which
+  // the processor cannot forward from its stores: it waits for them to reach the cache.
   template <class... Fields>
-  void Emplace(Fields&&... fields) {
+  Frame& Emplace(Fields&&... fields) {
     if (size_ < kInline) {
-      ::new (static_cast<void*>(&inline_[size_])) Frame{std::forward<Fields>(fields)...};
+      Frame* frame =
+          ::new (static_cast<void*>(&inline_[size_])) Frame{std::forward<Fields>(fields)...};
       ++size_;
-      return;
+      return *frame;
     }
-    Spill(Frame{std::forward<Fields>(fields)...});
+    return Spill(Frame{std::forward<Fields>(fields)...});
   }
   void Pop() noexcept {
     if (size_ > kInline) spill_.pop_back();
@@ -37,9 +38,10 @@ class WalkStack {
 
  private:
   // Out of line, so that the common push stays small enough for a walk to inline it.
-  [[gnu::noinline]] void Spill(const Frame& frame) {
+  [[gnu::noinline]] Frame& Spill(const Frame& frame) {
     spill_.push_back(frame);
     ++size_;
+    return spill_.back();
   }
 
   static constexpr std::size_t kInline = 32;
