@@ -311,30 +311,6 @@ BindingArena& BindingProperty::ensureArena() {
   return *arena();
 }
 
-void BindingProperty::setBool(bool v) {
-  reset();
-  payload_.boolean = v;
-  setKindCode(kBool);
-}
-
-void BindingProperty::setSigned(int64_t v) {
-  reset();
-  payload_.signedNumber = v;
-  setKindCode(kSigned);
-}
-
-void BindingProperty::setUnsigned(uint64_t v) {
-  reset();
-  payload_.unsignedNumber = v;
-  setKindCode(kUnsigned);
-}
-
-void BindingProperty::setFloat(double v) {
-  reset();
-  payload_.floatNumber = v;
-  setKindCode(kFloat);
-}
-
 void BindingProperty::setString(std::string_view text) {
   // Interned before the reset: the text may belong to this very node or its subtree.
   const InternedString* record = ensureArena().Intern(text);

@@ -412,6 +412,28 @@ struct MemberEntry {
   }
 };
 
+// The scalars are set inline: readers set one for most values they read.
+inline void BindingProperty::setBool(bool v) {
+  reset();
+  payload_.boolean = v;
+  setKindCode(kBool);
+}
+inline void BindingProperty::setSigned(int64_t v) {
+  reset();
+  payload_.signedNumber = v;
+  setKindCode(kSigned);
+}
+inline void BindingProperty::setUnsigned(uint64_t v) {
+  reset();
+  payload_.unsignedNumber = v;
+  setKindCode(kUnsigned);
+}
+inline void BindingProperty::setFloat(double v) {
+  reset();
+  payload_.floatNumber = v;
+  setKindCode(kFloat);
+}
+
 inline void BindingProperty::InitMember(MemberEntry& at, BindingArena& arena,
                                         const InternedString* name) noexcept {
   at.key.name = name;
