@@ -319,15 +319,6 @@ void BindingProperty::setString(std::string_view text) {
   setKindCode(kString);
 }
 
-void BindingProperty::setString(const InternedString& ownText) {
-  assert(arena() != nullptr);
-  // Referenced before the reset: the node may hold this very record.
-  arena()->AddRef(&ownText);
-  reset();
-  payload_.string = &ownText;
-  setKindCode(kString);
-}
-
 void BindingProperty::setString(const char* text) {
   setString(text == nullptr ? std::string_view() : std::string_view(text));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -412,7 +413,8 @@ struct MemberEntry {
   }
 };
 
-// The scalars are set inline: readers set one for most values they read.
+// The scalars, and texts already interned, are set inline: readers set one for most values they
+// read.
 inline void BindingProperty::setBool(bool v) {
   reset();
   payload_.boolean = v;
@@ -432,6 +434,22 @@ inline void BindingProperty::setFloat(double v) {
   reset();
   payload_.floatNumber = v;
   setKindCode(kFloat);
+}
+inline void BindingProperty::setString(const InternedString& ownText) {
+  assert(arena() != nullptr);
+  // Referenced before the reset: the node may hold this very record.
+  arena()->AddRef(&ownText);
+  reset();
+  payload_.string = &ownText;
+  setKindCode(kString);
+}
+
+inline void BindingProperty::makeStructure() {
+  if (kindCode() == kStructure) return;
+  reset();
+  if (arena() == nullptr) (void)ensureArena();  // for the members to come
+  payload_.structure = &noMembers_;
+  setKindCode(kStructure);
 }
 
 inline void BindingProperty::InitMember(MemberEntry& at, BindingArena& arena,

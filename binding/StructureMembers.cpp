@@ -108,14 +108,6 @@ void BindingProperty::matchMembers(std::span<const MemberKey> names,
   }
 }
 
-void BindingProperty::makeStructure() {
-  if (kindCode() == kStructure) return;
-  reset();
-  (void)ensureArena();  // for the members to come
-  payload_.structure = &noMembers_;
-  setKindCode(kStructure);
-}
-
 void BindingProperty::makeStructure(std::size_t members) {
   makeStructure();
   const std::size_t capacity = std::min(members, kMaxElements);
