@@ -105,10 +105,10 @@ TEST(YamlAliases, ExpansionAndNestingAreBounded) {
   EXPECT_TRUE(ParseYaml(nodes + "]").ok());
   EXPECT_EQ(Shown(ParseYaml(nodes + ",*a]")),
             tooLarge + "\"a\". At line: 2 col: " + std::to_string(nodes.size() - 8 + 2));
-  // Half a MiB of string and half of member name inside an anchored sequence: sixteen copies fill
-  // the byte budget. A name that long must be an explicit key.
+  // Half a MiB of member name and half of string in the member's value, inside an anchored
+  // sequence: sixteen copies fill the byte budget. A name that long must be an explicit key.
   const std::string halfMiB(std::size_t{1} << 19, 'x');
-  std::string bytes = "s: &s [" + halfMiB + ", {? " + halfMiB + " : 1}]\nc: [*s";
+  std::string bytes = "s: &s [{? " + halfMiB + " : [" + halfMiB + "]}]\nc: [*s";
   for (int i = 1; i < 16; ++i) bytes += ",*s";
   EXPECT_TRUE(ParseYaml(bytes + "]").ok());
   const std::size_t column = bytes.size() - (bytes.rfind('\n') + 1) + 2;
