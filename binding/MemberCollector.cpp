@@ -166,6 +166,10 @@ void MemberCollector::MoveOut(std::size_t first, std::size_t count, MemberEntry*
   }
 }
 
+inline bool MemberCollector::Names(const InternedString* record, std::string_view name) noexcept {
+  return record->length == name.size() && TextEqual(record->Text(), name.data(), name.size());
+}
+
 // An order replaced since still holds the records it names, so a name is safely checked against
 // it; only Close, which moves the members by its permutation, must know it is the same.
 inline const InternedString* MemberCollector::ExpectedRecord(const OpenStructure& structure,
@@ -174,10 +178,7 @@ inline const InternedString* MemberCollector::ExpectedRecord(const OpenStructure
   const std::size_t position = memberCount_ - structure.first;
   if (known == nullptr || position >= known->count) return nullptr;
   const InternedString* record = known->names[position];
-  if (record->length != name.size() || !TextEqual(record->Text(), name.data(), name.size())) {
-    return nullptr;
-  }
-  return record;
+  return Names(record, name) ? record : nullptr;
 }
 
 inline BindingProperty& MemberCollector::AddNamed(OpenStructure& structure,
@@ -225,8 +226,7 @@ BindingProperty* MemberCollector::AddPlaced(OpenStructure& structure, std::strin
   const std::size_t position = structure.placedCount;
   assert(structure.epoch != ordersEpoch_ || position < known.count);
   // The places are the order's only while it is the same one.
-  if (structure.epoch != ordersEpoch_ || known.names[position]->length != name.size() ||
-      !TextEqual(known.names[position]->Text(), name.data(), name.size())) {
+  if (structure.epoch != ordersEpoch_ || !Names(known.names[position], name)) {
     CollectPlaced(structure);
     return nullptr;
   }

@@ -128,6 +128,8 @@ class MemberCollector {
   void CollectPlaced(OpenStructure& structure);
   // The member added last to the innermost open structure; null when it has none.
   const MemberEntry* LastMember() noexcept;
+  // Whether `record` holds `name`.
+  static bool Names(const InternedString* record, std::string_view name) noexcept;
   // The record of the name that `structure`'s known order expects next, if that is `name`.
   const InternedString* ExpectedRecord(const OpenStructure& structure,
                                        std::string_view name) const noexcept;
