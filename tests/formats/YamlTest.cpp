@@ -119,11 +119,17 @@ TEST(YamlAliases, ExpansionAndNestingAreBounded) {
   EXPECT_TRUE(ParseYaml(deepest + closing).ok());
   EXPECT_EQ(Shown(ParseYaml(deepest + "[" + closing + "]")),
             "error: Nesting deeper than 512 levels. At line: 1 col: 513");
-  // An alias copy may not take the tree past the bound either.
+  // An alias copy may not take the tree past the bound either; the copied node nests sequences
+  // and mappings in turn, and each level counts.
   const std::string half = std::string(kYamlMaxDepth / 2 + 1, '[');
   const std::string shut(half.size(), ']');
+  std::string mixed, mixedShut;
+  for (std::size_t level = 0; level < half.size(); ++level) {
+    mixed += level % 2 == 0 ? "[" : "{a: ";
+    mixedShut.insert(0, level % 2 == 0 ? "]" : "}");
+  }
   EXPECT_EQ(
-      Shown(ParseYaml("- &d " + half + shut + "\n- " + half + "*d" + shut)),
+      Shown(ParseYaml("- &d " + mixed + mixedShut + "\n- " + half + "*d" + shut)),
       "error: Nesting deeper than 512 levels. At line: 2 col: " + std::to_string(3 + half.size()));
 }
 
